@@ -208,3 +208,31 @@ TEST(Types, Names) {
     EXPECT_EQ(typeName(31), "UNKNOWN");
     EXPECT_EQ(typeName(-1), "UNKNOWN");
 }
+
+#include "runtime/datetime.h"
+
+TEST(Dates, DayAndTimeNumbers) {
+    EXPECT_EQ(dayNumber(1801, 1, 1), 4);
+    EXPECT_EQ(civilOf(4).year, 1801);
+    EXPECT_EQ(civilOf(3).year, 0); // before the first valid day
+    CivilDate leap = civilOf(dayNumber(2000, 2, 29));
+    EXPECT_EQ(leap.month, 2);
+    EXPECT_EQ(leap.day, 29);
+    EXPECT_FALSE(isValidCivil(1900, 2, 29));
+    EXPECT_TRUE(isValidCivil(2000, 2, 29));
+    for (std::int32_t d = 4; d < lastDay(); d += 997) {
+        CivilDate c = civilOf(d);
+        ASSERT_EQ(dayNumber(c.year, c.month, c.day), d);
+    }
+    EXPECT_EQ(civilOf(lastDay()).year, 9999);
+    EXPECT_EQ(weekdayOf(dayNumber(2026, 12, 7)), 1); // a Monday
+    EXPECT_EQ(timeNumber(0, 0, 0), 1);
+    EXPECT_EQ(timeNumber(23, 59, 59, 99), LastTime);
+    ClockTime c = clockOf(timeNumber(13, 5, 9, 42));
+    EXPECT_EQ(c.hour, 13);
+    EXPECT_EQ(c.minute, 5);
+    EXPECT_EQ(c.second, 9);
+    EXPECT_EQ(c.hundredth, 42);
+    EXPECT_FALSE(isValidTime(0));
+    EXPECT_EQ(monthAbbrev(12), "Dec");
+}
