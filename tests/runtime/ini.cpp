@@ -261,7 +261,7 @@ TEST_F(Ini, CacheNeverServesStaleContent) {
 }
 
 TEST_F(Ini, ConcurrentWritersInSeveralProcessesAndThreadsKeepEveryEntry) {
-    constexpr int processes = 3, threads = 2, keys = 60;
+    constexpr int processes = 3, threads = 2, keys = 40;
     put(file, "; kept\n[Base]\nkeep=yes\n");
     std::vector<pid_t> children;
     for (int p = 0; p < processes; ++p) {
@@ -466,7 +466,7 @@ TEST_F(Ini, SorvtoolGetSetDeleteAndUsage) {
     for (int p = 0; p < 2; ++p) {
         pid_t pid = ::fork();
         if (pid == 0) {
-            for (int k = 0; k < 40; ++k) {
+            for (int k = 0; k < 15; ++k) {
                 std::string key = "p" + std::to_string(p) + "k" + std::to_string(k);
                 pid_t c = ::fork();
                 if (c == 0) {
@@ -490,7 +490,7 @@ TEST_F(Ini, SorvtoolGetSetDeleteAndUsage) {
         EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0);
     }
     for (int p = 0; p < 2; ++p)
-        for (int k = 0; k < 40; ++k) {
+        for (int k = 0; k < 15; ++k) {
             std::string key = "p" + std::to_string(p) + "k" + std::to_string(k);
             EXPECT_EQ(getPrivateProfileString(file, "Tools", key, ""), key);
         }
