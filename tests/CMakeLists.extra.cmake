@@ -1,1 +1,2 @@
 include(${CMAKE_CURRENT_SOURCE_DIR}/fuzz/CMakeLists.expr.cmake)
+include(${CMAKE_CURRENT_SOURCE_DIR}/fuzz/CMakeLists.listformat.cmake)
