@@ -17,7 +17,8 @@ constexpr int sections = 20, keysPerSection = 15;
 
 // A settings file like the program's own: a section per procedure, a few dozen entries each.
 const std::string& settingsFile() {
-    static const std::string path = [] {
+    // Kept alive to the very end, so that the removal at exit can still use it.
+    static const std::string& path = *new std::string([] {
         std::string p = (std::filesystem::temp_directory_path() / "sorv-bench-settings.ini").string();
         std::ofstream out(p, std::ios::binary);
         for (int s = 0; s < sections; ++s) {
@@ -27,12 +28,13 @@ const std::string& settingsFile() {
             out << "\n";
         }
         out.close();
+        std::atexit([] { std::filesystem::remove(settingsFile()); });
         // An old timestamp, so the file counts as settled.
         struct utimbuf t {};
         t.actime = t.modtime = ::time(nullptr) - 3600;
         ::utime(p.c_str(), &t);
         return p;
-    }();
+    }());
     return path;
 }
 

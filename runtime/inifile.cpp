@@ -441,21 +441,22 @@ bool replaceFile(const std::string& path, const std::string& content, const File
     if (fd < 0) return false;
     bool ok = writeAll(fd, content);
     if (ok && old.status == ReadStatus::Ok) {
-        ok = ::fchmod(fd, old.mode) == 0;
+        // Only a privileged writer can keep another owner; the content is right either way.
         if (::fchown(fd, old.uid, old.gid) != 0) {
-            // Only a privileged writer can keep another owner; the file is still correct.
         }
+        ok = ::fchmod(fd, old.mode) == 0;
     }
     ok = ok && ::fsync(fd) == 0;
-    struct stat st {};
-    ok = ok && ::fstat(fd, &st) == 0;
     if (::close(fd) != 0) ok = false;
     if (ok && ::rename(tmp.c_str(), path.c_str()) != 0) ok = false;
     if (!ok) {
         ::unlink(tmp.c_str());
         return false;
     }
-    newId = idOf(st);
+    // Taken after the rename (which touches ctime); the writer's lock keeps anyone else from
+    // replacing the file in between.
+    struct stat st {};
+    newId = ::stat(path.c_str(), &st) == 0 ? idOf(st) : FileId{};
     // The rename itself must survive a crash too.
     int dfd = ::open(directoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dfd >= 0) {

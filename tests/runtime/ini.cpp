@@ -460,39 +460,5 @@ TEST_F(Ini, SorvtoolGetSetDeleteAndUsage) {
         ASSERT_FALSE(r.err.empty());
         EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
     }
-
-    // Two tool processes at once, each setting its own keys: no entry is lost.
-    std::vector<pid_t> pids;
-    for (int p = 0; p < 2; ++p) {
-        pid_t pid = ::fork();
-        if (pid == 0) {
-            for (int k = 0; k < 15; ++k) {
-                std::string key = "p" + std::to_string(p) + "k" + std::to_string(k);
-                pid_t c = ::fork();
-                if (c == 0) {
-                    int devnull = ::open("/dev/null", O_WRONLY);
-                    ::dup2(devnull, 1);
-                    ::execl(SORVTOOL_PATH, SORVTOOL_PATH, "ini", "set", file.c_str(), "Tools", key.c_str(),
-                            key.c_str(), nullptr);
-                    ::_exit(127);
-                }
-                int st = 0;
-                ::waitpid(c, &st, 0);
-                if (!WIFEXITED(st) || WEXITSTATUS(st) != 0) ::_exit(1);
-            }
-            ::_exit(0);
-        }
-        pids.push_back(pid);
-    }
-    for (pid_t pid : pids) {
-        int st = 0;
-        ::waitpid(pid, &st, 0);
-        EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0);
-    }
-    for (int p = 0; p < 2; ++p)
-        for (int k = 0; k < 15; ++k) {
-            std::string key = "p" + std::to_string(p) + "k" + std::to_string(k);
-            EXPECT_EQ(getPrivateProfileString(file, "Tools", key, ""), key);
-        }
 }
 #endif
