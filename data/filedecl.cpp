@@ -1,0 +1,42 @@
+// File declarations: cloning for threaded files and the name a driver opens.
+#include "data/filedecl.h"
+
+#include "runtime/value.h"
+
+namespace sorv {
+
+FileDecl FileDecl::clone() const {
+    FileDecl c;
+    c.label = label;
+    c.driver = driver;
+    c.driverOptions = driverOptions;
+    c.name = name;
+    c.owner = owner;
+    c.attributes = attributes;
+    c.memos = memos;
+    c.memoValues.assign(memos.size(), std::string());
+    c.keys = keys;
+    c.record.setLayout(record.layout());
+    return c;
+}
+
+std::string FileDecl::fileName() const {
+    std::string_view n = clipRight(name);
+    while (!n.empty() && n.front() == ' ') n.remove_prefix(1);
+    if (n.empty()) return label;
+    return std::string(n);
+}
+
+FileDecl& ThreadedFile::get() {
+    std::lock_guard lock(mutex_);
+    auto& slot = perThread_[std::this_thread::get_id()];
+    if (!slot) slot = std::make_unique<FileDecl>(prototype_.clone());
+    return *slot;
+}
+
+void ThreadedFile::release() {
+    std::lock_guard lock(mutex_);
+    perThread_.erase(std::this_thread::get_id());
+}
+
+} // namespace sorv
