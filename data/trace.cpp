@@ -2,9 +2,9 @@
 #include "data/trace.h"
 
 #include "data/driver.h"
-#include "data/profile_access.h"
 #include "runtime/datetime.h"
 #include "runtime/errors.h"
+#include "runtime/profile.h"
 #include "runtime/value.h"
 
 #include <algorithm>
@@ -62,14 +62,14 @@ void setTraceClock(std::int64_t (*clock)()) {
 TraceSettings traceSettings(std::string_view driverName, const FileDecl& file) {
     TraceSettings s;
     std::string section = "BW" + std::string(driverName);
-    s.on = profileInt(section, "Profile", 0) != 0;
+    s.on = getProfileInt(section, "Profile", 0) != 0;
     std::string def = std::string(driverName) + ".LOG";
-    s.file = profileString(section, "TraceFile", def);
+    s.file = getProfileString(section, "TraceFile", def);
     if (s.file.size() > 260) s.file.resize(260);
     if (s.file.empty()) s.file = def;
     bool mayDetail =
         !file.hasAttribute(fileattr::Encrypt) || containsNoCase(file.driverOptions, "ALLOWDETAILS");
-    s.details = mayDetail && profileInt(section, "Details", 0) != 0;
+    s.details = mayDetail && getProfileInt(section, "Details", 0) != 0;
     return s;
 }
 
