@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds into build/, and starts sorvdemo in var/demo/ (created with the
+# program's text files on first run).
+set -euo pipefail
+cd "$(dirname "$0")"
+root="$PWD"
+./scripts/setup.sh
+build="${SORV_BUILD_DIR:-build}"
+demo="$root/var/demo"
+mkdir -p "$demo"
+for f in SorvDemo.TXT SorveQts.TXT; do
+    [ -e "$demo/$f" ] || cp "$root/app/texts/$f" "$demo/$f"
+done
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+    echo "sorvdemo needs a display; without one run it under Xvfb: Xvfb :99 & DISPLAY=:99 ./run.sh" >&2
+    exit 1
+fi
+cd "$demo"
+exec "$root/$build/app/sorvdemo" "$@"
