@@ -1,0 +1,113 @@
+// sorvtool format and deformat run as a process: exact output bytes, exit status, usage errors.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+#ifdef SORVTOOL_PATH
+namespace {
+
+struct ToolRun {
+    int status = -1;
+    std::string out, err;
+};
+
+// Runs sorvtool with the arguments as given (no shell), capturing stdout and stderr.
+ToolRun sorvtool(std::vector<std::string> args) {
+    int outPipe[2], errPipe[2];
+    if (pipe(outPipe) != 0 || pipe(errPipe) != 0) return {};
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(outPipe[1], 1);
+        dup2(errPipe[1], 2);
+        close(outPipe[0]);
+        close(errPipe[0]);
+        std::vector<char*> argv;
+        std::string tool = SORVTOOL_PATH;
+        argv.push_back(tool.data());
+        for (auto& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        execv(tool.c_str(), argv.data());
+        _exit(127);
+    }
+    close(outPipe[1]);
+    close(errPipe[1]);
+    ToolRun r;
+    auto drain = [](int fd, std::string& to) {
+        char buf[4096];
+        ssize_t n;
+        while ((n = read(fd, buf, sizeof buf)) > 0) to.append(buf, static_cast<std::size_t>(n));
+        close(fd);
+    };
+    drain(outPipe[0], r.out);
+    drain(errPipe[0], r.err);
+    int st = 0;
+    waitpid(pid, &st, 0);
+    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    return r;
+}
+
+void expectOut(std::vector<std::string> args, const std::string& out) {
+    ToolRun r = sorvtool(args);
+    EXPECT_EQ(r.status, 0) << args[0] << " " << args[1];
+    EXPECT_EQ(r.out, out) << args[1] << " " << args[2];
+    EXPECT_EQ(r.err, "");
+}
+
+void expectUsage(std::vector<std::string> args) {
+    ToolRun r = sorvtool(args);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out, "");
+    ASSERT_FALSE(r.err.empty());
+    EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err; // exactly one line
+}
+
+} // namespace
+
+TEST(SorvtoolFormat, PrintsTheDisplayTextWithItsBlanks) {
+    expectOut({"format", "@n9.2", "1234.5"}, " 1,234.50\n");
+    expectOut({"format", "@n9.2", "10000000"}, "#########\n");
+    expectOut({"format", "@s6", "ab"}, "ab    \n");
+    expectOut({"format", "@s6", "  a b  x"}, "  a b \n");
+    expectOut({"format", "@D17b", "0"}, "        \n");
+    expectOut({"format", "@D2", "4"}, " 1/01/1801\n");
+    expectOut({"format", "@T3", "5000001"}, " 1:53PM\n");
+    expectOut({"format", "@p###-###-####p", "5551234567"}, "555-123-4567\n");
+    expectOut({"format", "@K###-###-####K", "555-123-4567"}, "555-123-4567\n");
+    expectOut({"format", "@n_31", "1234567890123456789012345678901"}, "1234567890123456789012345678901\n");
+    expectOut({"format", "@E12.3", "1e300"}, "  1.000E+300\n");
+    // An invalid picture shows nothing.
+    expectOut({"format", "@n0", "5"}, "\n");
+}
+
+TEST(SorvtoolFormat, DeformatPrintsPlainNumbersAndText) {
+    expectOut({"deformat", "@n9.2", " 1,234.50"}, "1234.5\n");
+    expectOut({"deformat", "@n9.2", "-3.00"}, "-3\n");
+    expectOut({"deformat", "@n9.2", "    0.00"}, "0\n");
+    expectOut({"deformat", "@n-9.2", "   -0.00"}, "0\n");
+    expectOut({"deformat", "@E12.3", "  1.235E+005"}, "123500\n");
+    expectOut({"deformat", "@E12.3", "  1.235E-005"}, "0.00001235\n");
+    expectOut({"deformat", "@E12.3", "  1.000E+040"}, "10000000000000000000000000000000000000000\n");
+    expectOut({"deformat", "@s20", "$1,234.50"}, "1234.5\n");
+    expectOut({"deformat", "@D2", " 1/01/1801"}, "4\n");
+    expectOut({"deformat", "@T3", " 1:53PM"}, "4998001\n");
+    expectOut({"deformat", "@p###-###-####p", "555-123-4567"}, "5551234567\n");
+    expectOut({"deformat", "@K###-###-####K", "5551234567"}, "555-123-4567\n");
+}
+
+TEST(SorvtoolFormat, BadUsageIsOneLineAndStatus2) {
+    expectUsage({"format"});
+    expectUsage({"format", "@n9.2"});
+    expectUsage({"format", "@n9.2", "1", "2"});
+    expectUsage({"format", "@n9.2", "abc"});
+    expectUsage({"format", "@D17", "12/31/99"});
+    expectUsage({"deformat", "@n9.2"});
+    ToolRun help = sorvtool({"help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("sorvtool format PICTURE VALUE"), std::string::npos);
+    EXPECT_NE(help.out.find("sorvtool deformat PICTURE TEXT"), std::string::npos);
+}
+#endif
