@@ -8,7 +8,9 @@
 
 #include <atomic>
 #include <cmath>
+#include <cstdlib>
 #include <ctime>
+#include <fstream>
 #include <thread>
 
 using namespace sorv;
@@ -455,6 +457,41 @@ TEST_F(Pictures, DesktopSettingsBuildPictures17And18And7And8) {
     setIntlSettings(s);
     EXPECT_EQ(FORMAT(day, "@D17"), "03/07/26");
     EXPECT_EQ(FORMAT(day, "@D18"), "Sat, March     07, 2026");
+}
+
+TEST_F(Pictures, SettingsAreReadFromTheDesktopProfileOncePerRun) {
+    std::string path = std::string(SORV_TEST_BINARY_DIR) + "/pictures_desktop.ini";
+    auto write = [&](const std::string& content) {
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
+    };
+    const char* old = std::getenv("SORVDEMO_DESKTOP_PROFILE");
+    std::string saved = old ? old : "";
+    setenv("SORVDEMO_DESKTOP_PROFILE", path.c_str(), 1);
+    Value day(dayNumber(2026, 3, 7));
+    Value time(timeNumber(13, 5, 9));
+    write("[other]\nsShortDate=x\n[intl]\nsShortDate=yyyy-MM-dd\niTime=1\nsTime=h\ns2359=pm\n");
+    reloadIntlSettings();
+    EXPECT_EQ(FORMAT(day, "@D17"), "2026-03-07");
+    EXPECT_EQ(FORMAT(time, "@T7"), "13h05");
+    EXPECT_EQ(FORMAT(time, "@T3"), " 1:05pM");
+    EXPECT_EQ(intlSettings().s1159, "AM");
+    // A changed profile is not seen until the settings are read again.
+    write("[intl]\nsShortDate=dd/MM/yyyy\n");
+    EXPECT_EQ(FORMAT(day, "@D17"), "2026-03-07");
+    reloadIntlSettings();
+    EXPECT_EQ(FORMAT(day, "@D17"), "07/03/2026");
+    // Unreadable content and a missing file mean the defaults.
+    write(std::string("\0\xff[intl\n=\n\x01\x02", 12));
+    reloadIntlSettings();
+    EXPECT_EQ(FORMAT(day, "@D17"), "03/07/26");
+    EXPECT_EQ(FORMAT(time, "@T7"), "01:05 PM");
+    std::remove(path.c_str());
+    reloadIntlSettings();
+    EXPECT_EQ(FORMAT(day, "@D18"), "Sat, March     07, 2026");
+    if (old)
+        setenv("SORVDEMO_DESKTOP_PROFILE", saved.c_str(), 1);
+    else
+        unsetenv("SORVDEMO_DESKTOP_PROFILE");
 }
 
 TEST_F(Pictures, CacheIsSharedSafelyBetweenThreads) {
