@@ -36,6 +36,8 @@ protected:
                 if (end < 0) {
                     end = fileSize(st.fd);
                     if (end < 0) return systemFailure(args, static_cast<int>(-end));
+                    // From the end, the records only line up when the file holds whole ones.
+                    if (end % size != 0) return err::InvalidDataFile;
                 }
                 if (end == 0) return err::RecordNotAvailable;
                 at = end - size;

@@ -42,6 +42,12 @@ std::string labelColumn(std::string_view label) {
     return s;
 }
 
+// Labels inside a declaration stand without the file's prefix, as they are declared.
+std::string_view bare(std::string_view label) {
+    auto c = label.find(':');
+    return c == std::string_view::npos ? label : label.substr(c + 1);
+}
+
 std::mutex& logMutex() {
     static std::mutex m;
     return m;
@@ -105,7 +111,7 @@ std::string declarationText(const FileDecl& file) {
 
     const Layout& lay = file.layout();
     for (const KeyDecl& k : file.keys) {
-        out += labelColumn(k.label);
+        out += labelColumn(bare(k.label));
         out += k.isIndex ? "INDEX(" : "KEY(";
         for (std::size_t i = 0; i < k.components.size(); ++i) {
             const KeyComponent& c = k.components[i];
@@ -123,7 +129,7 @@ std::string declarationText(const FileDecl& file) {
         out += '\n';
     }
     for (const MemoDecl& m : file.memos) {
-        out += labelColumn(m.label);
+        out += labelColumn(bare(m.label));
         out += m.isBlob ? std::string("BLOB") : format("MEMO(%u)", m.size);
         if (!m.externalName.empty()) out += ",NAME(" + m.externalName + ")";
         if (m.binary) out += ",BINARY";
@@ -185,8 +191,8 @@ std::string traceValue(const FieldDesc& f, std::span<const std::uint8_t> buffer,
     case FieldType::String:
     case FieldType::CString:
     case FieldType::PString: {
-        std::string_view t = clipRight(v.toText());
-        return "'" + std::string(t) + "'";
+        std::string t = v.toText();
+        return "'" + std::string(clipRight(t)) + "'";
     }
     case FieldType::Date: {
         long day = long(v.toLong());
