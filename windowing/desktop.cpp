@@ -1,0 +1,692 @@
+// The desktop on the GUI thread: the call road from program threads, the table of open windows
+// with their widgets (frame, MDI children, plain and modal windows), message boxes, the shell,
+// the clipboard, printer set-up, session end, and the program's run.
+#include "windowing/desktop.h"
+#include "windowing/gui_call.h"
+#include "windowing/gui_window.h"
+#include "windowing/threads.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QDesktopServices>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QFontInfo>
+#include <QFontMetrics>
+#include <QKeySequence>
+#include <QLabel>
+#include <QMainWindow>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <QProcess>
+#include <QPushButton>
+#include <QSessionManager>
+#include <QShortcut>
+#include <QStatusBar>
+#include <QThread>
+#include <QToolBar>
+#include <QUrl>
+#include <QWindowStateChangeEvent>
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+
+namespace sorv::win {
+
+namespace {
+
+QString qs(const std::string& s) {
+    return QString::fromStdString(s);
+}
+
+// Lives on the GUI thread; queued calls to it run there.
+QPointer<QObject> invoker;
+std::atomic<bool> programRunning{false};
+std::function<void(QMessageBox*)> boxObserver;
+
+QObject* guiInvoker() {
+    if (!invoker && QCoreApplication::instance() && onGuiThread()) {
+        invoker = new QObject;
+        invoker->moveToThread(QCoreApplication::instance()->thread());
+    }
+    return invoker;
+}
+
+// Turns the user's actions on a window's own widget into events for its thread.
+class WindowWatcher : public QObject {
+public:
+    WindowWatcher(GuiWindow* w, QObject* parent) : QObject(parent), w_(w) {}
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* e) override {
+        if (watched != w_->top) return false;
+        switch (e->type()) {
+        case QEvent::Close:
+            if (w_->closing) return false;
+            // The program decides: the close request becomes an event, the default of which closes.
+            e->ignore();
+            w_->post(makeEvent(event::CloseWindow));
+            return true;
+        case QEvent::Resize:
+            w_->post(makeEvent(event::Sized));
+            break;
+        case QEvent::Move:
+            w_->post(makeEvent(event::Moved));
+            break;
+        case QEvent::WindowStateChange: {
+            Qt::WindowStates now = w_->top->windowState();
+            if (now & Qt::WindowMinimized)
+                w_->post(makeEvent(event::Iconized));
+            else if (now & Qt::WindowMaximized)
+                w_->post(makeEvent(event::Maximized));
+            else
+                w_->post(makeEvent(event::Restored));
+            break;
+        }
+        case QEvent::WindowActivate:
+            if (!qobject_cast<QMdiSubWindow*>(w_->top.data())) w_->post(makeEvent(event::GainFocus));
+            break;
+        case QEvent::WindowDeactivate:
+            if (!qobject_cast<QMdiSubWindow*>(w_->top.data())) w_->post(makeEvent(event::LoseFocus));
+            break;
+        default:
+            break;
+        }
+        return false;
+    }
+
+private:
+    GuiWindow* w_;
+};
+
+QMessageBox::StandardButton qtButton(int value) {
+    switch (value) {
+    case button::Ok:
+        return QMessageBox::Ok;
+    case button::Yes:
+        return QMessageBox::Yes;
+    case button::No:
+        return QMessageBox::No;
+    case button::Abort:
+        return QMessageBox::Abort;
+    case button::Retry:
+        return QMessageBox::Retry;
+    case button::Ignore:
+        return QMessageBox::Ignore;
+    case button::Cancel:
+        return QMessageBox::Cancel;
+    case button::Help:
+        return QMessageBox::Help;
+    default:
+        return QMessageBox::NoButton;
+    }
+}
+
+constexpr int buttonOrder[] = {button::Ok,    button::Yes,    button::No,     button::Abort,
+                               button::Retry, button::Ignore, button::Cancel, button::Help};
+
+// Shows a box without blocking the GUI thread; `done` gets the button value.
+QMessageBox* showBox(const QString& text, const QString& caption, int iconValue, int buttons,
+                     int defaultButton, std::function<void(int)> done) {
+    auto* box = new QMessageBox(guiFrame() ? guiFrame()->top.data() : nullptr);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowTitle(caption);
+    box->setText(QString(text).replace('|', '\n'));
+    switch (iconValue) {
+    case icon::Hand:
+        box->setIcon(QMessageBox::Critical);
+        break;
+    case icon::Question:
+        box->setIcon(QMessageBox::Question);
+        break;
+    case icon::Exclamation:
+        box->setIcon(QMessageBox::Warning);
+        break;
+    case icon::Asterisk:
+        box->setIcon(QMessageBox::Information);
+        break;
+    default:
+        box->setIcon(QMessageBox::NoIcon);
+        break;
+    }
+    if ((buttons & 255) == 0) buttons = button::Ok;
+    int first = 0;
+    for (int b : buttonOrder)
+        if (buttons & b) {
+            if (!first) first = b;
+            QAbstractButton* qb = box->addButton(qtButton(b));
+            qb->setProperty("sorvValue", b);
+        }
+    int chosenDefault = (defaultButton & buttons) ? defaultButton : first;
+    if (auto* d = box->button(qtButton(chosenDefault))) box->setDefaultButton(static_cast<QPushButton*>(d));
+    box->setWindowModality(Qt::ApplicationModal);
+    QObject::connect(box, &QMessageBox::finished, box, [box, chosenDefault, done = std::move(done)](int) {
+        QAbstractButton* clicked = box->clickedButton();
+        done(clicked ? clicked->property("sorvValue").toInt() : chosenDefault);
+    });
+    if (boxObserver) boxObserver(box);
+    box->show();
+    return box;
+}
+
+void noHelpFile() {
+    GuiWindow* f = guiFrame();
+    showBox("There is no help file yet.", f ? qs(f->spec.caption) : QString(), icon::Asterisk, button::Ok, 0,
+            [](int) {});
+}
+
+void arrangeIcons(QMdiArea* mdi) {
+    int x = 0;
+    for (QMdiSubWindow* s : mdi->subWindowList()) {
+        if (!s->isMinimized()) continue;
+        s->move(x, mdi->viewport()->height() - s->height());
+        x += s->width();
+    }
+}
+
+} // namespace
+
+// ---- the call road ----
+
+bool onGuiThread() {
+    auto* app = QCoreApplication::instance();
+    return app && QThread::currentThread() == app->thread();
+}
+
+bool desktopRunning() {
+    return QCoreApplication::instance() && invoker;
+}
+
+void callGui(const std::function<void()>& call) {
+    if (onGuiThread()) {
+        guiInvoker();
+        return call();
+    }
+    QObject* target = invoker;
+    if (!target || !QCoreApplication::instance()) return;
+    QMetaObject::invokeMethod(
+        target, [&call] { call(); }, Qt::BlockingQueuedConnection);
+}
+
+// ---- open windows ----
+
+std::map<int, std::unique_ptr<GuiWindow>>& guiWindows() {
+    static std::map<int, std::unique_ptr<GuiWindow>> windows;
+    return windows;
+}
+
+GuiWindow* guiWindow(int id) {
+    auto it = guiWindows().find(id);
+    return it == guiWindows().end() ? nullptr : it->second.get();
+}
+
+GuiWindow* guiFrame() {
+    for (auto& [id, w] : guiWindows())
+        if (w->frame) return w.get();
+    return nullptr;
+}
+
+void destroyGuiWindow(int id) {
+    auto it = guiWindows().find(id);
+    if (it == guiWindows().end()) return;
+    std::unique_ptr<GuiWindow> w = std::move(it->second);
+    guiWindows().erase(it);
+    w.reset();
+}
+
+GuiWindow::GuiWindow(int id_, std::shared_ptr<ThreadState> owner_, WindowSpec spec_)
+    : id(id_), ownerSlot(owner_ ? owner_->slot : -1), owner(std::move(owner_)), spec(std::move(spec_)) {
+    font_ = QFont(qs(spec.font.face), spec.font.points > 0 ? spec.font.points : 8);
+    font_.setStyleHint(QFont::SansSerif);
+    font_.setBold(spec.font.bold);
+    font_.setItalic(spec.font.italic);
+    QFontMetrics m(font_);
+    xMul = std::max(1, m.averageCharWidth());
+    yMul = std::max(1, m.height());
+}
+
+GuiWindow::~GuiWindow() {
+    closing = true;
+    opened = false;
+    controls.clear();
+    if (top) {
+        top->hide();
+        delete top.data();
+    }
+}
+
+void GuiWindow::post(Event e) {
+    if (!opened || !owner) return;
+    e.window = id;
+    owner->queue.post(std::move(e));
+}
+
+Control* GuiWindow::control(int number) {
+    auto it = controls.find(number);
+    return it == controls.end() ? nullptr : it->second.get();
+}
+
+QWidget* GuiWindow::containerFor(int parent) {
+    if (parent != 0)
+        if (Control* c = control(parent)) return c->container();
+    return content;
+}
+
+void GuiWindow::buildMenu(QMenu* menu, const std::vector<MenuItem>& items) {
+    for (const MenuItem& item : items) {
+        if (!item.items.empty()) {
+            QMenu* sub = menu->addMenu(qs(item.text));
+            sub->menuAction()->setStatusTip(qs(item.status));
+            sub->setAccessibleName(withoutAccelerators(qs(item.text)));
+            if (item.number) actions[item.number] = sub->menuAction();
+            buildMenu(sub, item.items);
+            continue;
+        }
+        if (item.action == StdAction::WindowList) {
+            // The open MDI children are listed after this point each time the menu opens.
+            QAction* marker = menu->addSeparator();
+            QObject::connect(menu, &QMenu::aboutToShow, menu, [this, menu, marker] {
+                for (QAction* a : menu->actions())
+                    if (a->property("sorvWindowList").toBool()) delete a;
+                if (!mdi) return;
+                int n = 0;
+                for (QMdiSubWindow* s : mdi->subWindowList()) {
+                    auto* a = new QAction(QString("&%1 %2").arg(++n).arg(s->windowTitle()), menu);
+                    a->setProperty("sorvWindowList", true);
+                    a->setCheckable(true);
+                    a->setChecked(s == mdi->currentSubWindow());
+                    QPointer<QMdiSubWindow> target = s;
+                    QObject::connect(a, &QAction::triggered, a, [this, target] {
+                        if (target && mdi) mdi->setActiveSubWindow(target);
+                    });
+                    menu->addAction(a);
+                }
+                marker->setVisible(n > 0);
+            });
+            continue;
+        }
+        if (item.separator()) {
+            menu->addSeparator();
+            continue;
+        }
+        QAction* a = menu->addAction(qs(item.text));
+        a->setStatusTip(qs(item.status));
+        if (!item.shortcut.empty()) a->setShortcut(QKeySequence(qs(item.shortcut)));
+        if (item.number) actions[item.number] = a;
+        const int number = item.number;
+        const StdAction action = item.action;
+        QObject::connect(a, &QAction::triggered, a, [this, number, action] {
+            switch (action) {
+            case StdAction::None:
+                post(makeEvent(event::Accepted, number));
+                break;
+            case StdAction::CloseFrame:
+                post(makeEvent(event::CloseWindow));
+                break;
+            case StdAction::PrintSetup: {
+                auto* printer = new QPrinter;
+                auto* dialog = new QPrintDialog(printer, top);
+                dialog->setAttribute(Qt::WA_DeleteOnClose);
+                QObject::connect(dialog, &QObject::destroyed, [printer] { delete printer; });
+                dialog->open();
+                break;
+            }
+            case StdAction::Cut:
+            case StdAction::Copy:
+            case StdAction::Paste:
+                if (QWidget* f = QApplication::focusWidget()) {
+                    const char* slot = action == StdAction::Cut    ? "cut"
+                                       : action == StdAction::Copy ? "copy"
+                                                                   : "paste";
+                    QMetaObject::invokeMethod(f, slot);
+                }
+                break;
+            case StdAction::Tile:
+                if (mdi) mdi->tileSubWindows();
+                break;
+            case StdAction::Cascade:
+                if (mdi) mdi->cascadeSubWindows();
+                break;
+            case StdAction::ArrangeIcons:
+                if (mdi) arrangeIcons(mdi);
+                break;
+            case StdAction::HelpIndex:
+            case StdAction::HelpSearch:
+            case StdAction::HelpOnHelp:
+                noHelpFile();
+                break;
+            case StdAction::WindowList:
+                break;
+            }
+        });
+    }
+}
+
+void GuiWindow::buildFrame() {
+    frame = new QMainWindow;
+    top = frame;
+    mdi = new QMdiArea(frame);
+    mdi->setAccessibleName("MDI client");
+    frame->setCentralWidget(mdi);
+    content = mdi;
+    for (const MenuItem& m : spec.menus) {
+        QMenu* menu = frame->menuBar()->addMenu(qs(m.text));
+        menu->setAccessibleName(withoutAccelerators(qs(m.text)));
+        menu->menuAction()->setStatusTip(qs(m.status));
+        if (m.number) actions[m.number] = menu->menuAction();
+        buildMenu(menu, m.items);
+    }
+    if (!spec.toolbar.empty()) {
+        QToolBar* bar = frame->addToolBar("Toolbar");
+        bar->setObjectName("Toolbar");
+        bar->setAccessibleName("Toolbar");
+        bar->setMovable(false);
+        for (const ToolButton& b : spec.toolbar) {
+            QAction* a =
+                b.icon.empty() ? bar->addAction(qs(b.tip)) : bar->addAction(QIcon(qs(b.icon)), qs(b.tip));
+            a->setToolTip(qs(b.tip));
+            a->setStatusTip(qs(b.tip));
+            actions[b.number] = a;
+            const int number = b.number;
+            QObject::connect(a, &QAction::triggered, a,
+                             [this, number] { post(makeEvent(event::Accepted, number)); });
+        }
+    }
+    statusLabel = new QLabel(qs(spec.statusText));
+    frame->statusBar()->addWidget(statusLabel, 1);
+    // Activation inside the frame moves the focus events between MDI children.
+    QObject::connect(mdi, &QMdiArea::subWindowActivated, mdi, [](QMdiSubWindow* now) {
+        static QPointer<QMdiSubWindow> last;
+        if (last == now) return;
+        for (auto& [id, w] : guiWindows()) {
+            if (last && w->top == last) w->post(makeEvent(event::LoseFocus));
+            if (now && w->top == now) w->post(makeEvent(event::GainFocus));
+        }
+        last = now;
+    });
+}
+
+bool GuiWindow::build() {
+    if (spec.kind == WindowKind::Frame) {
+        buildFrame();
+    } else {
+        GuiWindow* f = guiFrame();
+        auto* client = new QWidget;
+        client->setFont(font_);
+        content = client;
+        if (spec.kind == WindowKind::MdiChild && f && f->mdi && !spec.modal) {
+            auto* sub = new QMdiSubWindow;
+            sub->setWidget(client);
+            sub->setAttribute(Qt::WA_DeleteOnClose, false);
+            f->mdi->addSubWindow(sub);
+            top = sub;
+        } else {
+            top = client;
+            if (spec.modal) client->setWindowModality(Qt::ApplicationModal);
+        }
+    }
+    top->setWindowTitle(qs(spec.caption));
+    top->setAccessibleName(qs(spec.caption));
+    if (!spec.icon.empty()) top->setWindowIcon(QIcon(qs(spec.icon)));
+
+    for (const ControlSpec& c : spec.controls) {
+        auto made = createControl(*this, c);
+        if (!made) return false;
+        order.push_back(c.number);
+        controls[c.number] = std::move(made);
+    }
+    for (std::size_t i = 0; i < spec.controls.size(); ++i) {
+        const ControlSpec& c = spec.controls[i];
+        Control* ctl = control(c.number);
+        ctl->place(c.at);
+        if (c.hidden) ctl->widget()->hide();
+        if (c.disabled) ctl->widget()->setEnabled(false);
+        // A prompt's accelerator takes the focus to the control that follows it, which is also
+        // named by it for assistive technology.
+        if (c.type == "PROMPT" && i + 1 < spec.controls.size()) {
+            Control* next = control(spec.controls[i + 1].number);
+            if (auto* label = qobject_cast<QLabel*>(ctl->widget())) label->setBuddy(next->widget());
+            if (spec.controls[i + 1].text.empty() || next->widget()->accessibleName().isEmpty())
+                next->widget()->setAccessibleName(withoutAccelerators(qs(c.text)));
+        }
+    }
+    for (int key : spec.alertKeys) {
+        auto* shortcut =
+            new QShortcut(QKeySequence(key), content, nullptr, nullptr, Qt::WidgetWithChildrenShortcut);
+        QObject::connect(shortcut, &QShortcut::activated, shortcut, [this, key] {
+            Event e = makeEvent(event::AlertKey);
+            e.keyCode = key;
+            QWidget* f = QApplication::focusWidget();
+            for (auto& [n, c] : controls)
+                if (c->widget() == f) e.control = n;
+            post(e);
+        });
+    }
+
+    int width = spec.at.width > 0 ? toPixelsX(spec.at.width) : 0;
+    int height = spec.at.height > 0 ? toPixelsY(spec.at.height) : 0;
+    if (width <= 0 || height <= 0) {
+        QRect used;
+        for (auto& [n, c] : controls)
+            if (c->widget()->parentWidget() == content) used |= c->widget()->geometry();
+        if (width <= 0) width = std::max(used.right() + 8, 160);
+        if (height <= 0) height = std::max(used.bottom() + 8, 80);
+    }
+    if (frame)
+        frame->resize(width, height);
+    else
+        content->resize(width, height);
+    if (!spec.resizable && !frame) content->setFixedSize(width, height);
+    if (spec.at.x >= 0 && spec.at.y >= 0) top->move(toPixelsX(spec.at.x), toPixelsY(spec.at.y));
+
+    if (spec.maximized)
+        top->showMaximized();
+    else if (spec.iconized)
+        top->showMinimized();
+    else
+        top->show();
+    if (auto* sub = qobject_cast<QMdiSubWindow*>(top.data())) {
+        // The subwindow's frame comes around the client area, which keeps the designed size.
+        if (!spec.maximized && !spec.iconized) {
+            QSize extra = sub->size() - sub->widget()->size();
+            sub->resize(width + std::max(0, extra.width()), height + std::max(0, extra.height()));
+        }
+        if (!spec.resizable) sub->setWindowFlags(sub->windowFlags() & ~Qt::WindowMaximizeButtonHint);
+    }
+    if (spec.center && !frame) {
+        QWidget* parent = top->parentWidget() ? top->parentWidget() : nullptr;
+        QRect area = parent ? parent->rect() : QRect(QPoint(0, 0), QSize(1024, 768));
+        top->move(area.center() - QPoint(top->width() / 2, top->height() / 2));
+    }
+    top->installEventFilter(new WindowWatcher(this, top));
+    return true;
+}
+
+// ---- message boxes and other services ----
+
+int message(const std::string& text, const std::string& caption, int iconValue, int buttons,
+            int defaultButton) {
+    struct Wait {
+        std::mutex m;
+        std::condition_variable cv;
+        bool done = false;
+        int value = 0;
+    };
+    auto wait = std::make_shared<Wait>();
+    bool shown = false;
+    auto finish = [wait](int v) {
+        {
+            std::lock_guard g(wait->m);
+            wait->value = v;
+            wait->done = true;
+        }
+        wait->cv.notify_all();
+    };
+    onGui([&] {
+        if (!guiInvoker()) return;
+        showBox(qs(text), qs(caption), iconValue, buttons, defaultButton, finish);
+        shown = true;
+    });
+    if (!shown) return defaultButton ? defaultButton : button::Ok;
+    if (onGuiThread()) {
+        // A GUI-side caller cannot block; it waits in a local loop instead.
+        QEventLoop loop;
+        while (!wait->done) loop.processEvents(QEventLoop::WaitForMoreEvents);
+        return wait->value;
+    }
+    LockReleased unlocked;
+    std::unique_lock g(wait->m);
+    wait->cv.wait(g, [&] { return wait->done; });
+    return wait->value;
+}
+
+int iconOfString(const std::string& s) {
+    if (s.size() == 4 && static_cast<unsigned char>(s[0]) == 0xFF && s[1] == 1 &&
+        static_cast<unsigned char>(s[3]) == 0x7F)
+        return static_cast<unsigned char>(s[2]);
+    return icon::None;
+}
+
+void beep() {
+    onGui([] { QApplication::beep(); });
+}
+
+int shellOpen(const std::string& target) {
+    QString t = qs(target).trimmed();
+    if (t.isEmpty()) return 2;
+    QUrl url(t, QUrl::StrictMode);
+    bool isAddress = url.isValid() && url.scheme().size() > 1 && !url.scheme().isEmpty() && t.contains(':');
+    if (!isAddress) {
+        QFileInfo info(t);
+        if (!info.exists()) return 2;
+        url = QUrl::fromLocalFile(info.absoluteFilePath());
+    }
+    bool ok = onGui([&] { return QDesktopServices::openUrl(url); });
+    return ok ? 42 : 31;
+}
+
+int runCommand(const std::string& commandLine) {
+    QStringList parts = QProcess::splitCommand(qs(commandLine));
+    if (parts.isEmpty()) return 2;
+    QString program = parts.takeFirst();
+    QString base = QFileInfo(program).completeBaseName().toLower();
+    if (base == "notepad" || base == "write") {
+        // The desktop's own text editor is whatever opens a text document.
+        int result = 42;
+        for (const QString& file : parts) result = std::min(result, shellOpen(file.toStdString()));
+        return result;
+    }
+    return QProcess::startDetached(program, parts) ? 42 : 2;
+}
+
+bool copyWindowImage(int windowId) {
+    return onGui([&] {
+        GuiWindow* w = guiWindow(windowId);
+        if (!w || !w->top) return false;
+        QApplication::clipboard()->setImage(w->top->grab().toImage());
+        return true;
+    });
+}
+
+bool printerSetup() {
+    struct Wait {
+        std::mutex m;
+        std::condition_variable cv;
+        bool done = false, accepted = false;
+    };
+    auto wait = std::make_shared<Wait>();
+    bool shown = onGui([&] {
+        auto* printer = new QPrinter;
+        GuiWindow* f = guiFrame();
+        auto* dialog = new QPrintDialog(printer, f ? f->top.data() : nullptr);
+        dialog->setAttribute(Qt::WA_DeleteOnClose);
+        QObject::connect(dialog, &QDialog::finished, dialog, [wait, printer](int result) {
+            delete printer;
+            std::lock_guard g(wait->m);
+            wait->accepted = result == QDialog::Accepted;
+            wait->done = true;
+            wait->cv.notify_all();
+        });
+        dialog->open();
+        return true;
+    });
+    if (!shown || onGuiThread()) return false;
+    LockReleased unlocked;
+    std::unique_lock g(wait->m);
+    wait->cv.wait(g, [&] { return wait->done; });
+    return wait->accepted;
+}
+
+int activeChildThread() {
+    return onGui([] {
+        GuiWindow* f = guiFrame();
+        if (!f || !f->mdi) return -1;
+        QMdiSubWindow* active = f->mdi->currentSubWindow();
+        for (auto& [id, w] : guiWindows())
+            if (active && w->top == active) return w->ownerSlot;
+        return -1;
+    });
+}
+
+int frameWindow() {
+    return onGui([] {
+        GuiWindow* f = guiFrame();
+        return f ? f->id : 0;
+    });
+}
+
+bool refuseSessionEnd() {
+    if (!programRunning) return false;
+    onGui([] {
+        if (GuiWindow* f = guiFrame()) {
+            f->top->raise();
+            f->top->activateWindow();
+        }
+        QString title = QFileInfo(QCoreApplication::applicationFilePath()).baseName();
+        showBox("Application still active.\n\nQuit the application before quitting Windows.", title,
+                icon::Hand, button::Ok, 0, [](int) {});
+    });
+    return true;
+}
+
+void setMessageBoxObserver(std::function<void(QMessageBox*)> observer) {
+    onGui([&] { boxObserver = std::move(observer); });
+    if (!QCoreApplication::instance()) boxObserver = std::move(observer);
+}
+
+int runProgram(std::function<void()> entry) {
+    guiInvoker();
+    setThreadWindowCleanup(closeThreadWindowsAtEnd);
+    auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
+    QMetaObject::Connection session;
+    if (app)
+        session =
+            QObject::connect(app, &QGuiApplication::commitDataRequest, app, [](QSessionManager& manager) {
+                if (manager.allowsInteraction() && refuseSessionEnd()) manager.cancel();
+            });
+    programRunning = true;
+    QEventLoop loop;
+    QPointer<QEventLoop> guard(&loop);
+    {
+        FirstThread first(std::move(entry), [&] {
+            QMetaObject::invokeMethod(
+                invoker, [&loop] { loop.quit(); }, Qt::QueuedConnection);
+        });
+        loop.exec();
+        first.join();
+    }
+    programRunning = false;
+    if (session) QObject::disconnect(session);
+    while (!guiWindows().empty()) destroyGuiWindow(guiWindows().begin()->first);
+    return 0;
+}
+
+} // namespace sorv::win

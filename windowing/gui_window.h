@@ -1,0 +1,69 @@
+// The desktop's side of an open window (GUI thread only): its widgets, controls and owner, and the
+// table of open windows by id. Private to this layer.
+#pragma once
+#include "windowing/control.h"
+#include "windowing/threads.h"
+#include "windowing/window_spec.h"
+
+#include <QFont>
+#include <QPointer>
+#include <map>
+#include <memory>
+
+class QMainWindow;
+class QMdiArea;
+class QMdiSubWindow;
+class QAction;
+class QLabel;
+class QMenu;
+
+namespace sorv::win {
+
+class GuiWindow : public ControlHost {
+public:
+    GuiWindow(int id, std::shared_ptr<ThreadState> owner, WindowSpec spec);
+    ~GuiWindow() override;
+
+    // Builds the widgets and controls and shows the window; false when a control cannot be made.
+    bool build();
+    // Sends an event to the owner (only once the window is open, so building posts nothing).
+    void post(Event e) override;
+    QWidget* containerFor(int parent) override;
+    int toPixelsX(int units) const override { return dialogToPixels(units, xMul, xDiv); }
+    int toPixelsY(int units) const override { return dialogToPixels(units, yMul, yDiv); }
+    const QFont& font() const override { return font_; }
+    Control* control(int number) override;
+
+    int id;
+    int ownerSlot;
+    std::shared_ptr<ThreadState> owner;
+    WindowSpec spec;
+    QPointer<QWidget> top;     // the frame, the MDI subwindow or the top-level window
+    QPointer<QWidget> content; // the client area the controls sit on
+    QMainWindow* frame = nullptr;
+    QMdiArea* mdi = nullptr;
+    QLabel* statusLabel = nullptr;
+    std::map<int, QAction*> actions; // menu items and tool buttons by number
+    std::map<int, std::unique_ptr<Control>> controls;
+    std::vector<int> order; // control numbers in spec order
+    int xMul = 1, xDiv = 4, yMul = 1, yDiv = 8;
+    bool opened = false;
+    bool closing = false; // the program closes it: no close request of its own
+
+private:
+    void buildFrame();
+    void buildMenu(QMenu* menu, const std::vector<MenuItem>& items);
+    QFont font_;
+};
+
+// The open windows (GUI thread only).
+std::map<int, std::unique_ptr<GuiWindow>>& guiWindows();
+GuiWindow* guiWindow(int id);
+// Destroys a window without any event.
+void destroyGuiWindow(int id);
+// A program thread's end: its windows go without events (runs on that thread).
+void closeThreadWindowsAtEnd(int slot);
+// The frame, if one is open.
+GuiWindow* guiFrame();
+
+} // namespace sorv::win

@@ -1,0 +1,448 @@
+// Windows as program threads hold them: opening, the event loop, posting, bound variables, and
+// every control and window operation carried to the desktop.
+#include "windowing/window.h"
+#include "windowing/gui_call.h"
+#include "windowing/gui_window.h"
+#include "windowing/threads.h"
+
+#include "runtime/errors.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QMainWindow>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QStatusBar>
+#include <algorithm>
+#include <atomic>
+#include <map>
+#include <mutex>
+
+namespace sorv::win {
+
+namespace {
+
+QString qs(const std::string& s) {
+    return QString::fromStdString(s);
+}
+
+struct Bound {
+    FieldRef use;
+    std::string picture;
+    std::string type;
+};
+
+// What the owning thread keeps of each of its windows.
+struct ProgramWindow {
+    bool modal = false;
+    std::map<int, Bound> bound;
+};
+thread_local std::map<int, ProgramWindow> tWindows;
+
+// Which thread each open window belongs to, so that anyone can post to it.
+std::mutex ownersMutex;
+std::map<int, std::weak_ptr<ThreadState>> owners;
+std::atomic<int> nextId{1};
+
+std::mutex picturesMutex;
+PictureFormatter formatter;
+PictureReader reader;
+
+std::string formatValue(const Value& v, const std::string& picture, const std::string& type) {
+    PictureFormatter f;
+    {
+        std::lock_guard g(picturesMutex);
+        f = formatter;
+    }
+    if (type == "CHECK") return v.toLong() != 0 ? "1" : "0";
+    if (f && !picture.empty()) return f(v, picture);
+    std::string t = v.toText();
+    while (!t.empty() && t.back() == ' ') t.pop_back();
+    return t;
+}
+
+Value readValue(const std::string& text, const std::string& picture) {
+    PictureReader r;
+    {
+        std::lock_guard g(picturesMutex);
+        r = reader;
+    }
+    if (r && !picture.empty()) return r(text, picture);
+    return Value(text);
+}
+
+std::shared_ptr<ThreadState> ownerOf(int id) {
+    std::lock_guard g(ownersMutex);
+    auto it = owners.find(id);
+    return it == owners.end() ? nullptr : it->second.lock();
+}
+
+void forget(int id) {
+    {
+        std::lock_guard g(ownersMutex);
+        owners.erase(id);
+    }
+    tWindows.erase(id);
+    if (auto state = currentThreadState()) {
+        std::erase(state->windows, id);
+        state->queue.discard(id);
+    }
+}
+
+template <class F> auto withControl(int window, int control, F f) {
+    return onGui([&] {
+        GuiWindow* w = guiWindow(window);
+        Control* c = w ? w->control(control) : nullptr;
+        return f(w, c);
+    });
+}
+
+} // namespace
+
+void closeThreadWindowsAtEnd(int) {
+    auto state = currentThreadState();
+    std::vector<int> ids;
+    if (state) ids = state->windows;
+    for (auto& [id, w] : tWindows)
+        if (std::find(ids.begin(), ids.end(), id) == ids.end()) ids.push_back(id);
+    if (!ids.empty())
+        onGui([&] {
+            for (auto it = ids.rbegin(); it != ids.rend(); ++it) destroyGuiWindow(*it);
+        });
+    for (int id : ids) forget(id);
+    tWindows.clear();
+}
+
+void setPictureFunctions(PictureFormatter format, PictureReader deformat) {
+    std::lock_guard g(picturesMutex);
+    formatter = std::move(format);
+    reader = std::move(deformat);
+}
+
+bool Window::open(std::string_view resourceName) {
+    auto spec = buildWindowResource(resourceName);
+    if (!spec) {
+        setError(err::EntryNotFound, "Window resource not found: " + std::string(resourceName));
+        id_ = 0;
+        return false;
+    }
+    return open(*spec);
+}
+
+bool Window::open(const WindowSpec& spec) {
+    auto state = currentThreadState();
+    id_ = 0;
+    if (!desktopRunning()) {
+        setError(err::UnsupportedFunction, "No desktop to open a window on");
+        return false;
+    }
+    const int id = nextId++;
+    bool made = onGui([&] {
+        auto w = std::make_unique<GuiWindow>(id, state, spec);
+        GuiWindow* raw = w.get();
+        guiWindows()[id] = std::move(w);
+        if (!raw->build()) {
+            destroyGuiWindow(id);
+            return false;
+        }
+        raw->opened = true;
+        raw->post(makeEvent(event::OpenWindow));
+        return true;
+    });
+    if (!made) {
+        setError(err::InvalidParameterCount, "A control of the window cannot be made");
+        return false;
+    }
+    id_ = id;
+    {
+        std::lock_guard g(ownersMutex);
+        owners[id] = state;
+    }
+    ProgramWindow& pw = tWindows[id];
+    pw.modal = spec.modal;
+    for (const ControlSpec& c : spec.controls)
+        if (c.use.valid()) pw.bound[c.number] = Bound{c.use, c.picture, c.type};
+    if (state) state->windows.push_back(id);
+    display();
+    return true;
+}
+
+void Window::close() {
+    if (!id_) return;
+    const int id = id_;
+    onGui([&] { destroyGuiWindow(id); });
+    forget(id);
+}
+
+bool Window::isOpen() const {
+    if (!id_) return false;
+    std::lock_guard g(ownersMutex);
+    return owners.count(id_) != 0;
+}
+
+bool Window::accept(Event& e) {
+    if (!isOpen()) return false;
+    auto state = currentThreadState();
+    if (!state || tWindows.count(id_) == 0) return false; // only the owner takes a window's events
+    // Events posted to the thread as a whole go to the window opened last.
+    bool newest = !state->windows.empty() && state->windows.back() == id_;
+    e = state->queue.take(id_, newest);
+    e.window = id_;
+    if (e.code == event::Accepted && e.hasText) {
+        auto& bound = tWindows[id_].bound;
+        if (auto it = bound.find(e.control); it != bound.end())
+            it->second.use.set(readValue(e.text, it->second.picture));
+    }
+    return true;
+}
+
+void Window::defaultAction(const Event& e) {
+    if (e.code == event::CloseWindow || e.code == event::CloseDown) close();
+}
+
+void Window::post(int code, int control) const {
+    auto owner = ownerOf(id_);
+    if (!owner) return;
+    owner->queue.post(makeEvent(code, control, id_));
+}
+
+void Window::postToThread(int slot, int code, int control) {
+    if (auto state = threadState(slot)) state->queue.post(makeEvent(code, control, 0));
+}
+
+void Window::display() {
+    auto it = tWindows.find(id_);
+    if (it == tWindows.end()) return;
+    std::vector<std::pair<int, QString>> texts;
+    for (auto& [number, b] : it->second.bound)
+        texts.emplace_back(number, qs(formatValue(b.use.get(), b.picture, b.type)));
+    const int id = id_;
+    onGui([&] {
+        GuiWindow* w = guiWindow(id);
+        if (!w) return;
+        for (auto& [number, text] : texts)
+            if (Control* c = w->control(number)) c->setText(text);
+    });
+}
+
+void Window::display(int control) {
+    auto it = tWindows.find(id_);
+    if (it == tWindows.end()) return;
+    auto b = it->second.bound.find(control);
+    if (b == it->second.bound.end()) return;
+    setText(control, formatValue(b->second.use.get(), b->second.picture, b->second.type));
+}
+
+void Window::update(int control) {
+    auto it = tWindows.find(id_);
+    if (it == tWindows.end()) return;
+    auto b = it->second.bound.find(control);
+    if (b == it->second.bound.end()) return;
+    b->second.use.set(readValue(text(control), b->second.picture));
+}
+
+void Window::setText(int control, const std::string& text) {
+    withControl(id_, control, [&](GuiWindow*, Control* c) {
+        if (c) c->setText(qs(text));
+    });
+}
+
+std::string Window::text(int control) const {
+    return withControl(id_, control,
+                       [&](GuiWindow*, Control* c) { return c ? c->text().toStdString() : std::string(); });
+}
+
+void Window::setProperty(int control, int property, const std::string& value) {
+    withControl(id_, control, [&](GuiWindow*, Control* c) {
+        if (c) c->setProperty(property, qs(value));
+    });
+}
+
+std::string Window::property(int control, int property) const {
+    return withControl(id_, control, [&](GuiWindow*, Control* c) {
+        return c ? c->property(property).toStdString() : std::string();
+    });
+}
+
+void Window::setData(int control, std::shared_ptr<const ControlData> data) {
+    withControl(id_, control, [&](GuiWindow*, Control* c) {
+        if (c) c->setData(std::move(data));
+    });
+}
+
+void Window::select(int control) {
+    withControl(id_, control, [&](GuiWindow*, Control* c) {
+        if (c) c->focus();
+    });
+}
+
+int Window::focusedControl() const {
+    const int id = id_;
+    return onGui([&] {
+        GuiWindow* w = guiWindow(id);
+        if (!w) return 0;
+        QWidget* f = QApplication::focusWidget();
+        for (auto& [n, c] : w->controls)
+            if (f && (c->widget() == f || c->widget()->isAncestorOf(f))) return n;
+        return 0;
+    });
+}
+
+void Window::hide(int control, bool hidden) {
+    const int id = id_;
+    onGui([&] {
+        GuiWindow* w = guiWindow(id);
+        if (!w) return;
+        if (Control* c = w->control(control))
+            c->widget()->setVisible(!hidden);
+        else if (auto a = w->actions.find(control); a != w->actions.end())
+            a->second->setVisible(!hidden);
+    });
+}
+
+void Window::enable(int control, bool enabled) {
+    const int id = id_;
+    onGui([&] {
+        GuiWindow* w = guiWindow(id);
+        if (!w) return;
+        if (Control* c = w->control(control))
+            c->widget()->setEnabled(enabled);
+        else if (auto a = w->actions.find(control); a != w->actions.end())
+            a->second->setEnabled(enabled);
+    });
+}
+
+bool Window::hasControl(int control) const {
+    return withControl(id_, control, [&](GuiWindow*, Control* c) { return c != nullptr; });
+}
+
+Rect Window::controlRect(int control) const {
+    return withControl(id_, control, [&](GuiWindow*, Control* c) { return c ? c->at() : Rect{}; });
+}
+
+void Window::setControlRect(int control, const Rect& at) {
+    withControl(id_, control, [&](GuiWindow*, Control* c) {
+        if (c) c->place(at);
+    });
+}
+
+std::string Window::caption() const {
+    const int id = id_;
+    return onGui([&] {
+        GuiWindow* w = guiWindow(id);
+        return w && w->top ? w->top->windowTitle().toStdString() : std::string();
+    });
+}
+
+void Window::setCaption(const std::string& caption) {
+    const int id = id_;
+    onGui([&] {
+        if (GuiWindow* w = guiWindow(id); w && w->top) {
+            w->top->setWindowTitle(qs(caption));
+            w->top->setAccessibleName(qs(caption));
+        }
+    });
+}
+
+Rect Window::rect() const {
+    const int id = id_;
+    return onGui([&] {
+        GuiWindow* w = guiWindow(id);
+        if (!w || !w->top) return Rect{};
+        QSize size = w->frame ? w->frame->size() : w->content->size();
+        return Rect{
+            pixelsToDialog(w->top->x(), w->xMul, w->xDiv), pixelsToDialog(w->top->y(), w->yMul, w->yDiv),
+            pixelsToDialog(size.width(), w->xMul, w->xDiv), pixelsToDialog(size.height(), w->yMul, w->yDiv)};
+    });
+}
+
+void Window::setRect(const Rect& at) {
+    const int id = id_;
+    onGui([&] {
+        GuiWindow* w = guiWindow(id);
+        if (!w || !w->top) return;
+        if (at.x >= 0 && at.y >= 0) w->top->move(w->toPixelsX(at.x), w->toPixelsY(at.y));
+        if (at.width > 0 && at.height > 0) {
+            QSize client(w->toPixelsX(at.width), w->toPixelsY(at.height));
+            if (w->frame || w->top == w->content) {
+                w->top->resize(client);
+            } else {
+                QSize extra = w->top->size() - w->content->size();
+                w->top->resize(client + extra);
+            }
+        }
+    });
+}
+
+WindowState Window::state() const {
+    const int id = id_;
+    return onGui([&] {
+        GuiWindow* w = guiWindow(id);
+        if (!w || !w->top) return WindowState::Normal;
+        if (w->top->windowState() & Qt::WindowMinimized) return WindowState::Iconized;
+        if (w->top->windowState() & Qt::WindowMaximized) return WindowState::Maximized;
+        return WindowState::Normal;
+    });
+}
+
+void Window::setState(WindowState s) {
+    const int id = id_;
+    onGui([&] {
+        GuiWindow* w = guiWindow(id);
+        if (!w || !w->top) return;
+        if (s == WindowState::Maximized)
+            w->top->showMaximized();
+        else if (s == WindowState::Iconized)
+            w->top->showMinimized();
+        else
+            w->top->showNormal();
+    });
+}
+
+bool Window::resizable() const {
+    const int id = id_;
+    return onGui([&] {
+        GuiWindow* w = guiWindow(id);
+        return w && w->spec.resizable;
+    });
+}
+
+void Window::setStatus(const std::string& text) {
+    const int id = id_;
+    onGui([&] {
+        GuiWindow* w = guiWindow(id);
+        if (w && w->statusLabel) w->statusLabel->setText(qs(text));
+    });
+}
+
+void Window::toFront() {
+    const int id = id_;
+    onGui([&] {
+        GuiWindow* w = guiWindow(id);
+        if (!w || !w->top) return;
+        w->top->raise();
+        w->top->activateWindow();
+        if (auto* sub = qobject_cast<QMdiSubWindow*>(w->top.data()); sub && sub->mdiArea())
+            sub->mdiArea()->setActiveSubWindow(sub);
+    });
+}
+
+Window::Factors Window::factors() const {
+    const int id = id_;
+    return onGui([&] {
+        GuiWindow* w = guiWindow(id);
+        return w ? Factors{w->xMul, w->xDiv, w->yMul, w->yDiv} : Factors{};
+    });
+}
+
+int Window::ownerThread() const {
+    auto owner = ownerOf(id_);
+    return owner ? owner->slot : -1;
+}
+
+std::vector<int> Window::threadWindows() {
+    auto state = currentThreadState();
+    return state ? state->windows : std::vector<int>{};
+}
+
+} // namespace sorv::win

@@ -1,0 +1,94 @@
+// A window as program code holds it: a small handle (the window id) whose operations run on the
+// desktop through callGui. A window belongs to the thread that opened it; its events arrive in that
+// thread's queue and `accept` hands them out one at a time, in order, giving the runtime lock up
+// while it waits. Controls are addressed by number.
+#pragma once
+#include "runtime/field.h"
+#include "windowing/control.h"
+#include "windowing/events.h"
+#include "windowing/window_spec.h"
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace sorv::win {
+
+enum class WindowState { Normal, Maximized, Iconized };
+
+class Window {
+public:
+    Window() = default;
+    explicit Window(int id) : id_(id) {}
+
+    // Opens the window on the calling thread; false (and nothing open) when it cannot be made:
+    // no desktop, an unknown resource, an unknown control type.
+    bool open(const WindowSpec& spec);
+    bool open(std::string_view resourceName);
+    // Closes it (its waiting events are dropped). Closing a closed window does nothing.
+    void close();
+    bool isOpen() const;
+    int id() const { return id_; }
+    explicit operator bool() const { return id_ != 0; }
+
+    // The next event of this window, once the previous one has been handled. False when the window
+    // is closed. A modal window's loop leaves its thread's other windows' events waiting.
+    bool accept(Event& e);
+    // What the runtime does with an event unless the handler answered that it handled it: a close
+    // request closes the window.
+    void defaultAction(const Event& e);
+    // Posts an event to this window (control 0: a window event) or to another thread.
+    void post(int code, int control = 0) const;
+    static void postToThread(int slot, int code, int control = 0);
+
+    // Copies every bound variable into its control (through the control's picture).
+    void display();
+    void display(int control);
+    // Reads an edited control back into its variable (an accepted event does this by itself).
+    void update(int control);
+
+    void setText(int control, const std::string& text);
+    std::string text(int control) const;
+    void setProperty(int control, int property, const std::string& value);
+    std::string property(int control, int property) const;
+    void setData(int control, std::shared_ptr<const ControlData> data);
+    void select(int control); // keyboard focus
+    int focusedControl() const;
+    void hide(int control, bool hidden = true);
+    void enable(int control, bool enabled = true);
+    bool hasControl(int control) const;
+    // Rectangle of a control in dialog units of the window.
+    Rect controlRect(int control) const;
+    void setControlRect(int control, const Rect& at);
+
+    std::string caption() const;
+    void setCaption(const std::string& caption);
+    // Position and size of the window in dialog units (its client area for the size).
+    Rect rect() const;
+    void setRect(const Rect& at);
+    WindowState state() const;
+    void setState(WindowState state);
+    bool resizable() const;
+    void setStatus(const std::string& text); // the frame's status bar
+    void toFront();
+    // Dialog unit factors of the window's font: pixels = units * mul / div.
+    struct Factors {
+        int xMul = 1, xDiv = 1, yMul = 1, yDiv = 1;
+    };
+    Factors factors() const;
+    // The slot of the thread that owns the window, -1 when not open.
+    int ownerThread() const;
+    // The windows the calling thread has open, oldest first.
+    static std::vector<int> threadWindows();
+
+private:
+    int id_ = 0;
+};
+
+// The text a bound variable shows through a picture, and the value read back from a text. Until
+// pictures are registered here, values show in their plain text form.
+using PictureFormatter = std::function<std::string(const Value& value, const std::string& picture)>;
+using PictureReader = std::function<Value(const std::string& text, const std::string& picture)>;
+void setPictureFunctions(PictureFormatter format, PictureReader deformat);
+
+} // namespace sorv::win
