@@ -373,45 +373,8 @@ public:
         return 0;
     }
 
-    // A 64-bit prefix of the first key field such that a smaller prefix means an earlier entry;
-    // equal prefixes decide nothing. False when this entry's bytes do not allow one.
-    bool prefixOf(const std::uint8_t* e, std::uint64_t& out) const {
-        out = 0;
-        if (n_ == 0) return true;
-        const Part& p = parts_[0];
-        const std::uint8_t* q = e + p.offset;
-        switch (p.kind) {
-        case Kind::Text: {
-            // Bytes below a blank would order differently once trailing blanks are dropped.
-            std::uint8_t bytes[8];
-            std::memset(bytes, ' ', 8);
-            std::memcpy(bytes, q, std::min<std::size_t>(p.size, 8));
-            for (std::uint8_t c : bytes)
-                if (c < ' ') return false;
-            out = __builtin_bswap64(load<std::uint64_t>(bytes));
-            break;
-        }
-        case Kind::U8:
-            out = *q;
-            break;
-        case Kind::U16:
-            out = load<std::uint16_t>(q);
-            break;
-        case Kind::U32:
-            out = load<std::uint32_t>(q);
-            break;
-        case Kind::I16:
-            out = static_cast<std::uint64_t>(std::int64_t{load<std::int16_t>(q)} + 0x80000000LL);
-            break;
-        case Kind::I32:
-            out = static_cast<std::uint64_t>(std::int64_t{load<std::int32_t>(q)} + 0x80000000LL);
-            break;
-        default:
-            return true; // one constant prefix for all: the full comparison decides
-        }
-        if (p.descending) out = ~out;
-        return true;
-    }
+    int count() const { return n_; }
+    const Part& part(int i) const { return parts_[static_cast<std::size_t>(i)]; }
 
 private:
     static Kind kindOf(FieldType t, std::uint32_t size) {
@@ -492,6 +455,115 @@ private:
 
     std::array<Part, Queue::MaxKeyFields> parts_{};
     int n_ = 0;
+};
+
+// Sorting compares normalized keys instead of entries: the leading key fields written as up to 24
+// bytes whose byte order is the key order (text as stored, whole numbers big-endian with the sign
+// bit flipped, descending fields inverted). Text qualifies only while no entry holds a byte below
+// a blank there, since trailing blanks are dropped before text compares. When every key field fits,
+// equal normalized keys are equal keys and the entries are never touched while sorting.
+class KeyEncoder {
+public:
+    static constexpr std::uint32_t Bytes = 24;
+
+    KeyEncoder(const Comparator& cmp) : cmp_(cmp) {
+        for (int i = 0; i < cmp.count() && used_ < Bytes; ++i) {
+            const Part& p = cmp.part(i);
+            std::uint32_t width = widthOf(p);
+            if (width == 0) break;
+            if (used_ + width > Bytes) {
+                if (p.kind != Kind::Text) break;
+                width = Bytes - used_; // a leading part of the text still orders
+            }
+            plan_.push_back({i, width});
+            used_ += width;
+        }
+        exact_ = static_cast<int>(plan_.size()) == cmp.count() &&
+                 (plan_.empty() || plan_.back().width == widthOf(cmp.part(plan_.back().part)));
+    }
+
+    // Drops text parts (and all after them) where this entry holds a byte below a blank.
+    void admit(const std::uint8_t* e) {
+        for (std::size_t k = 0; k < plan_.size(); ++k) {
+            const Part& p = cmp_.part(plan_[k].part);
+            if (p.kind != Kind::Text) continue;
+            const std::uint8_t* q = e + p.offset;
+            for (std::uint32_t j = 0; j < plan_[k].width; ++j)
+                if (q[j] < ' ') {
+                    plan_.resize(k);
+                    exact_ = false;
+                    return;
+                }
+        }
+    }
+
+    bool exact() const { return exact_; }
+
+    void encode(const std::uint8_t* e, std::uint64_t (&w)[3]) const {
+        std::uint8_t out[Bytes] = {};
+        std::uint32_t at = 0;
+        for (const Step& st : plan_) {
+            const Part& p = cmp_.part(st.part);
+            const std::uint8_t* q = e + p.offset;
+            std::uint8_t* o = out + at;
+            switch (p.kind) {
+            case Kind::Text:
+                std::memcpy(o, q, st.width);
+                break;
+            case Kind::U8:
+                o[0] = q[0];
+                break;
+            case Kind::U16:
+                bigEndian(o, load<std::uint16_t>(q), 2);
+                break;
+            case Kind::I16:
+                bigEndian(o, static_cast<std::uint16_t>(load<std::uint16_t>(q) ^ 0x8000u), 2);
+                break;
+            case Kind::U32:
+                bigEndian(o, load<std::uint32_t>(q), 4);
+                break;
+            case Kind::I32:
+                bigEndian(o, load<std::uint32_t>(q) ^ 0x80000000u, 4);
+                break;
+            default:
+                break;
+            }
+            if (p.descending)
+                for (std::uint32_t j = 0; j < st.width; ++j) o[j] = static_cast<std::uint8_t>(~o[j]);
+            at += st.width;
+        }
+        for (int i = 0; i < 3; ++i) w[i] = __builtin_bswap64(load<std::uint64_t>(out + 8 * i));
+    }
+
+private:
+    struct Step {
+        int part;
+        std::uint32_t width;
+    };
+    static std::uint32_t widthOf(const Part& p) {
+        switch (p.kind) {
+        case Kind::Text:
+            return p.size;
+        case Kind::U8:
+            return 1;
+        case Kind::U16:
+        case Kind::I16:
+            return 2;
+        case Kind::U32:
+        case Kind::I32:
+            return 4;
+        default:
+            return 0;
+        }
+    }
+    static void bigEndian(std::uint8_t* o, std::uint32_t v, int n) {
+        for (int i = n - 1; i >= 0; --i, v >>= 8) o[i] = static_cast<std::uint8_t>(v);
+    }
+
+    const Comparator& cmp_;
+    std::vector<Step> plan_;
+    std::uint32_t used_ = 0;
+    bool exact_ = false;
 };
 
 struct Order {
@@ -654,28 +726,31 @@ struct Queue::Impl {
     // Orders the entries by the order's key; equal keys keep the unsorted order.
     void build(Order& order) {
         struct Item {
-            std::uint64_t prefix;
+            std::uint64_t w[3];
             std::uint32_t handle;
             std::uint32_t rank;
         };
         std::size_t n = unsorted.size();
+        const Comparator& cmp = order.cmp;
+        KeyEncoder enc(cmp);
+        unsorted.forEach([&](std::uint32_t h) { enc.admit(at(h)); });
         allocationPoint();
         std::vector<Item> items(n);
         std::uint32_t i = 0;
-        bool usable = true;
-        const Comparator& cmp = order.cmp;
         unsorted.forEach([&](std::uint32_t h) {
-            std::uint64_t p = 0;
-            if (usable && !cmp.prefixOf(at(h), p)) usable = false;
-            items[i] = {p, h, i};
-            ++i;
+            Item& it = items[i];
+            enc.encode(at(h), it.w);
+            it.handle = h;
+            it.rank = i++;
         });
-        if (!usable)
-            for (Item& it : items) it.prefix = 0;
+        const bool exact = enc.exact();
         std::sort(items.begin(), items.end(), [&](const Item& a, const Item& b) {
-            if (a.prefix != b.prefix) return a.prefix < b.prefix;
-            int c = cmp(at(a.handle), at(b.handle));
-            if (c != 0) return c < 0;
+            for (int k = 0; k < 3; ++k)
+                if (a.w[k] != b.w[k]) return a.w[k] < b.w[k];
+            if (!exact) {
+                int c = cmp(at(a.handle), at(b.handle));
+                if (c != 0) return c < 0;
+            }
             return a.rank < b.rank;
         });
         order.seq.reserveHandles(arena.capacity());

@@ -10,8 +10,9 @@
 //   handle costs one block shift (at most 1024 handles) plus O(log blocks), never a whole-queue
 //   pass. A sorted order finds its insertion point by binary search over the blocks' last keys.
 // - An add, put or delete touches every remembered order once, so it costs O(orders * log n).
-// - Sorting builds the whole order once (std::sort over a cached key prefix); equal keys keep the
-//   unsorted order. Later additions and changed entries go after the entries with an equal key.
+// - Sorting builds the whole order once (std::sort over normalized keys of up to 24 bytes, the
+//   entries compared only where those tie); equal keys keep the unsorted order. Later additions and changed
+//   entries go after the entries with an equal key.
 //
 // Positions (get by position, pointer, add at position) count in the current order, the order of
 // the last sort, because list boxes read entries by position and show a sorted queue sorted. Add at
