@@ -20,18 +20,29 @@ using namespace sorv::win;
 
 namespace {
 
-QApplication& app() {
-    static int argc = 1;
-    static char name[] = "test_windowing_listbox";
-    static char* argv[] = {name, nullptr};
-    static QApplication a(argc, argv);
-    return a;
-}
+// One application for the whole program, made before the first test and gone before the
+// process's exit handlers run (Qt's own statics would be gone by then).
+class QtEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override {
+        static int argc = 1;
+        static char name[] = "test_windowing_listbox";
+        static char* argv[] = {name, nullptr};
+        app_ = new QApplication(argc, argv);
+    }
+    void TearDown() override {
+        delete app_;
+        app_ = nullptr;
+    }
+
+private:
+    QApplication* app_ = nullptr;
+};
+[[maybe_unused]] auto* const qtEnvironment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
 
 class ListBoxTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        app();
         list = std::make_unique<ListBox>();
         list->setUnits(1, 1, 1, 1);
         list->setLineHeight(16);
