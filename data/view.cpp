@@ -1,0 +1,1106 @@
+// The view engine: planning (key or sorted set), the sorted result set with its order-preserving
+// value encoding, positions, joins, the view's operations and its trace.
+#include "data/view.h"
+
+#include "runtime/errors.h"
+#include "runtime/profile.h"
+#include "runtime/registry.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <cfloat>
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <limits>
+
+namespace sorv {
+
+namespace {
+
+// Operation numbers of the record-file interface used by views, and their trace names.
+enum ViewOp : int {
+    OpClose = 7,
+    OpDelete = 11,
+    OpGetFilePtr = 16,
+    OpHoldFile = 18,
+    OpHoldFileSec = 19,
+    OpNext = 24,
+    OpOpen = 25,
+    OpFlush = 29,
+    OpPut = 30,
+    OpPrevious = 31,
+    OpRecordsFile = 32,
+    OpRelease = 36,
+    OpSkip = 49,
+    OpWatch = 58,
+    OpPositionFile = 61,
+    OpResetFile = 63,
+    OpRegetFile = 66,
+    OpSetProperty = 71,
+    OpGetProperty = 72,
+    OpQueryView = 74,
+    OpSetView = 81,
+    OpResetViewFile = 83,
+    OpInView = 92,
+    OpEndView = 93,
+};
+
+const char* opName(int op) {
+    switch (op) {
+    case OpClose:
+        return "CLOSE";
+    case OpDelete:
+        return "DELETE";
+    case OpGetFilePtr:
+        return "GETfileptr";
+    case OpHoldFile:
+        return "HOLDfile";
+    case OpHoldFileSec:
+        return "HOLDfilesec";
+    case OpNext:
+        return "NEXT";
+    case OpOpen:
+        return "OPEN";
+    case OpFlush:
+        return "FLUSH";
+    case OpPut:
+        return "PUT";
+    case OpPrevious:
+        return "PREVIOUS";
+    case OpRecordsFile:
+        return "RECORDSfile";
+    case OpRelease:
+        return "RELEASE";
+    case OpSkip:
+        return "SKIP";
+    case OpWatch:
+        return "WATCH";
+    case OpPositionFile:
+        return "POSITIONfile";
+    case OpResetFile:
+        return "RESETfile";
+    case OpRegetFile:
+        return "REGETfile";
+    case OpSetProperty:
+        return "SET_PROPERTY";
+    case OpGetProperty:
+        return "GET_PROPERTY";
+    case OpQueryView:
+        return "QUERY_VIEW";
+    case OpSetView:
+        return "SETview";
+    case OpResetViewFile:
+        return "RESETviewfile";
+    case OpInView:
+        return "INVIEW";
+    case OpEndView:
+        return "ENDVIEW";
+    }
+    return "";
+}
+
+std::atomic<std::uint64_t> nextViewId{1};
+
+// Longest order-value part kept in a position text, so that positions fit a browse's 512-byte
+// position buffer in hex. Longer values are cut and then compare as prefixes.
+constexpr std::size_t MaxPositionKey = 240;
+
+// ---- Order-preserving encoding of values --------------------------------------------------
+// Each value is encoded so that comparing the bytes (memcmp, shorter first on a common prefix)
+// orders values as the language compares them; every encoding is self-delimiting, so a tuple is
+// the concatenation of its items and a descending item is its encoding with every byte inverted.
+// Numbers come before texts.
+
+void encodeNumber(const Value& v, std::string& out) {
+    Decimal d = v.toDecimal().normalized();
+    if (d.isZero()) {
+        out += '\x31';
+        return;
+    }
+    bool negative = d.isNegative();
+    unsigned __int128 m = negative ? static_cast<unsigned __int128>(-d.mantissa())
+                                   : static_cast<unsigned __int128>(d.mantissa());
+    char digits[48];
+    int n = 0;
+    for (; m != 0; m /= 10) digits[n++] = static_cast<char>('0' + static_cast<int>(m % 10));
+    std::reverse(digits, digits + n);
+    int exponent = n - d.scale() + 32768; // the place of the leading digit
+    std::size_t start = out.size();
+    out += negative ? '\x30' : '\x32';
+    out += static_cast<char>((exponent >> 8) & 0xFF);
+    out += static_cast<char>(exponent & 0xFF);
+    out.append(digits, static_cast<std::size_t>(n));
+    out += '\0';
+    // A larger magnitude is a smaller negative number: invert everything after the sign.
+    if (negative)
+        for (std::size_t i = start + 1; i < out.size(); ++i) out[i] = static_cast<char>(~out[i]);
+}
+
+void encodeText(std::string_view t, std::string& out) {
+    t = clipRight(t);
+    out += '\x40';
+    for (char c : t) {
+        out += c;
+        if (c == '\0') out += '\xFF';
+    }
+    out += '\0';
+    out += '\0';
+}
+
+void encodeValue(const Value& v, bool descending, std::string& out) {
+    std::size_t start = out.size();
+    if (v.isText())
+        encodeText(v.text(), out);
+    else
+        encodeNumber(v, out);
+    if (descending)
+        for (std::size_t i = start; i < out.size(); ++i) out[i] = static_cast<char>(~out[i]);
+}
+
+int compareBytes(std::string_view a, std::string_view b) {
+    std::size_t n = std::min(a.size(), b.size());
+    int c = n ? std::memcmp(a.data(), b.data(), n) : 0;
+    if (c != 0) return c < 0 ? -1 : 1;
+    return a.size() < b.size() ? -1 : (a.size() > b.size() ? 1 : 0);
+}
+
+// ---- Position texts ---------------------------------------------------------------------
+// "K" key index (hex) ":" pointer ":" driver position, or "S" order hash ":" pointer ":" values;
+// the variable parts in hex so that the text is printable and ends in no blank.
+
+std::string hex(std::string_view bytes) {
+    static const char digits[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(bytes.size() * 2);
+    for (unsigned char c : bytes) {
+        out += digits[c >> 4];
+        out += digits[c & 15];
+    }
+    return out;
+}
+
+std::optional<std::string> unhex(std::string_view text) {
+    if (text.size() % 2) return std::nullopt;
+    std::string out;
+    out.reserve(text.size() / 2);
+    auto nibble = [](char c) -> int {
+        if (c >= '0' && c <= '9') return c - '0';
+        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+        return -1;
+    };
+    for (std::size_t i = 0; i < text.size(); i += 2) {
+        int h = nibble(text[i]), l = nibble(text[i + 1]);
+        if (h < 0 || l < 0) return std::nullopt;
+        out += static_cast<char>(h * 16 + l);
+    }
+    return out;
+}
+
+struct Position {
+    char kind = 0;             // 'K' or 'S'
+    std::uint64_t plan = 0;    // key index + 1 (K) or order hash (S)
+    std::uint64_t pointer = 0; // the record
+    std::string data;          // driver position (K) or order values (S)
+    bool truncated = false;    // S: the values were cut
+};
+
+std::string encodePosition(const Position& p) {
+    char head[64];
+    std::snprintf(head, sizeof head, "%c%" PRIX64 ":%" PRIX64 ":%s", p.kind, p.plan, p.pointer,
+                  p.truncated ? "T" : "");
+    return head + hex(p.data);
+}
+
+std::optional<Position> decodePosition(std::string_view text) {
+    text = clipRight(text);
+    Position p;
+    if (text.empty() || (text[0] != 'K' && text[0] != 'S')) return std::nullopt;
+    p.kind = text[0];
+    auto number = [&](std::uint64_t& out) {
+        std::size_t colon = text.find(':');
+        if (colon == std::string_view::npos || colon == 0 || colon > 16) return false;
+        out = 0;
+        for (char c : text.substr(0, colon)) {
+            int v = (c >= '0' && c <= '9') ? c - '0' : (c >= 'A' && c <= 'F') ? c - 'A' + 10 : -1;
+            if (v < 0) return false;
+            out = out * 16 + static_cast<std::uint64_t>(v);
+        }
+        text.remove_prefix(colon + 1);
+        return true;
+    };
+    text.remove_prefix(1);
+    if (!number(p.plan) || !number(p.pointer)) return std::nullopt;
+    if (!text.empty() && text[0] == 'T') {
+        p.truncated = true;
+        text.remove_prefix(1);
+    }
+    auto data = unhex(text);
+    if (!data) return std::nullopt;
+    p.data = std::move(*data);
+    return p;
+}
+
+std::uint64_t hashText(std::string_view s) {
+    std::uint64_t h = 1469598103934665603ull;
+    for (unsigned char c : s) h = (h ^ c) * 1099511628211ull;
+    return h & 0xFFFFFFFFull;
+}
+
+// The lowest or highest value a field can hold, as keys order them.
+void writeExtreme(const FieldDesc& f, std::span<std::uint8_t> buffer, bool high) {
+    if (isTextType(f.type)) {
+        std::uint32_t end =
+            std::min<std::uint32_t>(f.offset + f.totalSize(), static_cast<std::uint32_t>(buffer.size()));
+        for (std::uint32_t i = f.offset; i < end; ++i)
+            buffer[i] = high ? 0xFF : (f.type == FieldType::String ? ' ' : 0);
+        if (high && f.type == FieldType::CString && end > f.offset) buffer[end - 1] = 0;
+        if (f.type == FieldType::PString && end > f.offset)
+            buffer[f.offset] = high ? static_cast<std::uint8_t>(std::min<std::uint32_t>(f.size - 1, 255)) : 0;
+        return;
+    }
+    Value v;
+    switch (f.type) {
+    case FieldType::Byte:
+        v = high ? 255 : 0;
+        break;
+    case FieldType::Short:
+        v = high ? 32767 : -32768;
+        break;
+    case FieldType::UShort:
+        v = high ? 65535 : 0;
+        break;
+    case FieldType::ULong:
+        v = high ? std::int64_t{4294967295} : std::int64_t{0};
+        break;
+    case FieldType::Long:
+    case FieldType::Date:
+    case FieldType::Time:
+        v = high ? std::int64_t{2147483647} : std::int64_t{-2147483647 - 1};
+        break;
+    case FieldType::SReal:
+        v = high ? static_cast<double>(FLT_MAX) : -static_cast<double>(FLT_MAX);
+        break;
+    case FieldType::Real:
+        v = high ? DBL_MAX : -DBL_MAX;
+        break;
+    case FieldType::Decimal:
+    case FieldType::PDecimal: {
+        __int128 m = 0;
+        for (int i = 0; i < f.digits; ++i) m = m * 10 + 9;
+        v = Decimal::fromParts(high ? m : -m, f.places);
+        break;
+    }
+    default:
+        return;
+    }
+    writeField(f, buffer, v);
+}
+
+} // namespace
+
+// ---- Pieces of the view -----------------------------------------------------------------
+
+struct View::Join {
+    int outer = -1;
+    ViewTable* table = nullptr;
+    int key = -1;                           // the inner key, or -1 for explicit pairs
+    std::vector<int> outerFields;           // key joins: outer fields of the key components
+    std::vector<std::pair<int, int>> pairs; // pair joins: (outer field, inner field)
+    bool inner = false;
+    std::vector<std::pair<int, bool>> project; // (field, memo)
+    bool present = true;                       // the last resolution found a partner
+};
+
+struct View::OrderItem {
+    Expression expr;
+    bool descending = false;
+};
+
+struct View::Entry {
+    std::uint64_t pointer;
+    std::uint32_t offset; // of its order values in arena_
+    std::uint32_t length;
+};
+
+class View::Tracer {
+public:
+    explicit Tracer(const std::string& file) : out_(file, std::ios::app) {}
+    bool good() const { return static_cast<bool>(out_); }
+    void line(const std::string& text) {
+        out_ << text << '\n';
+        out_.flush();
+    }
+
+private:
+    std::ofstream out_;
+};
+
+ViewTraceSettings ViewTraceSettings::fromDesktopProfile() {
+    ViewTraceSettings s;
+    s.profile = getProfileInt("BWVIEW", "Profile", 0) != 0;
+    s.traceIntoFiles = getProfileInt("BWVIEW", "TraceIntoFiles", 0);
+    s.traceFile = getProfileString("BWVIEW", "TraceFile", "VIEW.LOG");
+    if (s.traceFile.size() > 260) s.traceFile.resize(260);
+    if (s.traceFile.empty()) s.traceFile = "VIEW.LOG";
+    return s;
+}
+
+View::View(ViewTable& primary) : View(primary, ViewTraceSettings::fromDesktopProfile()) {}
+
+View::View(ViewTable& primary, ViewTraceSettings trace)
+    : primary_(primary), id_(nextViewId.fetch_add(1)), trace_(std::move(trace)) {
+    Join j;
+    j.table = &primary;
+    joins_.push_back(std::move(j));
+}
+
+View::~View() {
+    if (open_) close();
+}
+
+int View::join(int outer, ViewTable& inner, int key, std::vector<int> outerFields, bool innerJoin) {
+    bool ok = outer >= 0 && outer < static_cast<int>(joins_.size()) && key >= 0 &&
+              key < static_cast<int>(inner.keys().size()) && !outerFields.empty() &&
+              outerFields.size() <= inner.keys()[static_cast<std::size_t>(key)].components.size();
+    const Layout& outerLayout =
+        ok ? joins_[static_cast<std::size_t>(outer)].table->record().layout() : Layout();
+    for (int f : outerFields) ok = ok && f >= 0 && f < static_cast<int>(outerLayout.count());
+    if (!ok || open_) {
+        setError(err::InvalidRecordDeclaration);
+        return -1;
+    }
+    Join j;
+    j.outer = outer;
+    j.table = &inner;
+    j.key = key;
+    j.outerFields = std::move(outerFields);
+    j.inner = innerJoin;
+    joins_.push_back(std::move(j));
+    changed_ = true;
+    return static_cast<int>(joins_.size() - 1);
+}
+
+int View::join(int outer, ViewTable& inner, std::vector<std::pair<int, int>> pairs, bool innerJoin) {
+    bool ok = outer >= 0 && outer < static_cast<int>(joins_.size()) && !pairs.empty();
+    if (ok) {
+        const Layout& a = joins_[static_cast<std::size_t>(outer)].table->record().layout();
+        const Layout& b = inner.record().layout();
+        for (auto [o, i] : pairs)
+            ok = ok && o >= 0 && o < static_cast<int>(a.count()) && i >= 0 && i < static_cast<int>(b.count());
+    }
+    if (!ok || open_) {
+        setError(err::InvalidRecordDeclaration);
+        return -1;
+    }
+    Join j;
+    j.outer = outer;
+    j.table = &inner;
+    j.pairs = std::move(pairs);
+    j.inner = innerJoin;
+    joins_.push_back(std::move(j));
+    changed_ = true;
+    return static_cast<int>(joins_.size() - 1);
+}
+
+void View::project(int joinNumber, int field, bool memo) {
+    if (joinNumber < 0 || joinNumber >= static_cast<int>(joins_.size())) return;
+    joins_[static_cast<std::size_t>(joinNumber)].project.emplace_back(field, memo);
+}
+
+// Names in orders and filters are the fields of the view's own files first, so that an
+// expression reads exactly the buffers the view fills; anything else is looked up as usual.
+NameResolver View::resolver() {
+    return [this](std::string_view name) -> std::optional<FieldRef> {
+        for (Join& j : joins_) {
+            Record& r = j.table->record();
+            int i = r.layout().find(name);
+            if (i >= 0 && name.find(':') != std::string_view::npos) {
+                // A prefixed name must match the label exactly (case aside), not just its bare part.
+                const std::string& label = r.layout().field(static_cast<std::size_t>(i)).name;
+                if (label.size() == name.size()) return r.ref(i);
+                continue;
+            }
+            if (i >= 0) return r.ref(i);
+        }
+        return lookupName(name);
+    };
+}
+
+bool View::setOrder(std::string_view text) {
+    std::vector<OrderItem> items;
+    NameResolver resolve = resolver();
+    std::size_t i = 0;
+    while (i < text.size()) {
+        while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+        if (i >= text.size()) break;
+        OrderItem item;
+        if (text[i] == '-' || text[i] == '+') item.descending = text[i++] == '-';
+        // The item runs to the next comma outside parentheses and quotes.
+        std::size_t start = i;
+        int depth = 0;
+        bool quoted = false;
+        for (; i < text.size(); ++i) {
+            char c = text[i];
+            if (c == '\'') quoted = !quoted;
+            if (quoted) continue;
+            if (c == '(') ++depth;
+            if (c == ')') --depth;
+            if (c == ',' && depth <= 0) break;
+        }
+        std::string_view body = text.substr(start, i - start);
+        if (!item.expr.compile(body, resolve)) return false;
+        if (item.expr.empty()) {
+            // An empty item ("A,,B") is a mistake, not "no order".
+            setError(err::BadExpression);
+            return false;
+        }
+        items.push_back(std::move(item));
+        if (i < text.size()) ++i; // the comma
+    }
+    items_ = std::move(items);
+    orderText_ = std::string(text);
+    changed_ = true;
+    clearError();
+    return true;
+}
+
+bool View::setFilter(std::string_view text) {
+    Expression e;
+    if (!e.compile(text, resolver())) return false;
+    filter_ = std::move(e);
+    filterText_ = std::string(text);
+    changed_ = true;
+    clearError();
+    return true;
+}
+
+int View::setProperty(int code, std::string_view value) {
+    auto start = std::chrono::steady_clock::now();
+    int rc = 0;
+    if (code == PropOrder)
+        rc = setOrder(value) ? 0 : errorCode();
+    else if (code == PropFilter)
+        rc = setFilter(value) ? 0 : errorCode();
+    else
+        rc = err::UnsupportedFunction;
+    return finish(OpSetProperty, rc, start);
+}
+
+std::string View::getProperty(int code) const {
+    if (code == PropOrder) return orderText_;
+    if (code == PropFilter) return filterText_;
+    return {};
+}
+
+// ---- Planning -----------------------------------------------------------------------------
+
+void View::choosePlan() {
+    sorted_ = true;
+    key_ = -1;
+    backward_ = false;
+    if (!filter_.empty()) return;
+    if (items_.empty()) {
+        sorted_ = false; // record order, live
+        return;
+    }
+    Record& rec = primary_.record();
+    const std::vector<ViewKey>& keys = primary_.keys();
+    for (std::size_t k = 0; k < keys.size(); ++k) {
+        const ViewKey& key = keys[k];
+        if (items_.size() > key.components.size()) continue;
+        bool match = true;
+        std::optional<bool> reversed;
+        for (std::size_t i = 0; i < items_.size() && match; ++i) {
+            const ViewKey::Component& c = key.components[i];
+            if (c.field < 0 || c.field >= static_cast<int>(rec.layout().count())) {
+                match = false;
+                break;
+            }
+            FieldRef want = rec.ref(c.field);
+            bool text = isTextType(want.type());
+            // A case-sensitive key serves the field itself; a NOCASE key serves UPPER(field) for
+            // text fields (numbers have no case, so the field itself).
+            std::optional<FieldRef> got =
+                (key.noCase && text) ? items_[i].expr.asUpperField() : items_[i].expr.asField();
+            match = got && *got == want;
+            bool rev = items_[i].descending != c.descending;
+            if (reversed && *reversed != rev) match = false;
+            reversed = rev;
+        }
+        if (match) {
+            sorted_ = false;
+            key_ = static_cast<int>(k);
+            backward_ = reversed.value_or(false);
+            return;
+        }
+    }
+}
+
+int View::readingKey() {
+    if (changed_) {
+        choosePlan();
+        changed_ = false;
+        dirty_ = true;
+        built_ = false;
+    }
+    return sorted_ ? -2 : key_;
+}
+
+bool View::readsBackwards() {
+    readingKey();
+    return backward_;
+}
+
+int View::prepare() {
+    if (!open_) return err::FileNotOpen;
+    readingKey();
+    if (sorted_ && (dirty_ || !built_ || primary_.changeStamp() != stamp_)) {
+        if (!buildSet()) return errorCode() ? errorCode() : err::UnknownError;
+    }
+    return 0;
+}
+
+bool View::resolveJoin(const Join& j) {
+    Join& outer = joins_[static_cast<std::size_t>(j.outer)];
+    Record& in = j.table->record();
+    Record& out = outer.table->record();
+    int rc = 0;
+    if (j.key >= 0) {
+        const ViewKey& key = j.table->keys()[static_cast<std::size_t>(j.key)];
+        for (std::size_t i = 0; i < j.outerFields.size(); ++i)
+            in.ref(key.components[i].field).set(out.ref(j.outerFields[i]).get());
+        rc = j.table->getByKey(j.key, static_cast<int>(j.outerFields.size()));
+    } else {
+        std::vector<Value> wanted;
+        for (auto [o, i] : j.pairs) wanted.push_back(out.ref(o).get());
+        rc = j.table->setStart(-1);
+        while (rc == 0) {
+            rc = j.table->next();
+            if (rc) break;
+            bool all = true;
+            for (std::size_t p = 0; p < j.pairs.size() && all; ++p)
+                all = compare(in.ref(j.pairs[p].second).get(), wanted[p]) == 0;
+            if (all) break;
+        }
+    }
+    if (rc != 0) in.clear();
+    return rc == 0;
+}
+
+bool View::resolveJoins() {
+    bool keep = true;
+    for (std::size_t k = 1; k < joins_.size(); ++k) {
+        Join& j = joins_[k];
+        if (!joins_[static_cast<std::size_t>(j.outer)].present) {
+            j.table->record().clear();
+            j.present = false;
+            continue;
+        }
+        j.present = resolveJoin(j);
+        if (!j.present && j.inner) keep = false;
+    }
+    return keep;
+}
+
+std::string View::sortKey() const {
+    std::string key;
+    for (const OrderItem& item : items_) encodeValue(item.expr.evaluate(), item.descending, key);
+    return key;
+}
+
+bool View::buildSet() {
+    // The pass reads every record into the buffers; what the caller had there is put back.
+    std::vector<std::vector<std::uint8_t>> saved;
+    for (Join& j : joins_) {
+        auto b = j.table->record().buffer();
+        saved.emplace_back(b.begin(), b.end());
+    }
+    entries_.clear();
+    arena_.clear();
+    stamp_ = primary_.changeStamp();
+    int rc = primary_.setStart(-1);
+    while (rc == 0) {
+        rc = primary_.next();
+        if (rc) break;
+        std::uint64_t ptr = primary_.pointer();
+        if (!resolveJoins() || !filter_.isTrue()) continue;
+        std::string key = sortKey();
+        entries_.push_back(
+            Entry{ptr, static_cast<std::uint32_t>(arena_.size()), static_cast<std::uint32_t>(key.size())});
+        arena_ += key;
+    }
+    for (std::size_t k = 0; k < joins_.size(); ++k) {
+        auto b = joins_[k].table->record().buffer();
+        std::copy(saved[k].begin(), saved[k].end(), b.begin());
+    }
+    if (rc != err::RecordNotAvailable) {
+        setError(rc);
+        built_ = false;
+        return false;
+    }
+    std::string_view arena = arena_;
+    std::sort(entries_.begin(), entries_.end(), [arena](const Entry& a, const Entry& b) {
+        int c = compareBytes(arena.substr(a.offset, a.length), arena.substr(b.offset, b.length));
+        return c != 0 ? c < 0 : a.pointer < b.pointer;
+    });
+    built_ = true;
+    dirty_ = false;
+    nextIndex_ = 0;
+    prevIndex_ = static_cast<std::ptrdiff_t>(entries_.size()) - 1;
+    haveCurrent_ = false;
+    return true;
+}
+
+int View::placeSortedAt(const std::string& key, std::uint64_t pointer, bool truncated) {
+    std::string_view arena = arena_;
+    auto valuesOf = [&](const Entry& e) {
+        std::string_view v = arena.substr(e.offset, e.length);
+        return truncated ? v.substr(0, std::min(v.size(), key.size())) : v;
+    };
+    auto below = [&](const Entry& e) {
+        int c = compareBytes(valuesOf(e), key);
+        return c != 0 ? c < 0 : e.pointer < pointer;
+    };
+    auto it = std::partition_point(entries_.begin(), entries_.end(), below);
+    nextIndex_ = it - entries_.begin();
+    bool exact = it != entries_.end() && it->pointer == pointer && compareBytes(valuesOf(*it), key) == 0;
+    prevIndex_ = exact ? nextIndex_ : nextIndex_ - 1;
+    haveCurrent_ = false;
+    return 0;
+}
+
+// ---- Operations --------------------------------------------------------------------------
+
+int View::finish(int op, int code, std::chrono::steady_clock::time_point start) {
+    if (tracer_) {
+        auto elapsed =
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+        long hundredths = static_cast<long>(elapsed.count() / 10);
+        char line[160];
+        std::snprintf(line, sizeof line, "VIEW:%" PRIX64 ":%-24s", id_, opName(op));
+        std::string text = line;
+        if (code == err::FileSystemError)
+            text += "File Error: " + fileError() + " ";
+        else if (code != 0)
+            text += "Error: " + std::string(errorText(code)) + " ";
+        std::snprintf(line, sizeof line, "Time Taken: %ld.%02ld secs", hundredths / 100, hundredths % 100);
+        tracer_->line(text + line);
+    }
+    if (code == 0)
+        clearError();
+    else if (errorCode() != code)
+        setError(code);
+    return code;
+}
+
+int View::open() {
+    pendingSet_.clear();
+    auto start = std::chrono::steady_clock::now();
+    if (open_) return finish(OpOpen, err::FileAlreadyOpen, start);
+    if (trace_.profile && !tracer_) {
+        tracer_ = std::make_unique<Tracer>(trace_.traceFile);
+        if (!tracer_->good()) tracer_.reset();
+        if (tracer_) tracer_->line(declaration());
+    }
+    for (Join& j : joins_) {
+        j.table->viewOperation(OpQueryView, id_);
+        j.table->viewOperation(OpInView, id_);
+    }
+    open_ = true;
+    dirty_ = true;
+    built_ = false;
+    haveCurrent_ = false;
+    int rc = prepare();
+    if (rc == 0 && !sorted_) rc = primary_.setStart(key_);
+    if (rc != 0) open_ = false;
+    return finish(OpOpen, rc, start);
+}
+
+int View::close() {
+    auto start = std::chrono::steady_clock::now();
+    if (!open_) return finish(OpClose, err::FileNotOpen, start);
+    for (Join& j : joins_) j.table->viewOperation(OpEndView, id_);
+    open_ = false;
+    entries_.clear();
+    entries_.shrink_to_fit();
+    arena_.clear();
+    arena_.shrink_to_fit();
+    built_ = false;
+    int rc = finish(OpClose, 0, start);
+    tracer_.reset();
+    return rc;
+}
+
+int View::setLive(int items) {
+    pendingSet_.clear();
+    std::size_t given = std::min<std::size_t>(static_cast<std::size_t>(std::max(items, 0)), items_.size());
+    if (given == 0 || key_ < 0) return primary_.setStart(key_);
+    // Where the sequence starts depends on the direction of the first read (the first record
+    // with these leading values, or the last), so the values are kept until then.
+    auto buffer = primary_.record().buffer();
+    pendingSet_.assign(buffer.begin(), buffer.end());
+    pendingItems_ = given;
+    return 0;
+}
+
+int View::startPendingSet(bool forward) {
+    const ViewKey& key = primary_.keys()[static_cast<std::size_t>(key_)];
+    Record& rec = primary_.record();
+    auto buffer = rec.buffer();
+    std::vector<std::uint8_t> saved(buffer.begin(), buffer.end());
+    std::copy(pendingSet_.begin(), pendingSet_.end(), buffer.begin());
+    // The components after the given items take the extreme that reads first: the lowest in
+    // the key's order when the key is read forwards, the highest when backwards.
+    bool keyForward = forward != backward_;
+    for (std::size_t i = pendingItems_; i < key.components.size(); ++i) {
+        const ViewKey::Component& c = key.components[i];
+        writeExtreme(rec.layout().field(static_cast<std::size_t>(c.field)), buffer,
+                     c.descending == keyForward);
+    }
+    int rc = primary_.setFromBuffer(key_);
+    std::copy(saved.begin(), saved.end(), buffer.begin());
+    pendingSet_.clear();
+    return rc;
+}
+
+int View::set(int items) {
+    pendingSet_.clear();
+    auto start = std::chrono::steady_clock::now();
+    if (!open_) return finish(OpSetView, err::FileNotOpen, start);
+    primary_.viewOperation(OpSetView, id_);
+    readingKey();
+    // The values to start from are taken before a rebuild reads through the buffers.
+    std::string partial;
+    std::size_t given = std::min<std::size_t>(static_cast<std::size_t>(std::max(items, 0)), items_.size());
+    if (sorted_ && given > 0) {
+        resolveJoins();
+        for (std::size_t i = 0; i < given; ++i)
+            encodeValue(items_[i].expr.evaluate(), items_[i].descending, partial);
+    }
+    int rc = prepare();
+    haveCurrent_ = false;
+    if (rc == 0) {
+        if (!sorted_) {
+            rc = setLive(items);
+        } else if (given == 0) {
+            nextIndex_ = 0;
+            prevIndex_ = static_cast<std::ptrdiff_t>(entries_.size()) - 1;
+        } else {
+            std::string_view arena = arena_;
+            auto lead = [&](const Entry& e) {
+                std::string_view v = arena.substr(e.offset, e.length);
+                return v.substr(0, std::min(v.size(), partial.size()));
+            };
+            auto first = std::partition_point(entries_.begin(), entries_.end(), [&](const Entry& e) {
+                return compareBytes(lead(e), partial) < 0;
+            });
+            auto last = std::partition_point(
+                first, entries_.end(), [&](const Entry& e) { return compareBytes(lead(e), partial) <= 0; });
+            nextIndex_ = first - entries_.begin();
+            prevIndex_ = (last - entries_.begin()) - 1;
+        }
+    }
+    return finish(OpSetView, rc, start);
+}
+
+int View::resetToFile() {
+    pendingSet_.clear();
+    auto start = std::chrono::steady_clock::now();
+    if (!open_) return finish(OpResetViewFile, err::FileNotOpen, start);
+    primary_.viewOperation(OpResetViewFile, id_);
+    readingKey();
+    int rc = 0;
+    if (!sorted_) {
+        std::string pos = primary_.position(key_);
+        rc = prepare();
+        if (rc == 0) rc = pos.empty() ? setLive(static_cast<int>(items_.size())) : primary_.reset(key_, pos);
+    } else {
+        std::uint64_t ptr = primary_.pointer();
+        resolveJoins();
+        std::string key = sortKey();
+        rc = prepare();
+        if (rc == 0) rc = placeSortedAt(key, ptr, false);
+    }
+    haveCurrent_ = false;
+    return finish(OpResetViewFile, rc, start);
+}
+
+int View::readLive(bool forward) {
+    if (!pendingSet_.empty()) {
+        int rc = startPendingSet(forward);
+        if (rc) return rc;
+    }
+    while (true) {
+        int rc = (forward != backward_) ? primary_.next() : primary_.previous();
+        if (rc) return rc;
+        if (resolveJoins()) return 0;
+    }
+}
+
+int View::readSorted(bool forward) {
+    const std::ptrdiff_t n = static_cast<std::ptrdiff_t>(entries_.size());
+    std::ptrdiff_t i = forward ? nextIndex_ : prevIndex_;
+    for (; i >= 0 && i < n; i += forward ? 1 : -1) {
+        int rc = primary_.fetch(entries_[static_cast<std::size_t>(i)].pointer);
+        if (rc == err::RecordNotFound) continue; // deleted since the set was built
+        if (rc) return rc;
+        if (!resolveJoins() || !filter_.isTrue()) continue; // changed so that it no longer belongs
+        nextIndex_ = i + 1;
+        prevIndex_ = i - 1;
+        current_ = i;
+        return 0;
+    }
+    return err::RecordNotAvailable;
+}
+
+// A failed read leaves the last record read as the current one (its buffers are unchanged).
+void View::noteRead(int rc) {
+    if (rc != 0) return;
+    haveCurrent_ = true;
+    currentPointer_ = primary_.pointer();
+}
+
+int View::next() {
+    auto start = std::chrono::steady_clock::now();
+    if (!open_) return finish(OpNext, err::FileNotOpen, start);
+    if (changed_) {
+        // A new order or filter starts the reading over.
+        int rc = prepare();
+        if (rc == 0 && !sorted_) rc = primary_.setStart(key_);
+        if (rc) return finish(OpNext, rc, start);
+    }
+    int rc = sorted_ ? readSorted(true) : readLive(true);
+    noteRead(rc);
+    return finish(OpNext, rc, start);
+}
+
+int View::previous() {
+    auto start = std::chrono::steady_clock::now();
+    if (!open_) return finish(OpPrevious, err::FileNotOpen, start);
+    if (changed_) {
+        int rc = prepare();
+        if (rc == 0 && !sorted_) rc = primary_.setStart(key_);
+        if (rc) return finish(OpPrevious, rc, start);
+    }
+    int rc = sorted_ ? readSorted(false) : readLive(false);
+    noteRead(rc);
+    return finish(OpPrevious, rc, start);
+}
+
+int View::skip(int count) {
+    auto start = std::chrono::steady_clock::now();
+    if (!open_) return finish(OpSkip, err::FileNotOpen, start);
+    int rc = 0;
+    for (int i = 0; i < std::abs(count) && rc == 0; ++i) {
+        rc = sorted_ ? readSorted(count > 0) : readLive(count > 0);
+        noteRead(rc);
+    }
+    return finish(OpSkip, rc, start);
+}
+
+std::string View::position() {
+    auto start = std::chrono::steady_clock::now();
+    if (!open_ || !haveCurrent_) {
+        finish(OpPositionFile, open_ ? err::RecordNotAvailable : err::FileNotOpen, start);
+        return {};
+    }
+    Position p;
+    p.pointer = currentPointer_;
+    if (sorted_) {
+        p.kind = 'S';
+        p.plan = hashText(orderText_);
+        const Entry& e = entries_[static_cast<std::size_t>(current_)];
+        p.data = arena_.substr(e.offset, e.length);
+        if (p.data.size() > MaxPositionKey) {
+            p.data.resize(MaxPositionKey);
+            p.truncated = true;
+        }
+    } else {
+        p.kind = 'K';
+        p.plan = static_cast<std::uint64_t>(key_ + 1);
+        p.data = primary_.position(key_);
+    }
+    finish(OpPositionFile, 0, start);
+    return encodePosition(p);
+}
+
+int View::reset(std::string_view text) {
+    pendingSet_.clear();
+    auto start = std::chrono::steady_clock::now();
+    if (!open_) return finish(OpResetFile, err::FileNotOpen, start);
+    auto p = decodePosition(text);
+    if (!p) return finish(OpResetFile, err::RecordNotFound, start);
+    readingKey();
+    int rc = prepare();
+    haveCurrent_ = false;
+    if (rc == 0) {
+        bool samePlan = sorted_ ? (p->kind == 'S' && p->plan == hashText(orderText_))
+                                : (p->kind == 'K' && p->plan == static_cast<std::uint64_t>(key_ + 1));
+        if (samePlan) {
+            rc = sorted_ ? placeSortedAt(p->data, p->pointer, p->truncated) : primary_.reset(key_, p->data);
+        } else if (primary_.fetch(p->pointer) == 0) {
+            // A position of another order: find the record and place the view at it.
+            if (!sorted_) {
+                std::string pos = primary_.position(key_);
+                rc = primary_.reset(key_, pos);
+            } else {
+                resolveJoins();
+                rc = placeSortedAt(sortKey(), p->pointer, false);
+            }
+        } else {
+            // The record is gone and its place in this order unknown: start at the beginning.
+            rc = sorted_ ? (nextIndex_ = 0, prevIndex_ = static_cast<std::ptrdiff_t>(entries_.size()) - 1, 0)
+                         : primary_.setStart(key_);
+        }
+    }
+    return finish(OpResetFile, rc, start);
+}
+
+int View::reget(std::string_view text) {
+    pendingSet_.clear();
+    auto start = std::chrono::steady_clock::now();
+    if (!open_) return finish(OpRegetFile, err::FileNotOpen, start);
+    auto p = decodePosition(text);
+    if (!p) return finish(OpRegetFile, err::RecordNotFound, start);
+    int rc = primary_.fetch(p->pointer);
+    if (rc == 0) {
+        resolveJoins();
+        currentPointer_ = p->pointer;
+        haveCurrent_ = true;
+        readingKey();
+        if (sorted_ && built_) {
+            // Make the record current in the set, so that reading goes on from it.
+            std::string key = sorted_ && p->kind == 'S' && p->plan == hashText(orderText_) && !p->truncated
+                                  ? p->data
+                                  : sortKey();
+            placeSortedAt(key, p->pointer, false);
+            if (prevIndex_ == nextIndex_) {
+                current_ = nextIndex_;
+                nextIndex_ = current_ + 1;
+                prevIndex_ = current_ - 1;
+            } else {
+                haveCurrent_ = false;
+            }
+        }
+    }
+    return finish(OpRegetFile, rc, start);
+}
+
+int View::watch() {
+    auto start = std::chrono::steady_clock::now();
+    if (!open_) return finish(OpWatch, err::FileNotOpen, start);
+    return finish(OpWatch, primary_.watch(), start);
+}
+
+int View::flush() {
+    auto start = std::chrono::steady_clock::now();
+    if (!open_) return finish(OpFlush, err::FileNotOpen, start);
+    dirty_ = true;
+    return finish(OpFlush, 0, start);
+}
+
+std::int64_t View::records() {
+    pendingSet_.clear();
+    auto start = std::chrono::steady_clock::now();
+    if (!open_) {
+        finish(OpRecordsFile, err::FileNotOpen, start);
+        return -1;
+    }
+    int rc = prepare();
+    std::int64_t n = -1;
+    if (rc == 0) {
+        bool anyInner = false;
+        for (const Join& j : joins_) anyInner = anyInner || j.inner;
+        if (sorted_) {
+            n = static_cast<std::int64_t>(entries_.size());
+        } else if (!anyInner) {
+            n = primary_.records();
+        } else {
+            // Counting who has their inner partners takes a pass; the reading starts over after.
+            n = 0;
+            rc = primary_.setStart(-1);
+            while (rc == 0 && (rc = primary_.next()) == 0)
+                if (resolveJoins()) ++n;
+            rc = rc == err::RecordNotAvailable ? primary_.setStart(key_) : rc;
+            haveCurrent_ = false;
+        }
+    }
+    finish(OpRecordsFile, rc, start);
+    return rc == 0 ? n : -1;
+}
+
+int View::put() {
+    auto start = std::chrono::steady_clock::now();
+    if (!open_) return finish(OpPut, err::FileNotOpen, start);
+    return finish(OpPut, primary_.put(), start);
+}
+
+int View::remove() {
+    auto start = std::chrono::steady_clock::now();
+    if (!open_) return finish(OpDelete, err::FileNotOpen, start);
+    return finish(OpDelete, primary_.remove(), start);
+}
+
+int View::hold(int seconds) {
+    auto start = std::chrono::steady_clock::now();
+    int op = seconds < 0 ? OpHoldFile : OpHoldFileSec;
+    if (!open_) return finish(op, err::FileNotOpen, start);
+    return finish(op, primary_.hold(seconds), start);
+}
+
+int View::release() {
+    auto start = std::chrono::steady_clock::now();
+    if (!open_) return finish(OpRelease, err::FileNotOpen, start);
+    return finish(OpRelease, primary_.release(), start);
+}
+
+std::string View::declaration() {
+    std::string out = "VIEW(" + primary_.label() + ")\n";
+    auto projection = [&](const Join& j, const std::string& indent) {
+        if (j.project.empty()) return;
+        const Layout& l = j.table->record().layout();
+        out += indent + "PROJECT(";
+        for (std::size_t i = 0; i < j.project.size(); ++i) {
+            int f = j.project[i].first;
+            std::string name =
+                f >= 0 && f < static_cast<int>(l.count()) ? l.field(static_cast<std::size_t>(f)).name : "?";
+            out += (i ? "," : "") + std::string(j.project[i].second ? "MEMO(" : "FIELD(") + name + ")";
+        }
+        out += ")\n";
+    };
+    // Joins nest under their outer file, in declaration order.
+    std::function<void(int, const std::string&)> emit = [&](int outer, const std::string& indent) {
+        projection(joins_[static_cast<std::size_t>(outer)], indent);
+        for (std::size_t k = 1; k < joins_.size(); ++k) {
+            const Join& j = joins_[k];
+            if (j.outer != outer) continue;
+            const Layout& ol = joins_[static_cast<std::size_t>(outer)].table->record().layout();
+            const Layout& il = j.table->record().layout();
+            out += indent + "JOIN(";
+            if (j.key >= 0) {
+                out += j.table->keys()[static_cast<std::size_t>(j.key)].label;
+                for (int f : j.outerFields)
+                    out += ",FIELD(" + ol.field(static_cast<std::size_t>(f)).name + ")";
+            } else {
+                out += j.table->label();
+                for (auto [o, i] : j.pairs)
+                    out += ",FIELD(" + ol.field(static_cast<std::size_t>(o)).name + "," +
+                           il.field(static_cast<std::size_t>(i)).name + ")";
+            }
+            out += ")";
+            if (j.inner) out += ",INNER";
+            out += "\n";
+            emit(static_cast<int>(k), indent + "  ");
+            out += indent + "END\n";
+        }
+    };
+    emit(0, "  ");
+    out += "END\n";
+    return out;
+}
+
+} // namespace sorv

@@ -1,0 +1,227 @@
+// The view engine: a read-mostly window onto a primary file and the files joined to it, delivering
+// records in the order of its order expressions and restricted by its filter expression.
+//
+// How a view reads (the invariants every operation keeps):
+// - Key mode. With no filter and an order whose items match the leading components of a key of
+//   the primary file (a NOCASE key matching UPPER(field)), or with no order at all (record
+//   order), the view reads live through that key, forwards or backwards. Nothing is held in
+//   memory, so every change to the file shows at once.
+// - Sorted mode. Any other order, or any filter, is served from a result set built in one pass
+//   over the primary file: for each record that has its inner partners and passes the filter,
+//   the encoded values of the order items and the record's pointer. The set is sorted by
+//   (values, pointer), so every matching record appears exactly once and ties keep a fixed order.
+//   Pages read from the set fetch records by pointer, so a page costs a page's work; a record
+//   deleted since is skipped, a record changed so that it no longer passes the filter is skipped.
+//   The set is rebuilt at the next positioning (SET, RESET) after a FLUSH, after a change of order
+//   or filter, or when the primary file's change stamp moved (a write by this or another process).
+// - Positions are texts of printable characters (so that a browse can keep them in a STRING
+//   field) carrying the record's pointer and, in sorted mode, its order values; a position taken
+//   in one order is still understood after the order changed (the record is found by pointer and
+//   placed in the new order), and a position of a record deleted since places the view where the
+//   record would have been.
+// - After SET or RESET the view stands between records: NEXT reads the record at the position
+//   (or the first after it), PREVIOUS the record at the position (or the last before it). After a
+//   read, NEXT and PREVIOUS move on from the record read.
+// - Joins give each record of their outer file its first partner: through a key of the inner file
+//   (the outer linking fields give the key's leading components) or with explicit field pairs.
+//   Without a partner the inner record buffer is cleared, and an inner join leaves the outer
+//   record out of the view.
+#pragma once
+#include "data/expr.h"
+#include "runtime/field.h"
+
+#include <chrono>
+#include <cstdint>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace sorv {
+
+// Property codes of the view's texts.
+constexpr int PropOrder = 0x7CE6;
+constexpr int PropFilter = 0x7CB8;
+
+// One key of a file as the view sees it: its label, its components (field index in the record
+// layout and whether it descends) and its flags.
+struct ViewKey {
+    struct Component {
+        int field = -1;
+        bool descending = false;
+    };
+    std::string label;
+    std::vector<Component> components;
+    bool noCase = false;
+    bool duplicates = false;
+    bool primary = false;
+};
+
+// What the view needs of one file. An adapter over the record-file interface implements it for
+// the drivers; tests may implement it in memory. Operations answer an error code (0 success, 33
+// at either end of a sequence, 35 for a pointer that no longer names a record) and fill the
+// file's record buffer where they read.
+//
+// Sequences: `order` is -1 for record order, else a key index. After setStart, next reads the
+// first record and previous the last; after setFromBuffer(key), next reads the first record whose
+// key is not below the buffer's key values and previous the last one not above them; after
+// reset(order, position) both read the record at the position if it still exists. After a read,
+// next and previous move on from that record.
+class ViewTable {
+public:
+    virtual ~ViewTable() = default;
+    virtual std::string label() const = 0; // the file's label, as traces name it
+    virtual Record& record() = 0;
+    virtual const std::vector<ViewKey>& keys() const = 0;
+
+    virtual int setStart(int order) = 0;
+    virtual int setFromBuffer(int key) = 0;
+    virtual int next() = 0;
+    virtual int previous() = 0;
+    // The current record's place in an order, and a return to it.
+    virtual std::string position(int order) = 0;
+    virtual int reset(int order, std::string_view position) = 0;
+    // The current record's identity, and a read by it (GETfileptr). The record read becomes the
+    // current record, also for a following PUT or DELETE.
+    virtual std::uint64_t pointer() = 0;
+    virtual int fetch(std::uint64_t pointer) = 0;
+    // The first record whose leading `components` key components equal the buffer's.
+    virtual int getByKey(int key, int components) = 0;
+    virtual std::int64_t records() = 0;
+    // Moves whenever the file's contents changed (in this process or another).
+    virtual std::uint64_t changeStamp() = 0;
+
+    // Writing and locking, all on the current record.
+    virtual int put() = 0;
+    virtual int remove() = 0;
+    virtual int hold(int seconds) = 0; // seconds < 0: no time limit
+    virtual int release() = 0;
+    virtual int watch() = 0;
+
+    // A view operation (SETview, RESETviewfile, INVIEW, ENDVIEW, QUERY_VIEW) told to the
+    // driver, with the view's identity for its trace; drivers that take no part answer 80.
+    virtual int viewOperation(int op, std::uint64_t viewId) {
+        (void)op;
+        (void)viewId;
+        return 80;
+    }
+};
+
+// The trace settings of views, from section "BWVIEW" of the desktop profile.
+struct ViewTraceSettings {
+    bool profile = false;
+    long traceIntoFiles = 0;
+    std::string traceFile = "VIEW.LOG";
+    static ViewTraceSettings fromDesktopProfile();
+};
+
+class View {
+public:
+    // A view over a primary file; the trace settings are read now.
+    explicit View(ViewTable& primary);
+    View(ViewTable& primary, ViewTraceSettings trace);
+    ~View();
+    View(const View&) = delete;
+    View& operator=(const View&) = delete;
+
+    // Structure, declared before the view is opened. Join 0 is the primary file; join answers the
+    // new join's number, or -1 (error 47) for a bad key or field.
+    // Through a key of the inner file: outerFields (of the outer join's record) give the key's
+    // leading components in order.
+    int join(int outer, ViewTable& inner, int key, std::vector<int> outerFields, bool innerJoin = false);
+    // With explicit pairs (outer field index, inner field index).
+    int join(int outer, ViewTable& inner, std::vector<std::pair<int, int>> pairs, bool innerJoin = false);
+    // Projects a field of a join's record (field index); a view without projections projects
+    // every field. Memo fields are declared with memo = true.
+    void project(int joinNumber, int field, bool memo = false);
+
+    // The order and filter texts (property codes 7CE6 and 7CB8). A text that does not compile
+    // answers false, sets the current error, and leaves the view's order or filter wholly as it
+    // was (a half-read order would silently sort by the items before the typing mistake).
+    bool setOrder(std::string_view text);
+    bool setFilter(std::string_view text);
+    const std::string& order() const { return orderText_; }
+    const std::string& filter() const { return filterText_; }
+    int setProperty(int code, std::string_view value); // error code; 80 for an unknown code
+    std::string getProperty(int code) const;
+
+    // The view's operations; each answers the error code it also sets as the current error.
+    int open();
+    int close();
+    bool isOpen() const { return open_; }
+    int set(int items = 0); // SETview: the start of the order, or the first n order values of the buffers
+    int resetToFile();      // RESETviewfile: at the primary file's current record
+    int next();
+    int previous();
+    int skip(int count);
+    std::string position();               // POSITIONfile of the current record ("" when there is none)
+    int reset(std::string_view position); // RESETfile
+    int reget(std::string_view position); // REGETfile: reads the record at the position
+    int watch();
+    int flush();
+    std::int64_t records(); // RECORDSfile: records in the view (-1 on error)
+    int put();
+    int remove(); // DELETE of the current primary record
+    int hold(int seconds = -1);
+    int release();
+
+    // Which way the view reads now: a key index, -1 for record order, or -2 for the sorted set.
+    int readingKey();
+    bool readsBackwards();
+    std::uint64_t id() const { return id_; }
+    const ViewTraceSettings& trace() const { return trace_; }
+    // The declaration as traces write it.
+    std::string declaration();
+
+private:
+    struct Join;
+    struct OrderItem;
+    struct Entry;
+    class Tracer;
+
+    int finish(int op, int code, std::chrono::steady_clock::time_point start);
+    void choosePlan();
+    int prepare(); // (re)builds the sorted set when needed
+    bool buildSet();
+    bool resolveJoins(); // false when an inner join has no partner
+    bool resolveJoin(const Join& j);
+    std::string sortKey() const;
+    int readLive(bool forward);
+    void noteRead(int rc);
+    int readSorted(bool forward);
+    int placeSortedAt(const std::string& key, std::uint64_t pointer, bool exactPrevious);
+    int setLive(int items);
+    int startPendingSet(bool forward);
+    NameResolver resolver();
+
+    ViewTable& primary_;
+    std::vector<Join> joins_;
+    std::vector<OrderItem> items_;
+    std::string orderText_, filterText_;
+    Expression filter_;
+    bool open_ = false;
+    bool changed_ = true;
+    // Plan.
+    int key_ = -1; // live mode: key or -1
+    bool backward_ = false;
+    std::vector<std::uint8_t> pendingSet_; // live SET by leading values, until the first read
+    std::size_t pendingItems_ = 0;
+    bool sorted_ = false;
+    // Sorted set.
+    std::vector<Entry> entries_;
+    std::string arena_;
+    bool built_ = false;
+    bool dirty_ = true;
+    std::uint64_t stamp_ = 0;
+    std::ptrdiff_t nextIndex_ = 0, prevIndex_ = -1;
+    std::ptrdiff_t current_ = -1;
+    bool haveCurrent_ = false;
+    std::uint64_t currentPointer_ = 0;
+    std::uint64_t id_;
+    ViewTraceSettings trace_;
+    std::unique_ptr<Tracer> tracer_;
+};
+
+} // namespace sorv
