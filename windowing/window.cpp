@@ -6,6 +6,7 @@
 #include "windowing/threads.h"
 
 #include "runtime/errors.h"
+#include "runtime/picture.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -44,30 +45,16 @@ std::mutex ownersMutex;
 std::map<int, std::weak_ptr<ThreadState>> owners;
 std::atomic<int> nextId{1};
 
-std::mutex picturesMutex;
-PictureFormatter formatter;
-PictureReader reader;
-
 std::string formatValue(const Value& v, const std::string& picture, const std::string& type) {
-    PictureFormatter f;
-    {
-        std::lock_guard g(picturesMutex);
-        f = formatter;
-    }
     if (type == "CHECK") return v.toLong() != 0 ? "1" : "0";
-    if (f && !picture.empty()) return f(v, picture);
+    if (!picture.empty()) return FORMAT(v, picture);
     std::string t = v.toText();
     while (!t.empty() && t.back() == ' ') t.pop_back();
     return t;
 }
 
 Value readValue(const std::string& text, const std::string& picture) {
-    PictureReader r;
-    {
-        std::lock_guard g(picturesMutex);
-        r = reader;
-    }
-    if (r && !picture.empty()) return r(text, picture);
+    if (!picture.empty()) return DEFORMAT(text, picture);
     return Value(text);
 }
 
@@ -111,12 +98,6 @@ void closeThreadWindowsAtEnd(int) {
         });
     for (int id : ids) forget(id);
     tWindows.clear();
-}
-
-void setPictureFunctions(PictureFormatter format, PictureReader deformat) {
-    std::lock_guard g(picturesMutex);
-    formatter = std::move(format);
-    reader = std::move(deformat);
 }
 
 bool Window::open(std::string_view resourceName) {

@@ -41,7 +41,8 @@ public:
     void post(int code, int control = 0) const;
     static void postToThread(int slot, int code, int control = 0);
 
-    // Copies every bound variable into its control (through the control's picture).
+    // Copies every bound variable into its control (FORMAT through the control's picture; an
+    // accepted edit comes back through DEFORMAT).
     void display();
     void display(int control);
     // Reads an edited control back into its variable (an accepted event does this by itself).
@@ -84,11 +85,5 @@ public:
 private:
     int id_ = 0;
 };
-
-// The text a bound variable shows through a picture, and the value read back from a text. Until
-// pictures are registered here, values show in their plain text form.
-using PictureFormatter = std::function<std::string(const Value& value, const std::string& picture)>;
-using PictureReader = std::function<Value(const std::string& text, const std::string& picture)>;
-void setPictureFunctions(PictureFormatter format, PictureReader deformat);
 
 } // namespace sorv::win

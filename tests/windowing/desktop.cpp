@@ -4,6 +4,7 @@
 
 #include "runtime/errors.h"
 #include "runtime/field.h"
+#include "runtime/picture.h"
 #include "windowing/control.h"
 #include "windowing/threads.h"
 #include "windowing/window.h"
@@ -92,6 +93,7 @@ TEST(Windows, FirstEventIsOpenWindowAndControlsPostTheirEvents) {
         Layout l;
         l.add("CUS:Company", FieldType::String, 20);
         l.add("CUS:Active", FieldType::Byte);
+        l.add("CUS:Amount", FieldType::Real, 0, 0, "@n9.2");
         return l;
     }());
     rec.set("CUS:Company", "Old Name");
@@ -100,11 +102,17 @@ TEST(Windows, FirstEventIsOpenWindowAndControlsPostTheirEvents) {
         WindowSpec spec = formSpec("Customer");
         spec.controls[1].use = rec.ref("CUS:Company");
         spec.controls[2].use = rec.ref("CUS:Active");
+        auto& amount = spec.add("ENTRY", 6, {50, 40, 60, 10}, "Amount");
+        amount.use = rec.ref("CUS:Amount");
+        amount.picture = "@n9.2";
+        rec.set("CUS:Amount", 1234.5);
         Window w;
         ASSERT_TRUE(w.open(spec));
         EXPECT_EQ(next(w).code, event::OpenWindow);
         EXPECT_EQ(w.text(2), "Old Name");
         EXPECT_EQ(w.text(3), "0");
+        EXPECT_EQ(w.text(6), FORMAT(Value(1234.5), "@n9.2"));
+        EXPECT_NE(w.text(6), "1234.5");
         EXPECT_EQ(w.caption(), "Customer");
 
         onGui([] {
@@ -127,6 +135,15 @@ TEST(Windows, FirstEventIsOpenWindowAndControlsPostTheirEvents) {
         e = nextOf(w, event::Accepted);
         EXPECT_EQ(e.control, 3);
         EXPECT_EQ(rec.get("CUS:Active").toLong(), 1);
+        onGui([] {
+            auto* edit = static_cast<QLineEdit*>(findWidget("Amount", "QLineEdit"));
+            edit->setText("2,500.25");
+            edit->setModified(true);
+            emit edit->editingFinished();
+        });
+        e = nextOf(w, event::Accepted);
+        EXPECT_EQ(e.control, 6);
+        EXPECT_DOUBLE_EQ(rec.get("CUS:Amount").toReal(), 2500.25);
 
         rec.set("CUS:Company", "Shown");
         w.display();
