@@ -14,6 +14,7 @@ namespace sorv {
 
 std::shared_ptr<Driver> makeAsciiDriver();
 std::shared_ptr<Driver> makeDosDriver();
+std::shared_ptr<Driver> makeQuarnellDriver();
 
 namespace {
 
@@ -38,7 +39,8 @@ Registry& registry() {
 void installBuiltins(Registry& r) {
     if (r.builtins) return;
     r.builtins = true;
-    for (auto d : {makeAsciiDriver(), makeDosDriver()}) r.drivers.emplace(upper(d->name()), d);
+    for (auto d : {makeAsciiDriver(), makeDosDriver(), makeQuarnellDriver()})
+        r.drivers.emplace(upper(d->name()), d);
 }
 
 } // namespace

@@ -121,9 +121,9 @@ std::string Schema::validate() const {
     }
     if (keys.size() > hdr::MaxKeys) return "too many keys";
     for (const KeyDecl& k : keys) {
-        if (k.parts.empty()) return "key " + k.label + " has no components";
+        if (k.components.empty()) return "key " + k.label + " has no components";
         std::uint32_t size = 0;
-        for (const KeyPart& p : k.parts) {
+        for (const KeyComponent& p : k.components) {
             if (p.field < 0 || p.field >= static_cast<int>(layout.count()))
                 return "key " + k.label + " names a field that does not exist";
             size += layout.field(static_cast<std::size_t>(p.field)).totalSize();
@@ -157,19 +157,20 @@ std::string Schema::serialize() const {
     for (const KeyDecl& k : keys) {
         w.str(k.label);
         w.str(k.externalName);
-        w.u32(static_cast<std::uint32_t>(k.parts.size()));
-        for (const KeyPart& p : k.parts) {
+        w.u32(static_cast<std::uint32_t>(k.components.size()));
+        for (const KeyComponent& p : k.components) {
             w.u32(static_cast<std::uint32_t>(p.field));
             w.u8(p.descending);
         }
-        w.u8(std::uint8_t(k.isIndex | k.dup << 1 | k.opt << 2 | k.nocase << 3 | k.primary << 4));
+        w.u8(k.isIndex);
+        w.u8(k.flags);
     }
     w.u32(static_cast<std::uint32_t>(memos.size()));
     for (const MemoDecl& m : memos) {
         w.str(m.label);
         w.str(m.externalName);
         w.u32(m.size);
-        w.u8(std::uint8_t(m.blob | m.binary << 1));
+        w.u8(std::uint8_t(m.isBlob | m.binary << 1));
     }
     return w.out;
 }
@@ -236,17 +237,13 @@ std::optional<Schema> Schema::parse(std::string_view bytes, std::string* why) {
         std::uint32_t np = r.u32();
         if (!r.ok() || np == 0 || np > 256) return bad("bad key");
         for (std::uint32_t j = 0; j < np; ++j) {
-            KeyPart p;
+            KeyComponent p;
             p.field = static_cast<int>(r.u32());
             p.descending = r.u8() != 0;
-            k.parts.push_back(p);
+            k.components.push_back(p);
         }
-        std::uint8_t fl = r.u8();
-        k.isIndex = fl & 1;
-        k.dup = fl & 2;
-        k.opt = fl & 4;
-        k.nocase = fl & 8;
-        k.primary = fl & 16;
+        k.isIndex = r.u8() != 0;
+        k.flags = r.u8();
         s.keys.push_back(std::move(k));
     }
     std::uint32_t nm = r.u32();
@@ -257,7 +254,7 @@ std::optional<Schema> Schema::parse(std::string_view bytes, std::string* why) {
         m.externalName = r.str();
         m.size = r.u32();
         std::uint8_t fl = r.u8();
-        m.blob = fl & 1;
+        m.isBlob = fl & 1;
         m.binary = fl & 2;
         s.memos.push_back(std::move(m));
     }
@@ -292,26 +289,27 @@ bool Schema::compatibleWith(const Schema& st, std::string* why) const {
     if (keys.size() != st.keys.size()) return no("key count differs");
     for (std::size_t i = 0; i < keys.size(); ++i) {
         const KeyDecl &a = keys[i], &b = st.keys[i];
-        if (a.parts.size() != b.parts.size() || a.dup != b.dup || a.opt != b.opt || a.nocase != b.nocase)
+        if (a.components.size() != b.components.size() || a.dup() != b.dup() || a.opt() != b.opt() ||
+            a.noCase() != b.noCase())
             return no("key " + a.label + " differs");
-        for (std::size_t j = 0; j < a.parts.size(); ++j) {
-            const FieldDesc& fa = layout.field(static_cast<std::size_t>(a.parts[j].field));
-            const FieldDesc& fb = st.layout.field(static_cast<std::size_t>(b.parts[j].field));
-            if (a.parts[j].descending != b.parts[j].descending || fa.offset != fb.offset ||
+        for (std::size_t j = 0; j < a.components.size(); ++j) {
+            const FieldDesc& fa = layout.field(static_cast<std::size_t>(a.components[j].field));
+            const FieldDesc& fb = st.layout.field(static_cast<std::size_t>(b.components[j].field));
+            if (a.components[j].descending != b.components[j].descending || fa.offset != fb.offset ||
                 fa.type != fb.type || fa.totalSize() != fb.totalSize())
                 return no("key " + a.label + " differs");
         }
     }
     if (memos.size() != st.memos.size()) return no("memo count differs");
     for (std::size_t i = 0; i < memos.size(); ++i)
-        if (memos[i].blob != st.memos[i].blob || (!memos[i].blob && memos[i].size != st.memos[i].size))
+        if (memos[i].isBlob != st.memos[i].isBlob || (!memos[i].isBlob && memos[i].size != st.memos[i].size))
             return no("memo " + memos[i].label + " differs");
     return true;
 }
 
 KeyCodec::KeyCodec(const Schema& schema, std::size_t key) : decl_(&schema.keys[key]) {
-    nocase_ = decl_->nocase;
-    for (const KeyPart& kp : decl_->parts) {
+    nocase_ = decl_->noCase();
+    for (const KeyComponent& kp : decl_->components) {
         Part p{schema.layout.field(static_cast<std::size_t>(kp.field)), 0, kp.descending};
         p.recordOffset = p.field.offset;
         p.field.offset = keySize_;
@@ -420,7 +418,7 @@ int KeyCodec::compareEntries(const std::uint8_t* a, const std::uint8_t* b) const
 }
 
 bool KeyCodec::leavesOut(const std::uint8_t* key) const {
-    if (!decl_->opt) return false;
+    if (!decl_->opt()) return false;
     for (const Part& p : parts_) {
         std::span<const std::uint8_t> k(key, keySize_);
         for (std::uint32_t e = 0; e < p.field.dim; ++e) {

@@ -1,6 +1,7 @@
 // The declaration a native file stores about itself (fields, keys, memos), its binary form, and
 // the key machinery built from it: key bytes taken from a record and compared by field type.
 #pragma once
+#include "data/filedecl.h"
 #include "runtime/field.h"
 
 #include <cstdint>
@@ -12,29 +13,8 @@
 
 namespace sorv::qnl {
 
-struct KeyPart {
-    int field = 0; // index into the layout
-    bool descending = false;
-};
-
-struct KeyDecl {
-    std::string label;        // "PPL:KeyLastName"
-    std::string externalName; // NAME(), "" when none
-    std::vector<KeyPart> parts;
-    bool isIndex = false; // INDEX rather than KEY (kept, built on demand by the language)
-    bool dup = false;
-    bool opt = false;
-    bool nocase = false;
-    bool primary = false;
-};
-
-struct MemoDecl {
-    std::string label;
-    std::string externalName;
-    std::uint32_t size = 0; // MEMO(size); ignored for a blob
-    bool blob = false;
-    bool binary = false;
-};
+using sorv::KeyDecl;
+using sorv::MemoDecl;
 
 struct Schema {
     std::string label;  // the file's label ("People")

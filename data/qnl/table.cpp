@@ -286,7 +286,7 @@ int Table::freeMemo(std::uint32_t first, std::uint32_t len) {
 
 std::string Table::trim(std::string memo, std::size_t i) const {
     const MemoDecl& m = schema_.memos[i];
-    if (!m.blob && m.size > 0 && memo.size() > m.size) memo.resize(m.size);
+    if (!m.isBlob && m.size > 0 && memo.size() > m.size) memo.resize(m.size);
     return memo;
 }
 
@@ -338,7 +338,7 @@ int Table::uniqueCheck(std::span<const std::uint8_t> rec, std::uint32_t self) {
     std::vector<std::uint8_t> entry;
     for (std::size_t k = 0; k < codecs_.size(); ++k) {
         const KeyCodec& c = *codecs_[k];
-        if (c.decl().dup) continue;
+        if (c.decl().dup()) continue;
         entry.assign(c.entrySize(), 0);
         c.extract(rec, entry.data());
         if (c.leavesOut(entry.data())) continue;
@@ -749,7 +749,7 @@ int Table::rebuild(bool compact, std::vector<RecordData>* keep) {
         });
         std::vector<std::uint8_t> sorted(entries[k].size());
         for (std::size_t i = 0; i < n; ++i) std::memcpy(sorted.data() + i * es, base + order[i] * es, es);
-        if (!c.decl().dup)
+        if (!c.decl().dup())
             for (std::size_t i = 1; i < n; ++i)
                 if (c.compareKeys(sorted.data() + (i - 1) * es, sorted.data() + i * es) == 0)
                     return fail(err::DuplicateKey);
@@ -797,9 +797,9 @@ int Table::flush() {
     return pager_.flush();
 }
 
-int Table::hold(std::uint32_t ptr) {
+int Table::hold(std::uint32_t ptr, int timeoutMs) {
     if (holds_.count(ptr)) return 0;
-    if (!lockRange(pager_.fd(), HoldLockAt + ptr, true, false)) return fail(err::RecordHeld);
+    if (!lockWithin(pager_.fd(), HoldLockAt + ptr, true, timeoutMs)) return fail(err::RecordHeld);
     holds_.insert(ptr);
     return 0;
 }
@@ -988,7 +988,7 @@ int Table::check(std::vector<std::string>& problems) {
                 broken = true;
                 break;
             }
-            if (!c.decl().dup && !prev.empty() && c.compareKeys(prev.data(), e) == 0)
+            if (!c.decl().dup() && !prev.empty() && c.compareKeys(prev.data(), e) == 0)
                 problems.push_back(name + " holds a duplicate where none is allowed");
             prev.assign(e, e + c.entrySize());
             std::uint32_t ptr = get32(e + c.keySize());

@@ -77,7 +77,7 @@ public:
     int flush();
 
     // HOLD: a real lock on the record, seen by every other handle and process.
-    int hold(std::uint32_t ptr);
+    int hold(std::uint32_t ptr, int timeoutMs = 0);
     void release(std::uint32_t ptr);
     void releaseAll();
     bool holding(std::uint32_t ptr) const { return holds_.count(ptr) != 0; }

@@ -28,8 +28,8 @@ inline Schema peopleSchema() {
     s.layout.addDecimal("PPL:Salary", 7, 0);
     KeyDecl k;
     k.label = "PPL:SysIdKey";
-    k.parts = {{0, false}};
-    k.dup = k.opt = k.nocase = true;
+    k.components = {{0, false}};
+    k.flags = keyflag::Dup | keyflag::Opt | keyflag::NoCase;
     s.keys.push_back(k);
     return s;
 }
@@ -51,12 +51,8 @@ inline Schema customerSchema() {
     for (int i = 0; i < 5; ++i) {
         KeyDecl k;
         k.label = names[i];
-        k.parts = {{fields[i], false}};
-        k.nocase = true;
-        if (i == 0)
-            k.opt = k.primary = true;
-        else
-            k.dup = true;
+        k.components = {{fields[i], false}};
+        k.flags = i == 0 ? keyflag::Opt | keyflag::NoCase | keyflag::Primary : keyflag::Dup | keyflag::NoCase;
         s.keys.push_back(k);
     }
     return s;

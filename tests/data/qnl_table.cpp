@@ -43,12 +43,12 @@ TEST(QnlTable, CreateOpenAndStoredDeclaration) {
     ASSERT_EQ(t.open(path), 0);
     EXPECT_EQ(t.schema().layout.size(), 67u);
     EXPECT_EQ(t.schema().keys.size(), 1u);
-    EXPECT_TRUE(t.schema().keys[0].dup && t.schema().keys[0].opt && t.schema().keys[0].nocase);
+    EXPECT_TRUE(t.schema().keys[0].dup() && t.schema().keys[0].opt() && t.schema().keys[0].noCase());
     std::string why;
     EXPECT_TRUE(peopleSchema().compatibleWith(t.schema(), &why)) << why;
     EXPECT_FALSE(customerSchema().compatibleWith(t.schema()));
     Schema other = peopleSchema();
-    other.keys[0].dup = false;
+    other.keys[0].flags &= static_cast<std::uint8_t>(~keyflag::Dup);
     EXPECT_FALSE(other.compatibleWith(t.schema()));
     EXPECT_EQ(withDefaultExtension("dir.x/PEOPLE"), "dir.x/PEOPLE.QNL");
     EXPECT_EQ(withDefaultExtension("a\\b.c\\PEOPLE"), "a\\b.c\\PEOPLE.QNL");
@@ -112,12 +112,12 @@ TEST(QnlTable, KeyOrderByTypeDescendingNocaseAndDuplicates) {
     s.layout.add("T:Count", FieldType::Short);
     s.layout.add("T:Real", FieldType::Real);
     s.layout.add("T:U", FieldType::ULong);
-    KeyDecl byName{"T:ByName", "", {{0, false}}, false, true, false, false, false};
-    KeyDecl byNameNoCase{"T:NoCase", "", {{0, false}}, false, true, false, true, false};
-    KeyDecl byAmountDesc{"T:Amount", "", {{1, true}, {0, false}}, false, true, false, false, false};
-    KeyDecl byCount{"T:Count", "", {{2, false}}, false, true, false, false, false};
-    KeyDecl byReal{"T:Real", "", {{3, false}}, false, true, false, false, false};
-    KeyDecl byU{"T:U", "", {{4, false}}, false, true, false, false, false};
+    KeyDecl byName{"T:ByName", false, {{0, false}}, keyflag::Dup, ""};
+    KeyDecl byNameNoCase{"T:NoCase", false, {{0, false}}, keyflag::Dup | keyflag::NoCase, ""};
+    KeyDecl byAmountDesc{"T:Amount", false, {{1, true}, {0, false}}, keyflag::Dup, ""};
+    KeyDecl byCount{"T:Count", false, {{2, false}}, keyflag::Dup, ""};
+    KeyDecl byReal{"T:Real", false, {{3, false}}, keyflag::Dup, ""};
+    KeyDecl byU{"T:U", false, {{4, false}}, keyflag::Dup, ""};
     s.keys = {byName, byNameNoCase, byAmountDesc, byCount, byReal, byU};
     std::string path = d.file("T.QNL");
     ASSERT_EQ(Table::create(path, s, false), 0);
@@ -371,8 +371,8 @@ TEST(QnlTable, RandomChangesMatchAModel) {
 TEST(QnlTable, MemosAndBlobs) {
     TempDir d;
     Schema s = peopleSchema();
-    s.memos.push_back({"PPL:Notes", "", 100, false, false});
-    s.memos.push_back({"PPL:Photo", "", 0, true, true});
+    s.memos.push_back({"PPL:Notes", false, 100, "", false});
+    s.memos.push_back({"PPL:Photo", true, 0, "", true});
     std::string path = d.file("M.QNL");
     ASSERT_EQ(Table::create(path, s, false), 0);
     Table t;
