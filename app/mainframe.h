@@ -1,0 +1,22 @@
+// The main frame procedure: the MDI frame whose menu starts the program's windows and whose
+// toolbar buttons go to the active child window's thread.
+#pragma once
+
+namespace sorv::app {
+
+extern const char* const AppFrameResource; // "P1$APPFRAME" of "sorvdemo$SORVD001"
+
+void registerFrameWindow();
+
+// Runs the frame until the user closes it.
+void Main();
+
+// What the frame does with a toolbar button: posts it to the thread of the active MDI child when
+// that is a started thread other than the calling one, and answers that slot; -1 when dropped.
+int forwardToolbarButton(int control);
+
+// Starts the procedure of a menu item on a thread of its own; the slot, or -1 when the item
+// starts nothing (yet) or no thread slot is free.
+int startMenuProcedure(int control);
+
+} // namespace sorv::app

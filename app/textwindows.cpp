@@ -1,0 +1,92 @@
+// The text windows: the file is read once when the window opens; the notes window highlights
+// the passage from "The main" to "order.".
+#include "app/textwindows.h"
+
+#include "app/procedure.h"
+#include "app/textfile.h"
+#include "windowing/control.h"
+#include "windowing/desktop.h"
+#include "windowing/window.h"
+
+#include <QString>
+
+namespace sorv::app {
+
+const char* const NotesResource = "sorvdemo$SORVD011|P1$WINDOW";
+const char* const QuotesResource = "sorvdemo$SORVD012|P1$WINDOW";
+
+namespace {
+
+// Selection properties of the text box: first and last character, counted from 1.
+constexpr int SelStart = 11, SelEnd = 12;
+
+win::WindowSpec textWindowSpec(const char* caption, int x, int y) {
+    win::WindowSpec spec;
+    spec.kind = win::WindowKind::MdiChild;
+    spec.caption = caption;
+    spec.resizable = true;
+    spec.at = {x, y, 320, 200};
+    auto& text = spec.add("TEXT", TextBoxControl, {0, 0, 320, 200});
+    text.vscroll = true;
+    text.readOnly = true;
+    text.tip = caption;
+    return spec;
+}
+
+// Characters of the text box before a byte offset of the file's text, as the box counts them.
+int characters(const std::string& text, std::size_t bytes) {
+    return static_cast<int>(QString::fromUtf8(text.data(), static_cast<qsizetype>(bytes)).size());
+}
+
+class TextWindow : public Procedure {
+public:
+    TextWindow(const char* resource, const char* fileName, bool highlight)
+        : resource_(resource), fileName_(fileName), highlight_(highlight) {}
+
+protected:
+    bool openWindow() override { return window_.open(resource_); }
+    void opened() override {
+        TextLoad load = loadTextFile(fileName_);
+        if (!load.message.empty()) win::message(load.message);
+        window_.setText(TextBoxControl, load.text);
+        if (highlight_) {
+            TextSpan s = notesSelection(load.text);
+            // The end first, so that the start is never clamped against an older selection.
+            window_.setProperty(TextBoxControl, SelEnd, std::to_string(characters(load.text, s.end)));
+            window_.setProperty(TextBoxControl, SelStart, std::to_string(characters(load.text, s.start) + 1));
+        }
+        fitTextBox();
+    }
+    bool onWindowEvent(const win::Event& e) override {
+        if (e.code == win::event::Sized) fitTextBox();
+        return false;
+    }
+
+private:
+    // The text box fills the window's client area.
+    void fitTextBox() {
+        win::Rect r = window_.rect();
+        if (r.width > 0 && r.height > 0) window_.setControlRect(TextBoxControl, {0, 0, r.width, r.height});
+    }
+    const char* resource_;
+    const char* fileName_;
+    bool highlight_;
+};
+
+} // namespace
+
+void registerTextWindows() {
+    win::registerWindowResource(NotesResource, [] { return textWindowSpec("Sorvex Demo Notes...", 8, 6); });
+    win::registerWindowResource(QuotesResource,
+                                [] { return textWindowSpec("Sorvex \"Quotes\" from users...", 24, 20); });
+}
+
+void DemoNotes() {
+    TextWindow(NotesResource, "SorvDemo.TXT", true).Run();
+}
+
+void UserQuotes() {
+    TextWindow(QuotesResource, "SorveQts.TXT", false).Run();
+}
+
+} // namespace sorv::app

@@ -1,0 +1,78 @@
+// The web links window and its buttons.
+#include "app/weblinks.h"
+
+#include "app/linkbutton.h"
+#include "app/procedure.h"
+#include "windowing/desktop.h"
+#include "windowing/window.h"
+
+namespace sorv::app {
+
+const char* const WebLinksResource = "sorvdemo$SORVD001|P11$WINDOW";
+
+const std::vector<WebLink>& webLinks() {
+    // Addresses of the demo's own choosing; the first three are the ordering links, whose
+    // failure the user must hear about.
+    static const std::vector<WebLink> links = {
+        {1, "Product page (reseller)", "https://sorvex.example.com/product", nullptr, true},
+        {2, "Order page (reseller)", "https://sorvex.example.com/order", nullptr, true},
+        {3, "Order form (Order.Frm)", nullptr, "Notepad.EXE Order.Frm", true},
+        {4, "Sorvex authors' web site", "https://authors.sorvex.example.org/", nullptr, false},
+        {5, "Runtime maker's web site", "https://runtime.example.net/", nullptr, false},
+    };
+    return links;
+}
+
+int followLink(const WebLink& link) {
+    int result = link.command ? win::runCommand(link.command) : win::shellOpen(link.address);
+    if (link.reportsFailure && result <= 32) win::message("error", std::to_string(result));
+    return result;
+}
+
+namespace {
+
+win::WindowSpec webLinksSpec() {
+    win::WindowSpec spec;
+    spec.kind = win::WindowKind::MdiChild;
+    spec.caption = "Web Sites/Ordering...";
+    spec.resizable = false;
+    spec.at = {12, 10, 150, 40 + 20 * static_cast<int>(webLinks().size())};
+    int y = 8;
+    for (const WebLink& l : webLinks()) {
+        auto& c = spec.add("LINKBUTTON", l.control, {10, y, 130, 16}, l.caption);
+        c.tip = l.address ? l.address : l.command;
+        y += 20;
+    }
+    spec.add("BUTTON", WebLinksClose, {50, y + 4, 50, 14}, "&Close");
+    return spec;
+}
+
+} // namespace
+
+void registerWebLinksWindow() {
+    registerLinkButton();
+    win::registerWindowResource(WebLinksResource, webLinksSpec);
+}
+
+namespace {
+
+class WebLinksWindow : public Procedure {
+protected:
+    bool openWindow() override { return window_.open(WebLinksResource); }
+    void onAccepted(int control) override {
+        if (control == WebLinksClose) {
+            window_.post(win::event::CloseWindow);
+            return;
+        }
+        for (const WebLink& l : webLinks())
+            if (l.control == control) followLink(l);
+    }
+};
+
+} // namespace
+
+void WebLinks() {
+    WebLinksWindow().Run();
+}
+
+} // namespace sorv::app
