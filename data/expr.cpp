@@ -9,6 +9,7 @@
 #include "data/expr.h"
 
 #include "runtime/errors.h"
+#include "runtime/picture.h"
 #include "runtime/registry.h"
 
 #include <cctype>
@@ -269,7 +270,7 @@ bool isTrue(const Value& v) {
 }
 
 bool expressionsHavePictures() {
-    return false;
+    return true;
 }
 
 namespace {
@@ -334,8 +335,26 @@ Value evalNode(const std::vector<Node>& nodes, int index) {
         return Value(s.empty() ? 0 : static_cast<int>(static_cast<unsigned char>(s[0])));
     }
     case Op::Format:
-    case Op::Deformat:
-        return arg(0); // not compiled while pictures are unavailable
+        return Value(FORMAT(arg(0), *compilePicture(arg(1).toText())));
+    case Op::Deformat: {
+        if (n.argc > 1) return DEFORMAT(arg(0).toText(), *compilePicture(arg(1).toText()));
+        // Without a picture: the number that the text's digits spell, with the first point and
+        // a minus written before the first digit; every other character is formatting.
+        std::string kept;
+        bool point = false, digits = false;
+        for (char c : arg(0).toText()) {
+            if (c >= '0' && c <= '9') {
+                kept += c;
+                digits = true;
+            } else if (c == '.' && !point) {
+                kept += c;
+                point = true;
+            } else if (c == '-' && !digits && kept.empty()) {
+                kept += c;
+            }
+        }
+        return Value(Value(kept).toDecimal());
+    }
     }
     return Value();
 }
@@ -653,6 +672,12 @@ private:
             return fail(atEnd() ? start : i_, "')' expected after the arguments of " + std::string(fn->name));
         ++i_;
         if (n.argc < fn->minArgs) return fail(start, std::string("too few arguments for ") + fn->name);
+        // A picture written as a literal is checked now, so that a typing mistake is reported.
+        if ((n.op == Op::Format || n.op == Op::Deformat) && n.argc > 1) {
+            const Node& pic = nodes_[static_cast<std::size_t>(n.args[1])];
+            if (pic.op == Op::Const && !compilePicture(pic.constant.toText())->valid())
+                return fail(start, "invalid picture '" + pic.constant.toText() + "'");
+        }
         return add(std::move(n));
     }
 

@@ -2,6 +2,8 @@
 // value encoding, positions, joins, the view's operations and its trace.
 #include "data/view.h"
 
+#include "data/fileops.h"
+#include "data/trace.h"
 #include "runtime/errors.h"
 #include "runtime/profile.h"
 #include "runtime/registry.h"
@@ -47,60 +49,6 @@ enum ViewOp : int {
     OpInView = 92,
     OpEndView = 93,
 };
-
-const char* opName(int op) {
-    switch (op) {
-    case OpClose:
-        return "CLOSE";
-    case OpDelete:
-        return "DELETE";
-    case OpGetFilePtr:
-        return "GETfileptr";
-    case OpHoldFile:
-        return "HOLDfile";
-    case OpHoldFileSec:
-        return "HOLDfilesec";
-    case OpNext:
-        return "NEXT";
-    case OpOpen:
-        return "OPEN";
-    case OpFlush:
-        return "FLUSH";
-    case OpPut:
-        return "PUT";
-    case OpPrevious:
-        return "PREVIOUS";
-    case OpRecordsFile:
-        return "RECORDSfile";
-    case OpRelease:
-        return "RELEASE";
-    case OpSkip:
-        return "SKIP";
-    case OpWatch:
-        return "WATCH";
-    case OpPositionFile:
-        return "POSITIONfile";
-    case OpResetFile:
-        return "RESETfile";
-    case OpRegetFile:
-        return "REGETfile";
-    case OpSetProperty:
-        return "SET_PROPERTY";
-    case OpGetProperty:
-        return "GET_PROPERTY";
-    case OpQueryView:
-        return "QUERY_VIEW";
-    case OpSetView:
-        return "SETview";
-    case OpResetViewFile:
-        return "RESETviewfile";
-    case OpInView:
-        return "INVIEW";
-    case OpEndView:
-        return "ENDVIEW";
-    }
-    return "";
-}
 
 std::atomic<std::uint64_t> nextViewId{1};
 
@@ -324,19 +272,6 @@ struct View::Entry {
     std::uint64_t pointer;
     std::uint32_t offset; // of its order values in arena_
     std::uint32_t length;
-};
-
-class View::Tracer {
-public:
-    explicit Tracer(const std::string& file) : out_(file, std::ios::app) {}
-    bool good() const { return static_cast<bool>(out_); }
-    void line(const std::string& text) {
-        out_ << text << '\n';
-        out_.flush();
-    }
-
-private:
-    std::ofstream out_;
 };
 
 ViewTraceSettings ViewTraceSettings::fromDesktopProfile() {
@@ -679,16 +614,9 @@ int View::finish(int op, int code, std::chrono::steady_clock::time_point start) 
     if (tracer_) {
         auto elapsed =
             std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
-        long hundredths = static_cast<long>(elapsed.count() / 10);
-        char line[160];
-        std::snprintf(line, sizeof line, "VIEW:%" PRIX64 ":%-24s", id_, opName(op));
-        std::string text = line;
-        if (code == err::FileSystemError)
-            text += "File Error: " + fileError() + " ";
-        else if (code != 0)
-            text += "Error: " + std::string(errorText(code)) + " ";
-        std::snprintf(line, sizeof line, "Time Taken: %ld.%02ld secs", hundredths / 100, hundredths % 100);
-        tracer_->line(text + line);
+        int system = code == err::FileSystemError ? std::max(0, fileErrorCode() - 300) : 0;
+        tracer_->write(
+            traceOperationText(op, static_cast<std::uintptr_t>(id_), code, system, elapsed.count() / 10, {}));
     }
     if (code == 0)
         clearError();
@@ -702,9 +630,8 @@ int View::open() {
     auto start = std::chrono::steady_clock::now();
     if (open_) return finish(OpOpen, err::FileAlreadyOpen, start);
     if (trace_.profile && !tracer_) {
-        tracer_ = std::make_unique<Tracer>(trace_.traceFile);
-        if (!tracer_->good()) tracer_.reset();
-        if (tracer_) tracer_->line(declaration());
+        tracer_ = std::make_shared<TraceLog>(trace_.traceFile, false);
+        tracer_->write(declaration());
     }
     for (Join& j : joins_) {
         j.table->viewOperation(OpQueryView, id_);

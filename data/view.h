@@ -41,6 +41,8 @@
 
 namespace sorv {
 
+class TraceLog;
+
 // Property codes of the view's texts.
 constexpr int PropOrder = 0x7CE6;
 constexpr int PropFilter = 0x7CB8;
@@ -179,7 +181,6 @@ private:
     struct Join;
     struct OrderItem;
     struct Entry;
-    class Tracer;
 
     int finish(int op, int code, std::chrono::steady_clock::time_point start);
     void choosePlan();
@@ -221,7 +222,7 @@ private:
     std::uint64_t currentPointer_ = 0;
     std::uint64_t id_;
     ViewTraceSettings trace_;
-    std::unique_ptr<Tracer> tracer_;
+    std::shared_ptr<TraceLog> tracer_;
 };
 
 } // namespace sorv

@@ -193,10 +193,18 @@ TEST_F(ExprTest, NumberFunctions) {
     EXPECT_EQ(text("ABS(3)"), "3");
 }
 
-TEST_F(ExprTest, PictureFunctionsAnswerAnErrorUntilPicturesExist) {
-    if (expressionsHavePictures()) GTEST_SKIP() << "pictures are available";
-    EXPECT_EQ(failure("FORMAT(PPL:Salary, '@n9.2')").code, err::BadExpression);
-    EXPECT_EQ(failure("DEFORMAT('1,234')").code, err::BadExpression);
+TEST_F(ExprTest, PictureFunctions) {
+    ASSERT_TRUE(expressionsHavePictures());
+    EXPECT_EQ(text("FORMAT(PPL:Salary, '@n9.2')"), " 1,234.50");
+    EXPECT_EQ(text("CLIP(FORMAT(PPL:LastName, '@s3'))"), "Smi");
+    EXPECT_EQ(text("DEFORMAT(' 1,234.50', '@n9.2') + 1"), "1235.5");
+    EXPECT_EQ(text("DEFORMAT('(555) 123-4567')"), "5551234567");
+    EXPECT_EQ(text("DEFORMAT('-1,5.5')"), "-15.5");
+    EXPECT_TRUE(truth("DEFORMAT(FORMAT(PPL:Salary, '@n12.2'), '@n12.2') = PPL:Salary"));
+    // A literal picture is checked when the expression compiles; a computed one gives "".
+    EXPECT_EQ(failure("FORMAT(PPL:Salary, '@q')").code, err::BadExpression);
+    EXPECT_EQ(text("FORMAT(1, CLIP(PPL:LastName))"), "");
+    EXPECT_EQ(failure("FORMAT(1)").code, err::BadExpression);
 }
 
 // The forms that locators, queries, range limits and header sorting write.

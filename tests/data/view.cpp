@@ -747,8 +747,8 @@ TEST_F(ViewTest, TraceLogsTheDeclarationAndEveryOperation) {
                        "JOIN(CUST:KeyNumber,FIELD(PPL:CustNumber)),INNER\n"),
               std::string::npos)
         << log;
-    EXPECT_NE(log.find(":OPEN                    Time Taken: 0.0"), std::string::npos) << log;
-    EXPECT_NE(log.find(":NEXT                    Time Taken: "), std::string::npos) << log;
+    EXPECT_NE(log.find(":OPEN                    \nTime Taken: 0.0"), std::string::npos) << log;
+    EXPECT_NE(log.find(":NEXT                    \nTime Taken: "), std::string::npos) << log;
     EXPECT_NE(log.find(":CLOSE"), std::string::npos) << log;
     // After the close nothing more is logged.
     EXPECT_EQ(log.find("File Not Open"), std::string::npos) << log;

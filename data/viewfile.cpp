@@ -1,0 +1,150 @@
+// ViewTable over the file statements of a declared file.
+#include "data/viewfile.h"
+
+#include "data/driver.h"
+#include "data/fileops.h"
+#include "data/files.h"
+#include "runtime/errors.h"
+
+#include <cctype>
+#include <sys/stat.h>
+
+namespace sorv {
+
+FileViewTable::FileViewTable(FileDecl& file) : file_(file) {
+    for (const KeyDecl& k : file.keys) {
+        ViewKey v;
+        v.label = k.label;
+        for (const KeyComponent& c : k.components) v.components.push_back({c.field, c.descending});
+        v.noCase = k.noCase();
+        v.duplicates = k.dup();
+        v.primary = k.primary();
+        keys_.push_back(std::move(v));
+    }
+}
+
+int FileViewTable::setStart(int order) {
+    if (order < 0)
+        set(file_);
+    else
+        setKey(file_, order);
+    return errorCode();
+}
+
+int FileViewTable::setFromBuffer(int key) {
+    setKeyValue(file_, key);
+    return errorCode();
+}
+
+int FileViewTable::next() {
+    sorv::next(file_);
+    return errorCode();
+}
+
+int FileViewTable::previous() {
+    sorv::previous(file_);
+    return errorCode();
+}
+
+std::string FileViewTable::position(int order) {
+    return order < 0 ? sorv::position(file_) : sorv::position(file_, order);
+}
+
+int FileViewTable::reset(int order, std::string_view pos) {
+    if (order < 0)
+        sorv::reset(file_, std::string(pos));
+    else
+        sorv::reset(file_, order, std::string(pos));
+    return errorCode();
+}
+
+std::uint64_t FileViewTable::pointer() {
+    return sorv::pointer(file_);
+}
+
+int FileViewTable::fetch(std::uint64_t ptr) {
+    if (ptr == 0 || ptr > 0xFFFFFFFFull) return err::RecordNotFound;
+    getPointer(file_, static_cast<std::uint32_t>(ptr));
+    return errorCode();
+}
+
+int FileViewTable::getByKey(int key, int components) {
+    const ViewKey& k = keys_[static_cast<std::size_t>(key)];
+    if (components >= static_cast<int>(k.components.size())) {
+        get(file_, key);
+        return errorCode();
+    }
+    // A partial key value: start the key at the leading values and check the first record.
+    Record want = file_.record;
+    setKeyValue(file_, key);
+    if (errorCode()) return errorCode();
+    sorv::next(file_);
+    if (errorCode()) return errorCode() == err::RecordNotAvailable ? err::RecordNotFound : errorCode();
+    for (int i = 0; i < components; ++i) {
+        const FieldDesc& f =
+            file_.layout().field(static_cast<std::size_t>(k.components[static_cast<std::size_t>(i)].field));
+        Value a = readField(f, file_.buffer()), b = readField(f, want.buffer());
+        if (k.noCase && a.isText()) {
+            std::string x = a.text(), y = b.text();
+            for (char& c : x) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+            for (char& c : y) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+            a = Value(x);
+            b = Value(y);
+        }
+        if (compare(a, b) != 0) {
+            setError(err::RecordNotFound);
+            return err::RecordNotFound;
+        }
+    }
+    return 0;
+}
+
+std::int64_t FileViewTable::records() {
+    return sorv::records(file_);
+}
+
+std::uint64_t FileViewTable::changeStamp() {
+    struct stat st {};
+    if (::stat(file_.fileName().c_str(), &st) != 0) return 0;
+    std::uint64_t h = static_cast<std::uint64_t>(st.st_mtim.tv_sec) * 1000000007ull +
+                      static_cast<std::uint64_t>(st.st_mtim.tv_nsec);
+    h = h * 31 + static_cast<std::uint64_t>(st.st_size);
+    h = h * 31 + static_cast<std::uint64_t>(st.st_ino);
+    return h;
+}
+
+int FileViewTable::put() {
+    sorv::put(file_);
+    return errorCode();
+}
+
+int FileViewTable::remove() {
+    deleteRecord(file_);
+    return errorCode();
+}
+
+int FileViewTable::hold(int seconds) {
+    if (seconds < 0)
+        sorv::hold(file_);
+    else
+        sorv::hold(file_, seconds);
+    return errorCode();
+}
+
+int FileViewTable::release() {
+    sorv::release(file_);
+    return errorCode();
+}
+
+int FileViewTable::watch() {
+    sorv::watch(file_);
+    return errorCode();
+}
+
+int FileViewTable::viewOperation(int operation, std::uint64_t viewId) {
+    OpArgs args;
+    args.viewId = static_cast<std::uintptr_t>(viewId);
+    return callDriver(operation, file_, args);
+}
+
+} // namespace sorv
