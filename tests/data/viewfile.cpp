@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <random>
 
 using namespace sorv;
 using namespace sorvtest;
@@ -145,6 +146,182 @@ TEST_F(Fixture, ViewOperationsReachTheDriversTrace) {
     std::string view = slurp(dir.file("view.log"));
     EXPECT_EQ(view.rfind("VIEW(NUM)\nEND\n", 0), 0u) << view;
     EXPECT_NE(view.find(std::string(prefix) + "NEXT"), std::string::npos) << view;
+}
+
+// The native indexed driver: key orders read live through its keys, both ways, from leading
+// values of the buffer and from positions of records deleted by another opener; joins through a
+// key of the joined file.
+FileDecl nativePeople(const std::string& path) {
+    FileDecl f;
+    f.label = "People";
+    f.driver = "QUARNELL";
+    f.name = path;
+    f.attributes = fileattr::Create;
+    Layout l;
+    l.add("PPL:SysId", FieldType::Long);
+    l.add("PPL:LastName", FieldType::String, 20);
+    l.add("PPL:FirstName", FieldType::String, 20);
+    l.addDecimal("PPL:Salary", 7, 0);
+    l.add("PPL:Cust", FieldType::Long);
+    f.record.setLayout(l);
+    KeyDecl id;
+    id.label = "PPL:SysIdKey";
+    id.components = {{0, false}};
+    id.flags = keyflag::Primary;
+    KeyDecl name;
+    name.label = "PPL:NameKey";
+    name.components = {{1, false}, {2, false}};
+    name.flags = keyflag::Dup | keyflag::NoCase;
+    f.keys = {id, name};
+    return f;
+}
+
+FileDecl nativeCustomers(const std::string& path) {
+    FileDecl f;
+    f.label = "Customer";
+    f.driver = "QUARNELL";
+    f.name = path;
+    f.attributes = fileattr::Create;
+    Layout l;
+    l.add("CUST:SysId", FieldType::Long);
+    l.add("CUST:Company", FieldType::String, 20);
+    f.record.setLayout(l);
+    KeyDecl id;
+    id.label = "CUST:KeySysId";
+    id.components = {{0, false}};
+    id.flags = keyflag::Primary;
+    f.keys = {id};
+    return f;
+}
+
+std::string upperClip(const Value& v) {
+    std::string s(clipRight(v.text()));
+    for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return s;
+}
+
+TEST(NativeView, KeyOrdersPositionsAndJoins) {
+    TempDir dir;
+    ::setenv("SORVDEMO_DESKTOP_PROFILE", dir.file("desktop.ini").c_str(), 1);
+    FileDecl people = nativePeople(dir.file("PEOPLE.QNL"));
+    FileDecl customers = nativeCustomers(dir.file("CUSTOMER.QNL"));
+    create(people);
+    ASSERT_EQ(errorCode(), 0) << error();
+    create(customers);
+    ASSERT_EQ(errorCode(), 0) << error();
+    share(people);
+    ASSERT_EQ(errorCode(), 0) << error();
+    share(customers);
+    ASSERT_EQ(errorCode(), 0) << error();
+    for (int c = 1; c <= 4; ++c) {
+        customers.record.set("CUST:SysId", c);
+        customers.record.set("CUST:Company", c % 2 ? "odd co" : "Even Co");
+        add(customers);
+        ASSERT_EQ(errorCode(), 0) << error();
+    }
+    const char* lasts[] = {"smith", "Smith", "jones", "Brown", "miller", "Adams"};
+    const char* firsts[] = {"anna", "Bob", "carl", "Dora"};
+    std::mt19937 rng(3);
+    for (int i = 1; i <= 200; ++i) {
+        people.record.clear();
+        people.record.set("PPL:SysId", i);
+        people.record.set("PPL:LastName", lasts[rng() % 6]);
+        people.record.set("PPL:FirstName", firsts[rng() % 4]);
+        people.record.set("PPL:Salary", static_cast<int>(rng() % 50) * 1000);
+        people.record.set("PPL:Cust", i % 10 == 0 ? 77 : static_cast<int>(rng() % 4) + 1);
+        add(people);
+        ASSERT_EQ(errorCode(), 0) << error();
+    }
+
+    FileViewTable pt(people), ct(customers);
+    View v(pt, ViewTraceSettings{});
+    ASSERT_TRUE(v.setOrder("UPPER(PPL:LastName),UPPER(PPL:FirstName)"));
+    ASSERT_EQ(v.open(), 0) << error();
+    ASSERT_EQ(v.readingKey(), 1);
+    std::vector<std::pair<std::string, int>> seen;
+    while (v.next() == 0)
+        seen.emplace_back(upperClip(people.record.get("PPL:LastName")) + "/" +
+                              upperClip(people.record.get("PPL:FirstName")),
+                          static_cast<int>(people.record.get("PPL:SysId").toLong()));
+    ASSERT_EQ(seen.size(), 200u);
+    EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end(),
+                               [](const auto& a, const auto& b) { return a.first < b.first; }));
+    ASSERT_EQ(v.set(), 0);
+    std::vector<int> back;
+    while (v.previous() == 0) back.push_back(static_cast<int>(people.record.get("PPL:SysId").toLong()));
+    std::reverse(back.begin(), back.end());
+    std::vector<int> ids;
+    for (auto& e : seen) ids.push_back(e.second);
+    EXPECT_EQ(back, ids);
+
+    // SET by the first item of the buffer: the first and the last MILLER.
+    people.record.set("PPL:LastName", "MILLER");
+    people.record.set("PPL:FirstName", "zzz");
+    ASSERT_EQ(v.set(1), 0);
+    ASSERT_EQ(v.next(), 0);
+    EXPECT_EQ(upperClip(people.record.get("PPL:LastName")), "MILLER");
+    auto firstMiller =
+        std::find_if(seen.begin(), seen.end(), [](auto& e) { return e.first.rfind("MILLER/", 0) == 0; });
+    ASSERT_NE(firstMiller, seen.end());
+    EXPECT_EQ(people.record.get("PPL:SysId").toLong(), firstMiller->second);
+    people.record.set("PPL:LastName", "miller");
+    ASSERT_EQ(v.set(1), 0);
+    ASSERT_EQ(v.previous(), 0);
+    EXPECT_EQ(upperClip(people.record.get("PPL:LastName")), "MILLER");
+    ASSERT_EQ(v.next(), 0);
+    EXPECT_EQ(upperClip(people.record.get("PPL:LastName")), "SMITH");
+
+    // A position of a record that another opener deletes: the view stands between its neighbours.
+    ASSERT_EQ(v.set(), 0);
+    for (int i = 0; i < 50; ++i) ASSERT_EQ(v.next(), 0);
+    std::string pos = v.position();
+    ASSERT_FALSE(pos.empty());
+    {
+        FileDecl other = nativePeople(dir.file("PEOPLE.QNL"));
+        share(other);
+        ASSERT_EQ(errorCode(), 0) << error();
+        other.record.set("PPL:SysId", ids[49]);
+        get(other, 0);
+        ASSERT_EQ(errorCode(), 0) << error();
+        deleteRecord(other);
+        ASSERT_EQ(errorCode(), 0) << error();
+        close(other);
+    }
+    ASSERT_EQ(v.reset(pos), 0) << error();
+    ASSERT_EQ(v.next(), 0);
+    EXPECT_EQ(people.record.get("PPL:SysId").toLong(), ids[50]);
+    ASSERT_EQ(v.reset(pos), 0);
+    ASSERT_EQ(v.previous(), 0);
+    EXPECT_EQ(people.record.get("PPL:SysId").toLong(), ids[48]);
+
+    // A non-key order over the same file gives every remaining record once.
+    ASSERT_TRUE(v.setOrder("-PPL:Salary,PPL:SysId"));
+    EXPECT_EQ(v.readingKey(), -2);
+    ASSERT_EQ(v.set(), 0);
+    std::vector<std::pair<long, long>> bySalary;
+    while (v.next() == 0)
+        bySalary.emplace_back(-people.record.get("PPL:Salary").toLong(),
+                              people.record.get("PPL:SysId").toLong());
+    EXPECT_EQ(bySalary.size(), 199u);
+    EXPECT_TRUE(std::is_sorted(bySalary.begin(), bySalary.end()));
+    v.close();
+
+    // An inner join through the customer's key leaves out the people of customer 77.
+    View j(pt, ViewTraceSettings{});
+    ASSERT_EQ(j.join(0, ct, 0, {4}, true), 1);
+    ASSERT_TRUE(j.setOrder("PPL:SysId"));
+    ASSERT_EQ(j.open(), 0);
+    EXPECT_EQ(j.readingKey(), 0);
+    int n = 0;
+    while (j.next() == 0) {
+        ++n;
+        EXPECT_EQ(customers.record.get("CUST:SysId").toLong(), people.record.get("PPL:Cust").toLong());
+    }
+    EXPECT_EQ(n, 199 - 20 + (ids[49] % 10 == 0 ? 1 : 0));
+    j.close();
+    close(people);
+    close(customers);
+    ::unsetenv("SORVDEMO_DESKTOP_PROFILE");
 }
 
 } // namespace
