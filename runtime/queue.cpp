@@ -572,30 +572,38 @@ struct Order {
     Sequence seq;
 };
 
-// Entry slots in chunks that never move, handed out by handle and recycled on deletion.
+// Entry slots in chunks that never move, handed out by handle and recycled on deletion. A chunk
+// holds up to 1024 entries but stays near 64 KB, so a queue of large entries does not reserve
+// megabytes for its first one.
 class Arena {
 public:
-    static constexpr std::uint32_t ChunkShift = 10;
-    static constexpr std::uint32_t Chunk = 1u << ChunkShift;
-
-    explicit Arena(std::uint32_t recSize) : recSize_(recSize) {}
+    explicit Arena(std::uint32_t recSize) : recSize_(recSize) {
+        while (shift_ < 10 && (std::size_t{2} << shift_) * recSize_ <= 65536) ++shift_;
+    }
 
     std::uint8_t* at(std::uint32_t h) const {
-        return chunks_[h >> ChunkShift].get() + static_cast<std::size_t>(h & (Chunk - 1)) * recSize_;
+        return chunks_[h >> shift_].get() + static_cast<std::size_t>(h & (chunk() - 1)) * recSize_;
     }
-    std::size_t capacity() const { return chunks_.size() * Chunk; }
+    std::uint32_t chunk() const { return 1u << shift_; }
+    std::size_t capacity() const { return chunks_.size() * chunk(); }
     bool full() const { return free_.empty() && used_ == capacity(); }
 
     // Adds a chunk; the caller has made room for the new handles in every sequence first.
     void grow(std::unique_ptr<std::uint8_t[]> chunk) noexcept { chunks_.push_back(std::move(chunk)); }
     std::unique_ptr<std::uint8_t[]> newChunk() {
-        if (capacity() + Chunk > 0xFFFFFFFFu) throw std::bad_alloc(); // handles are 32 bits
+        std::size_t cap = capacity() + chunk();
+        if (cap > 0xFFFFFFFFu) throw std::bad_alloc(); // handles are 32 bits
         allocationPoint();
-        auto c = std::make_unique<std::uint8_t[]>(static_cast<std::size_t>(Chunk) * std::max(recSize_, 1u));
-        allocationPoint();
-        free_.reserve(capacity() + Chunk);
-        allocationPoint();
-        chunks_.reserve(chunks_.size() + 1);
+        auto c =
+            std::make_unique_for_overwrite<std::uint8_t[]>(std::size_t{chunk()} * std::max(recSize_, 1u));
+        if (free_.capacity() < cap) {
+            allocationPoint();
+            free_.reserve(std::max(cap, free_.capacity() * 2));
+        }
+        if (chunks_.capacity() < chunks_.size() + 1) {
+            allocationPoint();
+            chunks_.reserve(chunks_.size() * 2 + 1);
+        }
         return c;
     }
 
@@ -611,6 +619,7 @@ public:
 
 private:
     std::uint32_t recSize_;
+    std::uint32_t shift_ = 0;
     std::vector<std::unique_ptr<std::uint8_t[]>> chunks_;
     std::vector<std::uint32_t> free_;
     std::size_t used_ = 0;
@@ -761,7 +770,7 @@ struct Queue::Impl {
     void prepareInsert() {
         if (arena.full()) {
             auto chunk = arena.newChunk();
-            std::size_t cap = arena.capacity() + Arena::Chunk;
+            std::size_t cap = arena.capacity() + arena.chunk();
             unsorted.reserveHandles(cap);
             for (auto& o : orders) o->seq.reserveHandles(cap);
             arena.grow(std::move(chunk));

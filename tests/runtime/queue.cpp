@@ -144,6 +144,11 @@ TEST(Queue, KeyErrorsLeaveTheQueueAlone) {
     q.sortByNames(names + "NoSuchField");
     EXPECT_EQ(errorCode(), 0);
     EXPECT_EQ(q.currentKey(), std::vector<int>(16, 2));
+    // A long text is read whole: cut at 255 characters, "F23" would have read as field F2.
+    q.sortByNames(std::string(253, ' ') + "F23");
+    EXPECT_EQ(errorCode(), err::InvalidFieldType);
+    q.sortByNames(std::string(300, ',') + "-F5");
+    EXPECT_EQ(q.currentKey(), std::vector<int>{-5});
 }
 
 TEST(Queue, SortByNames) {
@@ -364,6 +369,25 @@ TEST(Queue, FieldsByNumberAndName) {
     EXPECT_EQ(q.entry(1).size(), q.layout().size());
     q.unbindNames(names);
     EXPECT_FALSE(names.find("Q:F1").has_value());
+}
+
+TEST(Queue, LargeEntriesRoundTrip) {
+    // Entries larger than a chunk's usual size each get a chunk of their own.
+    Layout l;
+    l.add("BIG", FieldType::String, 100000);
+    l.add("N", FieldType::Long);
+    Queue q(l);
+    for (int i = 0; i < 5; ++i) {
+        q.field(1).set(Value(std::string(99990, static_cast<char>('e' - i)) + std::to_string(i)));
+        q.field(2).set(Value(i));
+        q.add();
+    }
+    q.get(3);
+    q.remove();
+    q.sortByNames("BIG");
+    EXPECT_EQ(column(q, 2), (Strings{"4", "3", "1", "0"}));
+    q.get(2);
+    EXPECT_EQ(q.field(1).get().toText().substr(99990, 1), "3");
 }
 
 TEST(Queue, OutOfMemoryLeavesTheQueueUnchanged) {
