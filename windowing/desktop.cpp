@@ -269,6 +269,22 @@ void GuiWindow::post(Event e) {
     owner->queue.post(std::move(e));
 }
 
+void GuiWindow::addAlertKey(int key, int number) {
+    Control* target = number ? control(number) : nullptr;
+    QWidget* on = target ? target->widget() : content.data();
+    if (!on) return;
+    auto* shortcut = new QShortcut(QKeySequence(key), on, nullptr, nullptr,
+                                   target ? Qt::WidgetShortcut : Qt::WidgetWithChildrenShortcut);
+    QObject::connect(shortcut, &QShortcut::activated, shortcut, [this, key] {
+        Event e = makeEvent(event::AlertKey);
+        e.keyCode = key;
+        QWidget* f = QApplication::focusWidget();
+        for (auto& [n, c] : controls)
+            if (f && (c->widget() == f || c->widget()->isAncestorOf(f))) e.control = n;
+        post(e);
+    });
+}
+
 Control* GuiWindow::control(int number) {
     auto it = controls.find(number);
     return it == controls.end() ? nullptr : it->second.get();
@@ -458,18 +474,7 @@ bool GuiWindow::build() {
                 next->widget()->setAccessibleName(withoutAccelerators(qs(c.text)));
         }
     }
-    for (int key : spec.alertKeys) {
-        auto* shortcut =
-            new QShortcut(QKeySequence(key), content, nullptr, nullptr, Qt::WidgetWithChildrenShortcut);
-        QObject::connect(shortcut, &QShortcut::activated, shortcut, [this, key] {
-            Event e = makeEvent(event::AlertKey);
-            e.keyCode = key;
-            QWidget* f = QApplication::focusWidget();
-            for (auto& [n, c] : controls)
-                if (c->widget() == f) e.control = n;
-            post(e);
-        });
-    }
+    for (int key : spec.alertKeys) addAlertKey(key, 0);
 
     int width = spec.at.width > 0 ? toPixelsX(spec.at.width) : 0;
     int height = spec.at.height > 0 ? toPixelsY(spec.at.height) : 0;
@@ -506,6 +511,8 @@ bool GuiWindow::build() {
         QRect area = parent ? parent->rect() : QRect(QPoint(0, 0), QSize(1024, 768));
         top->move(area.center() - QPoint(top->width() / 2, top->height() / 2));
     }
+    lastSize = top->size();
+    lastPos = top->pos();
     top->installEventFilter(new WindowWatcher(this, top));
     return true;
 }

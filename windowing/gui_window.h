@@ -6,7 +6,9 @@
 #include "windowing/window_spec.h"
 
 #include <QFont>
+#include <QPoint>
 #include <QPointer>
+#include <QSize>
 #include <map>
 #include <memory>
 
@@ -33,6 +35,7 @@ public:
     int toPixelsY(int units) const override { return dialogToPixels(units, yMul, yDiv); }
     const QFont& font() const override { return font_; }
     Control* control(int number) override;
+    void addAlertKey(int key, int control);
 
     int id;
     int ownerSlot;
@@ -48,6 +51,8 @@ public:
     std::vector<int> order; // control numbers in spec order
     int xMul = 1, xDiv = 4, yMul = 1, yDiv = 8;
     bool opened = false;
+    QSize lastSize; // what the last size event told, so that a show at the same size tells nothing
+    QPoint lastPos;
     bool closing = false; // the program closes it: no close request of its own
 
 private:

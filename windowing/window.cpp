@@ -293,6 +293,13 @@ void Window::enable(int control, bool enabled) {
     });
 }
 
+void Window::addAlertKey(int key, int control) {
+    const int id = id_;
+    onGui([&] {
+        if (GuiWindow* w = guiWindow(id)) w->addAlertKey(key, control);
+    });
+}
+
 bool Window::hasControl(int control) const {
     return withControl(id_, control, [&](GuiWindow*, Control* c) { return c != nullptr; });
 }

@@ -58,6 +58,9 @@ public:
     void hide(int control, bool hidden = true);
     void enable(int control, bool enabled = true);
     bool hasControl(int control) const;
+    // A key (a Qt key combination) that posts EVENT:AlertKey while the window (control 0) or the
+    // control has the focus.
+    void addAlertKey(int key, int control = 0);
     // Rectangle of a control in dialog units of the window.
     Rect controlRect(int control) const;
     void setControlRect(int control, const Rect& at);
