@@ -1,6 +1,7 @@
 // The control registry and the standard controls: button, prompt, string, entry, check box,
 // text box, sheet and tab, group box, progress bar.
 #include "windowing/control.h"
+#include "windowing/listbox_control.h"
 
 #include <QCheckBox>
 #include <QFocusEvent>
@@ -429,6 +430,7 @@ void registerStandardTypes() {
     });
     registerControlType("GROUP", factory<GroupControl>());
     registerControlType("PROGRESS", factory<ProgressControl>());
+    registerControlType("LIST", listControlFactory());
 }
 
 std::once_flag standardOnce;

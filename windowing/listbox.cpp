@@ -2,6 +2,8 @@
 // groups or, for a list of one field, by pixels), drawing, hit testing and input.
 #include "windowing/listbox.h"
 
+#include "runtime/picture.h"
+
 #include <QAccessible>
 #include <QFontMetrics>
 #include <QKeyEvent>
@@ -392,10 +394,11 @@ ListPoint ListBox::hitTest(const QPoint& pos) const {
 // ---- text ----
 
 QString ListBox::shown(int column, const std::string& raw) const {
-    // Cells with a picture show the raw field text until the picture formatter is in the
-    // runtime; the picture itself is kept in the column model.
-    (void)column;
-    return QString::fromStdString(std::string(clipRight(raw)));
+    // Pictures are pure functions of value and picture, so formatting here reads nothing of the
+    // program's. The picture's own padding is dropped: the column places the text.
+    const ListColumn& col = model_.columns()[column];
+    std::string text = col.hasPicture ? FORMAT(Value(raw), col.picture) : std::string(clipRight(raw));
+    return QString::fromStdString(text).trimmed();
 }
 
 QString ListBox::cellText(int row, int column) const {

@@ -343,7 +343,8 @@ TEST_F(ListBoxTest, IconsTreesStylesAndScreenshot) {
     EXPECT_EQ(list->hitTest({2 + 20 * 5 / 4 + 3, header + 3}).zone, zone::Icon);
     EXPECT_EQ(list->hitTest({5, header + 2 * rh + 3}).zone, zone::Tree);
     EXPECT_EQ(list->hitTest({90, header + 3}).zone, zone::Text);
-    EXPECT_EQ(list->cellText(2, 2), "1234.25");
+    EXPECT_EQ(list->cellText(2, 2), "1,234.25"); // through its picture
+    EXPECT_EQ(list->cellText(1, 3), "plain");
     QImage img = shot();
     // The styled row's cell takes the style's background; the icon is drawn after the tree.
     EXPECT_EQ(img.pixelColor(260, header + rh + 2), QColor(0xC0, 0xFF, 0xC0));

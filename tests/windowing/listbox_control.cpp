@@ -1,0 +1,128 @@
+// The list box as a "LIST" control of a window: a program thread pushes rows, reads and writes
+// its properties by number and receives its events with the mouse positions already kept.
+#include "harness.h"
+
+#include "windowing/listbox_control.h"
+#include "windowing/window.h"
+
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <gtest/gtest.h>
+
+using namespace sorv;
+using namespace sorv::win;
+using sorv::test::findWidget;
+using sorv::test::runWithDesktop;
+
+namespace {
+
+WindowSpec listWindow() {
+    WindowSpec s;
+    s.kind = WindowKind::Window;
+    s.caption = "Customers";
+    s.at = {10, 10, 300, 160};
+    ControlSpec& list = s.add("LIST", 2, {4, 4, 280, 120}, "Browsing Records");
+    list.format = "80L(2)|M~Company~@s30@80L(2)|M~City~@s20@60R(2)|M~Amount~@n9.2@";
+    list.vscroll = true;
+    return s;
+}
+
+Event nextOf(Window& w, int code) {
+    Event e;
+    while (w.accept(e))
+        if (e.code == code) return e;
+    ADD_FAILURE() << "window closed before " << eventName(code);
+    return e;
+}
+
+ListBox* theList() {
+    return static_cast<ListBox*>(findWidget("Browsing Records", "sorv::win::ListBox"));
+}
+
+void sendMouse(ListBox* list, QEvent::Type type, QPoint at, Qt::MouseButton b) {
+    QMouseEvent e(type, QPointF(at), list->viewport()->mapToGlobal(QPointF(at)), b,
+                  type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::MouseButtons(b), Qt::NoModifier);
+    QApplication::sendEvent(list->viewport(), &e);
+}
+
+} // namespace
+
+TEST(ListControl, RowsPropertiesAndEventsThroughTheWindow) {
+    runWithDesktop([] {
+        Window w;
+        ASSERT_TRUE(w.open(listWindow()));
+        auto data = std::make_shared<ListRowsData>();
+        for (int i = 1; i <= 30; ++i)
+            data->rows.push_back({"Company " + std::to_string(i), "City", std::to_string(i * 1000.5)});
+        w.setData(2, data);
+        EXPECT_EQ(w.property(2, listprop::Format),
+                  "80L(2)|M~Company~@s30@80L(2)|M~City~@s20@60R(2)|M~Amount~@n9.2@");
+        EXPECT_EQ(w.property(2, listColumnProperty(0x7E03, 2)), "City");
+        EXPECT_EQ(w.property(2, listColumnProperty(0x7E04, 1)), "80");
+        w.setProperty(2, listColumnProperty(0x7E03, 2), "Town");
+        w.setProperty(2, listColumnProperty(0x7E04, 1), "100");
+        EXPECT_EQ(w.property(2, listColumnProperty(0x7E03, 2)), "Town");
+        EXPECT_EQ(w.property(2, listColumnProperty(0x7E04, 1)), "100");
+        EXPECT_EQ(w.property(2, listColumnProperty(0x7E04, 9)), ""); // no such column
+        int visible = std::stoi(w.property(2, listprop::VisibleRows));
+        EXPECT_GT(visible, 3);
+        EXPECT_LT(visible, 30);
+        EXPECT_EQ(onGui([] { return theList()->cellText(2, 3).toStdString(); }), "2,001.00");
+
+        // A click on a row: the selection and the press position are there when the event is.
+        onGui([] {
+            ListBox* list = theList();
+            QRect cell = list->cellRect(3, 2);
+            sendMouse(list, QEvent::MouseButtonPress, cell.center(), Qt::LeftButton);
+            sendMouse(list, QEvent::MouseButtonRelease, cell.center(), Qt::LeftButton);
+        });
+        Event e = nextOf(w, event::NewSelection);
+        EXPECT_EQ(e.control, 2);
+        EXPECT_EQ(w.property(2, listprop::Selected), "3");
+        EXPECT_EQ(w.property(2, listprop::PressRow), "3");
+        EXPECT_EQ(w.property(2, listprop::PressColumn), "2");
+        EXPECT_EQ(w.property(2, listprop::PressZone), std::to_string(zone::Text));
+
+        // A browse pages the list itself: keys become scroll events; alert keys come first.
+        w.setProperty(2, listprop::ProgramPaged, "1");
+        w.setProperty(2, listprop::AlertKeys, "0x47A,0x2D");
+        onGui([] {
+            QKeyEvent down(QEvent::KeyPress, Qt::Key_PageDown, Qt::NoModifier);
+            QApplication::sendEvent(theList(), &down);
+            QKeyEvent ins(QEvent::KeyPress, Qt::Key_Insert, Qt::NoModifier);
+            QApplication::sendEvent(theList(), &ins);
+        });
+        EXPECT_EQ(nextOf(w, event::PageDown).control, 2);
+        EXPECT_EQ(nextOf(w, event::AlertKey).keyCode, 0x2D);
+        w.setProperty(2, listprop::Thumb, "60");
+        EXPECT_EQ(w.property(2, listprop::Thumb), "60");
+
+        // The owner's mouse hook: a header press and a sideways drag.
+        w.setProperty(2, listprop::MouseHook, "1");
+        onGui([] {
+            ListBox* list = theList();
+            QRect h = list->headerRect(2);
+            QPoint to = list->headerRect(3).center();
+            sendMouse(list, QEvent::MouseButtonPress, h.center(), Qt::LeftButton);
+            QMouseEvent move(QEvent::MouseMove, QPointF(to), list->viewport()->mapToGlobal(QPointF(to)),
+                             Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(list->viewport(), &move);
+            sendMouse(list, QEvent::MouseButtonRelease, to, Qt::LeftButton);
+        });
+        EXPECT_EQ(nextOf(w, eventCode(listmouse::LeftDown)).control, 2);
+        EXPECT_EQ(w.property(2, listprop::PressRow), "0");
+        EXPECT_EQ(w.property(2, listprop::PressColumn), "2");
+        nextOf(w, eventCode(listmouse::OutOfHeader));
+        nextOf(w, eventCode(listmouse::HeaderDrag));
+        nextOf(w, eventCode(listmouse::LeftUp));
+        EXPECT_EQ(w.property(2, listprop::ReleaseColumn), "3");
+
+        w.setProperty(2, listprop::FontStyle, "700");
+        EXPECT_EQ(w.property(2, listprop::FontStyle), "700");
+        w.setProperty(2, listprop::Format, "");
+        w.setProperty(2, listprop::SourceFields, "3");
+        EXPECT_EQ(w.property(2, listprop::Format), "");
+        EXPECT_EQ(onGui([] { return int(theList()->model().columns().size()); }), 3);
+        w.close();
+    });
+}

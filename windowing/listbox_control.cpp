@@ -1,0 +1,248 @@
+// The "LIST" control: a ListBox placed in a window, its properties as numbered texts, the rows a
+// program pushes, and the raw mouse hook of its owner.
+#include "windowing/listbox_control.h"
+
+#include "windowing/gui_window.h"
+
+#include <QStringList>
+
+namespace sorv::win {
+
+namespace {
+
+int styleOf(const QFont& f) {
+    return (f.bold() ? 700 : 400) + (f.italic() ? 4096 : 0) + (f.underline() ? 8192 : 0);
+}
+
+class ListControl : public Control {
+public:
+    ListControl(ControlHost& host, const ControlSpec& spec) : Control(host, spec) {
+        list_ = new ListBox(host.containerFor(spec.parent));
+        describe(list_, QString::fromStdString(spec.text), QString::fromStdString(spec.tip));
+        list_->setControl(spec.number);
+        list_->setListFont(host.font());
+        if (auto* w = dynamic_cast<GuiWindow*>(&host))
+            list_->setUnits(w->xMul, w->xDiv, w->yMul, w->yDiv);
+        else
+            list_->setUnits(host.toPixelsX(1000), 1000, host.toPixelsY(1000), 1000);
+        list_->setVerticalBar(spec.vscroll);
+        list_->setHorizontalBar(spec.hscroll);
+        list_->setFormat(spec.format);
+        if (spec.hidden) list_->hide();
+        if (spec.disabled) list_->setEnabled(false);
+        list_->onEvent = [this](const Event& e) { host_.post(e); };
+        list_->onMouse = [this](ListMouse kind, const ListPoint& p, const QPoint& at) { mouse(kind, p, at); };
+    }
+    QWidget* widget() const override { return list_; }
+
+    void setData(std::shared_ptr<const ControlData> data) override {
+        if (auto* rows = dynamic_cast<const ListRowsData*>(data.get())) list_->setRows(rows->rows);
+    }
+
+    void setProperty(int p, const QString& value) override {
+        const int code = p & 0xFFFF, column = p >> 16;
+        const int n = value.toInt();
+        if (code >= lf::ColumnPropFirst && code <= lf::ColumnPropLast + lf::GroupPropOffset) {
+            // Texts stay texts (headers, pictures, one column's format); the rest are numbers.
+            bool number = false;
+            long long v = value.toLongLong(&number);
+            list_->setColumnProperty(code, column,
+                                     number ? Value(std::int64_t(v)) : Value(value.toStdString()));
+            return;
+        }
+        switch (code) {
+        case listprop::Format:
+            list_->setFormat(value.toStdString());
+            return;
+        case listprop::Selected:
+            list_->setSelected(n);
+            return;
+        case listprop::Thumb:
+            list_->setThumb(n);
+            return;
+        case listprop::FirstRow:
+            list_->setFirstRow(n);
+            return;
+        case listprop::VScroll:
+            list_->setVerticalBar(n != 0);
+            return;
+        case listprop::HScroll:
+            list_->setHorizontalBar(n != 0);
+            return;
+        case listprop::LineHeight:
+            list_->setLineHeight(n > 0 ? host_.toPixelsY(n) : 0);
+            return;
+        case listprop::FontFace: {
+            QFont f = list_->font();
+            f.setFamily(value);
+            list_->setListFont(f, list_->fontColour());
+            return;
+        }
+        case listprop::FontSize: {
+            QFont f = list_->font();
+            if (n > 0) f.setPointSize(n);
+            list_->setListFont(f, list_->fontColour());
+            return;
+        }
+        case listprop::FontColour:
+            list_->setListFont(list_->font(), n);
+            return;
+        case listprop::FontStyle: {
+            QFont f = list_->font();
+            f.setBold((n % 4096) >= 700);
+            f.setItalic(n & 4096);
+            f.setUnderline(n & 8192);
+            list_->setListFont(f, list_->fontColour());
+            return;
+        }
+        case listprop::HorizontalPosition:
+            list_->setHorizontalPosition(n);
+            return;
+        case listprop::ProgramPaged:
+            list_->setProgramPaged(n != 0);
+            return;
+        case listprop::SourceFields:
+            list_->setSourceFields(n);
+            return;
+        case listprop::FitColumn:
+            list_->fitColumn(n);
+            return;
+        case listprop::AlertKeys: {
+            std::vector<int> keys;
+            for (const QString& k : value.split(',', Qt::SkipEmptyParts))
+                keys.push_back(k.trimmed().toInt(nullptr, 0));
+            list_->setAlertKeys(std::move(keys));
+            return;
+        }
+        case listprop::MouseHook:
+            hook_ = n != 0;
+            return;
+        case listprop::Flag5C:
+            flag5C_ = n != 0;
+            return;
+        case listprop::Flag65:
+            flag65_ = n != 0;
+            return;
+        }
+        Control::setProperty(p, value);
+    }
+
+    QString property(int p) const override {
+        const int code = p & 0xFFFF, column = p >> 16;
+        if (code >= lf::ColumnPropFirst && code <= lf::ColumnPropLast + lf::GroupPropOffset)
+            return QString::fromStdString(list_->columnProperty(code, column).toText());
+        auto num = [](int v) { return QString::number(v); };
+        switch (code) {
+        case listprop::Format:
+            return QString::fromStdString(list_->format());
+        case listprop::VisibleRows:
+            return num(list_->visibleRows());
+        case listprop::Selected:
+            return num(list_->selected());
+        case listprop::Thumb:
+            return num(list_->thumb());
+        case listprop::FirstRow:
+            return num(list_->firstRow());
+        case listprop::VScroll:
+            return num(list_->verticalBar());
+        case listprop::HScroll:
+            return num(list_->horizontalBar());
+        case listprop::LineHeight:
+            return num(pixelsToDialog(list_->lineHeight(), yMul(), yDiv()));
+        case listprop::FontFace:
+            return list_->font().family();
+        case listprop::FontSize:
+            return num(list_->font().pointSize());
+        case listprop::FontColour:
+            return num(list_->fontColour());
+        case listprop::FontStyle:
+            return num(styleOf(list_->font()));
+        case listprop::HorizontalPosition:
+            return num(list_->horizontalPosition());
+        case listprop::ProgramPaged:
+            return num(list_->programPaged());
+        case listprop::PressRow:
+            return num(list_->pressPoint().row);
+        case listprop::PressColumn:
+            return num(list_->pressPoint().column);
+        case listprop::PressZone:
+            return num(list_->pressPoint().zone);
+        case listprop::MoveRow:
+            return num(list_->movePoint().row);
+        case listprop::MoveColumn:
+            return num(list_->movePoint().column);
+        case listprop::MoveZone:
+            return num(list_->movePoint().zone);
+        case listprop::ReleaseRow:
+            return num(list_->releasePoint().row);
+        case listprop::ReleaseColumn:
+            return num(list_->releasePoint().column);
+        case listprop::ReleaseZone:
+            return num(list_->releasePoint().zone);
+        case listprop::MouseHook:
+            return num(hook_);
+        case listprop::Flag5C:
+            return num(flag5C_);
+        case listprop::Flag65:
+            return num(flag65_);
+        }
+        return Control::property(p);
+    }
+
+private:
+    int yMul() const {
+        auto* w = dynamic_cast<GuiWindow*>(&host_);
+        return w ? w->yMul : 1;
+    }
+    int yDiv() const {
+        auto* w = dynamic_cast<GuiWindow*>(&host_);
+        return w ? w->yDiv : 1;
+    }
+    void postMouse(int number) { postEvent(eventCode(number), nullptr, 0); }
+    // The hook's events: presses and releases, and while a header is held, a sideways move
+    // (a drag) and leaving the pressed header.
+    void mouse(ListMouse kind, const ListPoint& p, const QPoint& at) {
+        if (!hook_) return;
+        switch (kind) {
+        case ListMouse::LeftDown:
+        case ListMouse::DoubleClick:
+            headerHeld_ = p.row == 0 && p.column > 0 && p.zone != zone::Border ? p.column : 0;
+            pressX_ = at.x();
+            if (kind == ListMouse::LeftDown) postMouse(listmouse::LeftDown);
+            break;
+        case ListMouse::LeftUp:
+            headerHeld_ = 0;
+            postMouse(listmouse::LeftUp);
+            break;
+        case ListMouse::Move:
+            if (!headerHeld_) break;
+            if (p.row != 0 || p.column != headerHeld_) {
+                if (!outPosted_) postMouse(listmouse::OutOfHeader);
+                outPosted_ = true;
+            }
+            if (at.x() != pressX_) postMouse(listmouse::HeaderDrag);
+            break;
+        case ListMouse::RightDown:
+            postMouse(listmouse::RightDown);
+            break;
+        case ListMouse::RightUp:
+            postMouse(listmouse::RightUp);
+            break;
+        }
+        if (kind == ListMouse::LeftDown || kind == ListMouse::LeftUp) outPosted_ = false;
+    }
+
+    ListBox* list_;
+    bool hook_ = false, flag5C_ = false, flag65_ = false, outPosted_ = false;
+    int headerHeld_ = 0, pressX_ = 0;
+};
+
+} // namespace
+
+ControlFactory listControlFactory() {
+    return [](ControlHost& host, const ControlSpec& spec) -> std::unique_ptr<Control> {
+        return std::make_unique<ListControl>(host, spec);
+    };
+}
+
+} // namespace sorv::win
