@@ -256,11 +256,13 @@ GuiWindow::GuiWindow(int id_, std::shared_ptr<ThreadState> owner_, WindowSpec sp
 GuiWindow::~GuiWindow() {
     closing = true;
     opened = false;
-    controls.clear();
+    // The widgets go first: hiding one may still fire its signals (an entry losing the focus),
+    // which must find their controls alive.
     if (top) {
         top->hide();
         delete top.data();
     }
+    controls.clear();
 }
 
 void GuiWindow::post(Event e) {
