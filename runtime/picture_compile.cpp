@@ -226,9 +226,13 @@ char shownFill(char fill) {
     return fill == '_' ? ' ' : fill;
 }
 
+// A zero fill is for digits: a month or weekday name padded with zeros ("February0") would not
+// read back as a name.
 void applyFillAndSeparator(CompiledPicture& p, char fill, char separator) {
     for (auto& q : p.positions) {
-        if (fill && isPartRole(q.role) && q.role != PictureRole::AmPm && q.pad != '0')
+        bool name = q.role == PictureRole::MonthName || q.role == PictureRole::WeekdayName;
+        if (fill && isPartRole(q.role) && q.role != PictureRole::AmPm && q.pad != '0' &&
+            !(name && fill == '0'))
             q.pad = shownFill(fill);
         if (separator && q.role == PictureRole::Separator) q.pad = separator;
     }

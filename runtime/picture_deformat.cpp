@@ -6,6 +6,7 @@
 #include "runtime/picture.h"
 #include "runtime/picture_internal.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 namespace sorv {
@@ -15,9 +16,11 @@ using namespace picture_detail;
 namespace {
 
 // A number from its plain text (sign, digits, point, exponent): exact when it fits a decimal, a
-// binary real beyond that.
+// binary real beyond that, and also below it: a decimal would round "5.000E-324" away to zero.
 Value numberValue(const std::string& text) {
-    if (auto d = Decimal::parse(text)) return Value(d->normalized());
+    std::size_t mark = text.find('e');
+    bool nonZero = text.substr(0, mark).find_first_of("123456789") != std::string::npos;
+    if (auto d = Decimal::parse(text); d && (!d->isZero() || !nonZero)) return Value(d->normalized());
     bool anyDigit = text.find_first_of("0123456789") != std::string::npos;
     if (!anyDigit) return Value(Decimal());
     double r = std::strtod(text.c_str(), nullptr);
@@ -55,7 +58,8 @@ Value deformatNumeric(std::string_view text, const CompiledPicture& p) {
     const NumericLayout& n = p.numeric;
     std::string t(text);
     if (!n.currency.empty()) {
-        std::size_t at = t.find(n.currency);
+        // Looked for from the side it stands on, as the currency text may itself hold digits.
+        std::size_t at = n.currencyBefore ? t.find(n.currency) : t.rfind(n.currency);
         if (at != std::string::npos) t.replace(at, n.currency.size(), std::string(n.currency.size(), ' '));
     }
     // Where the point character is also the grouping character, the last one between two digits
@@ -64,6 +68,13 @@ Value deformatNumeric(std::string_view text, const CompiledPicture& p) {
     if (n.point && n.point == n.grouping)
         for (std::size_t i = 1; i + 1 < t.size(); ++i)
             if (t[i] == n.point && isDigit(t[i - 1]) && isDigit(t[i + 1])) pointAt = i;
+    // A blank point in a text of the picture's width stands where FORMAT put it, also when no
+    // digit comes before it ("$ 003-").
+    if (n.point == ' ' && t.size() == static_cast<std::size_t>(p.width) && p.kind == PictureKind::Numeric) {
+        std::size_t after = (n.signAfter ? 1 : 0) + (n.currencyBefore ? 0 : n.currency.size());
+        std::size_t tail = static_cast<std::size_t>(n.decimals) + after + 1;
+        if (tail <= t.size() && t[t.size() - tail] == ' ') pointAt = t.size() - tail;
+    }
     bool negative = false, point = false, exp = false, expNegative = false;
     std::string whole, fraction, exponent;
     bool scientific = p.kind == PictureKind::Scientific;
@@ -85,7 +96,7 @@ Value deformatNumeric(std::string_view text, const CompiledPicture& p) {
             if (pointAt != std::string::npos)
                 isPoint = i == pointAt;
             else if (n.point == ' ')
-                isPoint = !whole.empty() && i + 1 < t.size() && isDigit(t[i + 1]);
+                isPoint = c == ' ' && !whole.empty() && i + 1 < t.size() && isDigit(t[i + 1]);
             else
                 isPoint = c == n.point;
         }
@@ -136,6 +147,8 @@ Value deformatPattern(std::string_view t, const CompiledPicture& p) {
 }
 
 Value deformatKeyIn(std::string_view t, const CompiledPicture& p) {
+    // Trailing blanks were not typed: a blank field reads back as "", not as the picture's literals.
+    t = clipRight(t);
     std::string out;
     std::size_t cur = 0;
     for (const auto& q : p.positions) {
@@ -173,6 +186,40 @@ struct Cursor {
             v = (v < 0 ? 0 : v * 10) + (t[i] - '0');
         return v;
     }
+    // Digits of a part that another digit part follows with no separator between ("Hhmm",
+    // "yymmdd"): a blank stands for one of its leading-blank positions, so " 609" reads hour 6,
+    // minute 9.
+    int digitsInPlace(std::size_t max, std::size_t blankPositions) {
+        std::size_t before = i;
+        skipBlanks();
+        std::size_t blanks = std::min(i - before, blankPositions);
+        return digits(blanks < max ? max - blanks : 1);
+    }
+    // A name of the table typed whole or cut to three letters or more, in any case: answers its
+    // number and passes over just that much, so that letters the picture puts right after the name
+    // are not taken for it. Anything else passes over the letters and answers -1.
+    int name(int first, int last, std::string_view (*nameOf)(int)) {
+        std::string_view typed = letters();
+        int best = -1;
+        std::size_t bestLength = 0;
+        for (int k = first; k <= last; ++k) {
+            std::string_view n = nameOf(k);
+            std::size_t common = 0;
+            while (common < n.size() && common < typed.size() && upper(n[common]) == upper(typed[common])) {
+                // A capital after a small letter starts the next word ("SunDec").
+                if (common > 0 && typed[common] != lower(typed[common]) &&
+                    typed[common - 1] == lower(typed[common - 1]))
+                    break;
+                ++common;
+            }
+            if (common >= 3 && common > bestLength) {
+                best = k;
+                bestLength = common;
+            }
+        }
+        if (best >= 0) i -= typed.size() - bestLength;
+        return best;
+    }
     std::string_view letters() {
         skipBlanks();
         std::size_t b = i;
@@ -188,10 +235,15 @@ bool sameLetters(std::string_view a, std::string_view b, std::size_t n) {
     return true;
 }
 
+bool isDigitPart(PictureRole r) {
+    return r == PictureRole::Month || r == PictureRole::Day || r == PictureRole::Year ||
+           r == PictureRole::Hour || r == PictureRole::Minute || r == PictureRole::Second;
+}
+
 struct Parts {
     int month = -1, day = -1, year = -1, hour = -1, minute = -1, second = -1;
     bool am = false, pm = false;
-    bool hasDay = false, hasYear = false;
+    bool hasDay = false, hasMonth = false, hasYear = false;
 };
 
 Parts readParts(std::string_view text, const CompiledPicture& p) {
@@ -205,35 +257,45 @@ Parts readParts(std::string_view text, const CompiledPicture& p) {
         if (isPartRole(q.role))
             while (end < p.positions.size() && p.positions[end].role == q.role) ++end;
         std::size_t len = end - i;
+        bool packed = end < p.positions.size() && isDigitPart(p.positions[end].role);
+        auto number = [&] {
+            if (!packed) return c.digits(len);
+            std::size_t blankPositions = 0;
+            while (blankPositions + 1 < len && p.positions[i + blankPositions].pad != '0') ++blankPositions;
+            return c.digitsInPlace(len, blankPositions);
+        };
         switch (q.role) {
         case PictureRole::Month:
-            r.month = c.digits(len);
+            r.hasMonth = true;
+            r.month = number();
             break;
         case PictureRole::Day:
             r.hasDay = true;
-            r.day = c.digits(len);
+            r.day = number();
             break;
         case PictureRole::Year:
             r.hasYear = true;
-            r.year = c.digits(len);
+            r.year = number();
             break;
         case PictureRole::Hour:
-            r.hour = c.digits(len);
+            r.hour = number();
             break;
         case PictureRole::Minute:
-            r.minute = c.digits(len);
+            r.minute = number();
             break;
         case PictureRole::Second:
-            r.second = c.digits(len);
+            r.second = number();
             break;
         case PictureRole::MonthName: {
-            std::string_view name = c.letters();
-            for (int m = 1; m <= 12; ++m)
-                if (sameLetters(name, monthAbbrev(m), 3)) r.month = m;
+            r.hasMonth = true;
+            int m = c.name(1, 12, monthName);
+            if (m > 0) r.month = m;
+            c.skipBlanks(); // the pad past the end of the name
             break;
         }
         case PictureRole::WeekdayName:
-            c.letters();
+            c.name(0, 6, weekdayName);
+            c.skipBlanks();
             break;
         case PictureRole::AmPm: {
             if (!intl) intl = &intlSettings();
@@ -255,6 +317,9 @@ Parts readParts(std::string_view text, const CompiledPicture& p) {
                        upper(rest[n]) == upper((*hit)[n]))
                     ++n;
                 c.i += n;
+            } else if (am.empty() != pm.empty()) {
+                // With only one marker set, a time without it is the other half of the day.
+                (pm.empty() ? r.pm : r.am) = true;
             }
             break;
         }
@@ -273,15 +338,18 @@ Parts readParts(std::string_view text, const CompiledPicture& p) {
 
 Value deformatDate(std::string_view text, const CompiledPicture& p) {
     Parts r = readParts(text, p);
-    if (r.month < 0 && r.day < 0 && r.year < 0) return Value(std::int64_t{0});
+    // Nothing typed, or no date shown as zeros ("0000/00/00"), is no date.
+    if (r.month <= 0 && r.day <= 0 && r.year <= 0) return Value(std::int64_t{0});
     int year = r.year;
     int today = currentYear();
     if (!r.hasYear) year = today;
     if (year < 0) return Value(std::int64_t{0});
     if (year < 100) year = widenYear(year, p.window, today);
+    // A picture without a day or month (some desktop formats) reads the first one.
     int day = r.hasDay ? r.day : 1;
-    if (!isValidCivil(year, r.month, day)) return Value(std::int64_t{0});
-    return Value(std::int64_t{dayNumber(year, r.month, day)});
+    int month = r.hasMonth ? r.month : 1;
+    if (!isValidCivil(year, month, day)) return Value(std::int64_t{0});
+    return Value(std::int64_t{dayNumber(year, month, day)});
 }
 
 Value deformatTime(std::string_view text, const CompiledPicture& p) {

@@ -512,3 +512,42 @@ TEST_F(Pictures, CacheIsSharedSafelyBetweenThreads) {
     for (auto& th : threads) th.join();
     EXPECT_EQ(mismatches.load(), 0);
 }
+
+// Layouts where what FORMAT shows once did not read back (found by the random test).
+TEST_F(Pictures, ReadsBackWhatItShowsInOddLayouts) {
+    auto same = [](const Value& v, const char* pic) { return DEFORMAT(FORMAT(v, pic), pic).toDecimal(); };
+    // Digit parts with no separator between them: a blank stands for one position.
+    EXPECT_EQ(FORMAT(Value(timeNumber(6, 9, 7)), "@T2"), " 609");
+    EXPECT_EQ(DEFORMAT(" 609", "@T2").toLong(), timeNumber(6, 9, 0));
+    EXPECT_EQ(DEFORMAT(" 60907", "@T5").toLong(), timeNumber(6, 9, 7));
+    EXPECT_EQ(DEFORMAT("*60907", "@T*5").toLong(), timeNumber(6, 9, 7));
+    EXPECT_EQ(DEFORMAT("0609", "@T2").toLong(), timeNumber(6, 9, 0));
+    // A blank decimal point is a point only where it stands, also with no digit before it.
+    EXPECT_EQ(DEFORMAT("3,012,723 00", "@n12_2").toDecimal(), D("3012723"));
+    EXPECT_EQ(same(Value(D("-0.003")), "@n$06._3-"), D("-0.003"));
+    // A currency text holding a digit is looked for on its own side.
+    EXPECT_EQ(same(Value(D("30.36")), "@n9.2~3~"), D("30.36"));
+    // An exponent below what a decimal holds reads as a binary real, not as zero.
+    EXPECT_GT(DEFORMAT("5.000E-324", "@E12.3").toReal(), 0.0);
+    // A blank key-in field reads back empty, not as the picture's literals.
+    EXPECT_EQ(DEFORMAT("            ", "@K###-###-#0###K").text(), "");
+    EXPECT_EQ(DEFORMAT("", "@K###-###-#0###K").text(), "");
+    EXPECT_EQ(DEFORMAT("555", "@K###-###-#0###K").text(), "555");
+    // A zero fill pads digits, never names.
+    Value day(dayNumber(2026, 3, 7));
+    EXPECT_EQ(FORMAT(day, "@D04").find("March0"), std::string::npos) << FORMAT(day, "@D04");
+    EXPECT_EQ(DEFORMAT(FORMAT(day, "@D04"), "@D04").toLong(), day.toLong());
+    // Desktop formats: a name right before other letters, no month, one marker only.
+    IntlSettings s;
+    s.sShortDate = "yyyy dddMMM d";
+    s.sLongDate = "d yyyy";
+    s.s2359 = "";
+    setIntlSettings(s);
+    EXPECT_EQ(FORMAT(day, "@D17"), "2026 SatMar  7");
+    EXPECT_EQ(DEFORMAT("2026 SatMar  7", "@D17").toLong(), day.toLong());
+    EXPECT_EQ(DEFORMAT(" 7 2026", "@D18").toLong(), dayNumber(2026, 1, 7));
+    EXPECT_EQ(DEFORMAT(" 0 0000", "@D18").toLong(), 0);
+    EXPECT_EQ(FORMAT(Value(timeNumber(23, 42, 0)), "@T7"), "11:42   ");
+    EXPECT_EQ(DEFORMAT("11:42", "@T7").toLong(), timeNumber(23, 42, 0));
+    EXPECT_EQ(DEFORMAT("11:42 AM", "@T7").toLong(), timeNumber(11, 42, 0));
+}
