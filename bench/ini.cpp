@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <utime.h>
 
 namespace {
@@ -29,10 +30,13 @@ const std::string& settingsFile() {
         }
         out.close();
         std::atexit([] { std::filesystem::remove(settingsFile()); });
-        // An old timestamp, so the file counts as settled.
+        // An old timestamp, so the file counts as settled. Setting it changes the file's ctime, and
+        // the reader trusts its cache only once both times are two seconds old: wait that out, or
+        // every read of the first two seconds parses the file again.
         struct utimbuf t {};
         t.actime = t.modtime = ::time(nullptr) - 3600;
         ::utime(p.c_str(), &t);
+        std::this_thread::sleep_for(std::chrono::milliseconds(2100));
         return p;
     }());
     return path;
