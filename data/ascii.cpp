@@ -226,8 +226,10 @@ protected:
                 at = std::int64_t{args.pointer} - 1;
             }
             if (at < 0) return err::RecordNotAvailable;
+            // A line longer than the buffer was never the program's to read, so it is not
+            // overwritten either (47, as reading it answers).
             Line line;
-            int c = readLine(st.fd, at, SIZE_MAX / 4, line, args);
+            int c = readLine(st.fd, at, maxText, line, args);
             if (c == err::RecordNotAvailable) return err::RecordNotFound;
             if (c) return c;
             std::string text = recordText(file, maxText);

@@ -129,7 +129,13 @@ protected:
             if (end < 0) return systemFailure(args, static_cast<int>(-end));
             if (at > end) return err::RecordNotFound; // no gap is ever written into the file
             std::int64_t w = writeAt(st.fd, file.buffer().data(), n, at);
-            if (w < 0) return systemFailure(args, static_cast<int>(-w));
+            if (w < 0) {
+                int e = static_cast<int>(-w);
+                // A record that would have grown the file leaves no part of itself behind.
+                if (at + static_cast<std::int64_t>(n) > end && ::ftruncate(st.fd, end) != 0) {
+                }
+                return systemFailure(args, e);
+            }
             st.curStart = at;
             st.curLen = static_cast<std::int64_t>(n);
             return 0;

@@ -214,6 +214,19 @@ void clearError() {
     setError(0);
 }
 
+// The desktop's file system errors are numbered as another system numbers them, so each Linux
+// errno goes to the listed meaning nearest to it:
+//   ENOENT 2 "File Not Found"; ENOTDIR, ELOOP 3 "Path Not Found" (the path cannot be followed);
+//   EMFILE, ENFILE 4 "Too Many Open Files"; EACCES, EPERM, EISDIR 5 "Access Denied";
+//   EBADF, ESTALE 6 "Invalid Handle" (a descriptor or a network handle that no longer stands);
+//   ENOMEM 8 "Insufficient Memory"; ENODEV, ENXIO 15 "Invalid Drive"; EXDEV 17 "Not Same Device";
+//   EROFS 19 "Write Protect"; ESPIPE 25 "Seek Location Inaccessible"; EIO 31 "General Failure";
+//   ETXTBSY, EBUSY 32 "Sharing Violation"; EAGAIN, EDEADLK, ENOLCK 33 "Lock Violation";
+//   ENOSPC, EFBIG, EDQUOT 39 "Handle Disk Full" (no room, whether by disk, size limit or quota);
+//   ENOSYS, EOPNOTSUPP 50 "Not Supported "; ENETDOWN, ENETUNREACH, EHOSTUNREACH 53 "Invalid
+//   Network Path"; ECONNRESET, ETIMEDOUT, ENOTCONN 59 "Unexpected Network Error"; EEXIST 80 "File
+//   Already Exists"; EINVAL, ENAMETOOLONG 87 "Invalid Parameter"; anything else 91, that is
+//   391 "Unknown Error".
 int fileSystemCodeOf(int e) {
     switch (e) {
     case ENOENT:
@@ -229,6 +242,7 @@ int fileSystemCodeOf(int e) {
     case EISDIR:
         return 5;
     case EBADF:
+    case ESTALE:
         return 6;
     case ENOMEM:
         return 8;
@@ -239,6 +253,8 @@ int fileSystemCodeOf(int e) {
         return 17;
     case EROFS:
         return 19;
+    case ESPIPE:
+        return 25;
     case EIO:
         return 31;
     case ETXTBSY:
@@ -255,6 +271,14 @@ int fileSystemCodeOf(int e) {
     case ENOSYS:
     case EOPNOTSUPP:
         return 50;
+    case ENETDOWN:
+    case ENETUNREACH:
+    case EHOSTUNREACH:
+        return 53;
+    case ECONNRESET:
+    case ETIMEDOUT:
+    case ENOTCONN:
+        return 59;
     case EEXIST:
         return 80;
     case EINVAL:

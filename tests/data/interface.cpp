@@ -191,6 +191,16 @@ TEST(Statements, FileSystemErrorsCarryTheSystemCode) {
     EXPECT_EQ(std::string(errorText(300 + a.systemError)), "Write Protect");
     systemFailure(a, EACCES);
     EXPECT_EQ(300 + a.systemError, 305);
+    // Every errno lands on a code that has a text.
+    for (int e = 1; e < 200; ++e) {
+        systemFailure(a, e);
+        EXPECT_FALSE(errorText(300 + a.systemError).empty()) << e;
+    }
+    EXPECT_EQ(fileSystemCodeOf(ENOENT), 2);
+    EXPECT_EQ(fileSystemCodeOf(EFBIG), 39);
+    EXPECT_EQ(fileSystemCodeOf(EBUSY), 32);
+    EXPECT_EQ(fileSystemCodeOf(EEXIST), 80);
+    EXPECT_EQ(fileSystemCodeOf(12345), 91);
 }
 
 TEST(Transactions, LogoutCommitRollbackPerThread) {

@@ -336,3 +336,80 @@ TEST(TraceText, LongLabelsKeepABlankAndValuesStayInsideTheirFields) {
     EXPECT_EQ(traceOperationText(op::OPEN, 0, err::FileSystemError, 77, 12345, ""),
               entry("OPEN") + "File Error: Unknown Error\nTime Taken: 123.45 secs\n");
 }
+
+// The value forms the declaration above does not reach: unsigned longs past the signed range,
+// SREAL, packed decimals, negative numbers, a zero byte, the last day and time, a CSTRING cut
+// by its zero; and groups nested in groups, closed in order, one of them ending the record.
+TEST(TraceText, EveryValueFormAndNestedGroups) {
+    FileDecl f;
+    f.label = "Forms";
+    f.driver = "DOS";
+    Layout l;
+    l.add("F:Big", FieldType::ULong);
+    l.add("F:Low", FieldType::Long);
+    l.add("F:Neg", FieldType::Short);
+    l.add("F:Small", FieldType::SReal);
+    l.addDecimal("F:Packed", 9, 3, true);
+    l.addDecimal("F:Minus", 5, 1);
+    l.add("F:Zero", FieldType::Byte);
+    l.beginGroup("F:Outer");
+    l.add("F:Last", FieldType::Date);
+    l.beginGroup("F:Inner");
+    l.add("F:Late", FieldType::Time);
+    l.add("F:Bad", FieldType::Time);
+    l.endGroup();
+    l.add("F:Text", FieldType::CString, 6);
+    l.endGroup();
+    l.beginGroup("F:Tail");
+    l.add("F:P", FieldType::PString, 4);
+    l.endGroup();
+    f.record.setLayout(l);
+    f.record.set("F:Big", Value(std::int64_t{4294967295}));
+    f.record.set("F:Low", Value(std::int64_t{-2147483647 - 1}));
+    f.record.set("F:Neg", Value(-32768));
+    f.record.set("F:Small", Value(0.25));
+    f.record.set("F:Packed", Value(*Decimal::parse("-123456.789")));
+    f.record.set("F:Minus", Value(*Decimal::parse("-0.5")));
+    f.record.set("F:Zero", Value(0));
+    f.record.set("F:Last", Value(std::int64_t{lastDay()}));
+    f.record.set("F:Late", Value(std::int64_t{LastTime}));
+    f.record.set("F:Bad", Value(std::int64_t{LastTime} + 1));
+    f.record.set("F:Text", Value("ab"));
+    f.record.set("F:P", Value("xyz"));
+    EXPECT_EQ(traceFields(f), "  F:Big             :4294967295\n"
+                              "  F:Low             :-2147483648\n"
+                              "  F:Neg             :-32768\n"
+                              "  F:Small           :0.250000\n"
+                              "  F:Packed          :-123456.789\n"
+                              "  F:Minus           :-0.5\n"
+                              "  F:Zero            :00H\n"
+                              "  F:Last            :31 Dec 9999 (" +
+                                  std::to_string(lastDay()) +
+                                  ")\n"
+                                  "  F:Late            :23:59:59.99 (8640000)\n"
+                                  "  F:Bad             :Invalid time (8640001)\n"
+                                  "  F:Text            :'ab'\n"
+                                  "  F:P               :'xyz'\n");
+    EXPECT_EQ(declarationText(f), "Forms             FILE,DRIVER('DOS')\n"
+                                  "                  RECORD\n"
+                                  "Big               ULONG\n"
+                                  "Low               LONG\n"
+                                  "Neg               SHORT\n"
+                                  "Small             SREAL\n"
+                                  "Packed            PDECIMAL(9,3)\n"
+                                  "Minus             DECIMAL(5,1)\n"
+                                  "Zero              BYTE\n"
+                                  "Outer             GROUP\n"
+                                  "Last              DATE\n"
+                                  "Inner             GROUP\n"
+                                  "Late              TIME\n"
+                                  "Bad               TIME\n"
+                                  "                  END\n"
+                                  "Text              CSTRING(6)\n"
+                                  "                  END\n"
+                                  "Tail              GROUP\n"
+                                  "P                 PSTRING(4)\n"
+                                  "                  END\n"
+                                  "                  END\n"
+                                  "\n");
+}
