@@ -155,8 +155,18 @@ int openFor(const std::string& path, int mode, int extraFlags) {
 // The file opened for a moment with a mode, to check that no opener refuses it (REMOVE, RENAME,
 // COPY, CREATE of a file that exists). Answers 0 and the descriptor, or the error.
 int openChecked(const std::string& path, int mode, OpArgs& args, int& fd, int extraFlags = 0) {
-    fd = openFor(path, mode, extraFlags);
+    // Without waiting: opening a pipe for reading would wait for a writer forever.
+    fd = openFor(path, mode, extraFlags | O_NONBLOCK);
     if (fd < 0) return openFailure(args, errno);
+    // Only plain files hold records: a directory opened for reading, a pipe or a device is
+    // refused as a directory opened for writing is.
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        fd = -1;
+        return err::AccessDenied;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     int r = sharelock::acquire(fd, mode);
     if (r != 0) {
         ::close(fd);

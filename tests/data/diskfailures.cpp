@@ -8,6 +8,7 @@
 
 #include <csignal>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -128,6 +129,23 @@ TEST(DiskFailures, NamesTheFileSystemRefusesTouchNothing) {
 
 TEST(DiskFailures, FilesOfTheWrongShapeAreLeftAlone) {
     TempDir dir;
+    // A directory and a pipe are no record files: refused at once (a pipe must not wait for a
+    // writer), for reading as for writing.
+    ASSERT_EQ(mkfifo(dir.file("pipe").c_str(), 0600), 0);
+    std::filesystem::create_directory(dir.file("sub"));
+    for (const char* name : {"pipe", "sub"}) {
+        for (int mode : {0x40, 0x42}) {
+            FileDecl d = lineFile("DOS", dir.file(name), 10);
+            open(d, mode);
+            EXPECT_EQ(errorCode(), err::AccessDenied) << name << " " << mode;
+            EXPECT_FALSE(d.isOpen());
+        }
+        FileDecl d = lineFile("ASCII", dir.file(name), 10);
+        copy(d, dir.file("copy"));
+        EXPECT_EQ(errorCode(), err::AccessDenied) << name;
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir.file("copy")));
+
     // A text line longer than the record, read and then rewritten: both refused.
     std::string text = "short\r\n" + std::string(100, 'L') + "\r\n";
     spit(dir.file("long.txt"), text);
