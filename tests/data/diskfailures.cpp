@@ -161,3 +161,29 @@ TEST(DiskFailures, FilesOfTheWrongShapeAreLeftAlone) {
     close(t);
     EXPECT_EQ(slurp(dir.file("long.txt")), text);
 }
+
+// Write-only access (mode 1 and its sharing variants) writes records and never reads one back,
+// whichever driver; a file the system lets only be written is still opened for it.
+TEST(DiskFailures, WriteOnlyModeWritesAndNeverReads) {
+    TempDir dir;
+    for (const char* driver : {"ASCII", "DOS"}) {
+        std::string path = dir.file(std::string(driver) + ".out");
+        spit(path, "");
+        if (geteuid() != 0) chmod(path.c_str(), 0222); // permissions do not bind root
+        FileDecl f = lineFile(driver, path, 4);
+        open(f, 0x41);
+        ASSERT_EQ(errorCode(), 0) << driver;
+        setText(f, "ab");
+        add(f);
+        EXPECT_EQ(errorCode(), 0) << driver;
+        set(f);
+        next(f);
+        EXPECT_EQ(errorCode(), err::AccessDenied) << driver;
+        getPointer(f, 1);
+        EXPECT_EQ(errorCode(), err::AccessDenied) << driver;
+        EXPECT_EQ(text(f), "ab  "); // the buffer as it was
+        close(f);
+        chmod(path.c_str(), 0644);
+        EXPECT_EQ(slurp(path), std::string(driver) == "DOS" ? "ab  " : "ab\r\n") << driver;
+    }
+}
