@@ -25,6 +25,9 @@ struct Line {
 
 // Reads the line starting at `at`. Answers 0, 33 at the end of the file, 47 when the line's text
 // is longer than `maxText` (line.total is then still set, so the caller can step over it).
+// With maxText StepOnly the text is not kept: only the line's length is found, in bounded memory
+// however long the line is.
+constexpr std::size_t StepOnly = 0;
 int readLine(int fd, std::int64_t at, std::size_t maxText, Line& line, OpArgs& args) {
     line = Line{};
     line.start = at;
@@ -55,6 +58,7 @@ int readLine(int fd, std::int64_t at, std::size_t maxText, Line& line, OpArgs& a
     if (!tooLong && !line.text.empty() && line.text.back() == '\r' && pos > at &&
         line.total > static_cast<std::int64_t>(line.text.size()))
         line.text.pop_back();
+    if (maxText == StepOnly) return 0;
     if (tooLong || line.text.size() > maxText) return err::InvalidRecordDeclaration;
     return 0;
 }
@@ -144,7 +148,7 @@ protected:
             if (int c = startOf(operation == op::RESETfile, args, at)) return c;
             st.nextPos = at;
             Line line;
-            int c = readLine(st.fd, at, SIZE_MAX / 4, line, args);
+            int c = readLine(st.fd, at, StepOnly, line, args);
             st.prevEnd = c == 0 ? at + line.total : at;
             return 0;
         }
@@ -153,7 +157,7 @@ protected:
             for (std::int32_t i = 0; i < std::abs(args.count); ++i) {
                 Line line;
                 if (args.count > 0) {
-                    int c = readLine(st.fd, st.nextPos, SIZE_MAX / 4, line, args);
+                    int c = readLine(st.fd, st.nextPos, StepOnly, line, args);
                     if (c == err::RecordNotAvailable) break;
                     if (c) return c;
                     st.prevEnd = st.nextPos;

@@ -169,6 +169,18 @@ TEST(Ascii, LineLongerThanTheBufferIsAnErrorAndIsSteppedOver) {
     next(f);
     EXPECT_EQ(errorCode(), 0);
     EXPECT_EQ(lineOf(f), "after");
+    // Skipping and setting step over it without reading it.
+    set(f);
+    skip(f, 2);
+    EXPECT_EQ(errorCode(), 0);
+    next(f);
+    EXPECT_EQ(lineOf(f), "after");
+    setPointer(f, 7);
+    EXPECT_EQ(errorCode(), 0);
+    previous(f);
+    EXPECT_EQ(errorCode(), err::InvalidRecordDeclaration);
+    previous(f);
+    EXPECT_EQ(lineOf(f), "fits");
     // Exactly the buffer's size fits.
     close(f);
     spit(dir.file("t.txt"), "0123456789\r\n");
