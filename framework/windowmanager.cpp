@@ -67,7 +67,7 @@ void WindowManager::Reset(bool force) {
     // The browses and file drops tell for themselves whether their conditions changed.
     const bool forced = force || FORCEDRESET;
     FORCEDRESET = 0;
-    for (WindowBrowse* b : BROWSES) b->ApplySortChoice(forced);
+    for (WindowBrowse* b : BROWSES) b->ResetSort(forced);
     for (WindowBrowse* b : BROWSES) b->RefreshWindowControls();
     for (WindowFileDrop* d : FILEDROPS) d->ResetQueue(forced);
     WINDOW.display();

@@ -55,7 +55,8 @@ public:
     // The window's current event; a LevelFatal answer ends the event loop.
     virtual Level HandleEvent(const win::Event& e) = 0;
     virtual bool ReloadNeeded() = 0;
-    virtual void ApplySortChoice(bool force) = 0;
+    // The sort reset of a window reset: the browse applies the order in force.
+    virtual void ResetSort(bool force) = 0;
     virtual void RefreshWindowControls() = 0;
     virtual void SyncViewRecord() = 0;
     virtual void SetAlerts() = 0;

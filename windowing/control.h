@@ -34,6 +34,7 @@ enum : int {
     Progress = 8, // progress bar position
     Selected = 9, // sheet: the selected tab number, from 1
     Tabs = 10,    // sheet: number of tabs
+    Visible = 11, // read only: "1" when shown on screen (itself and every container)
 };
 }
 

@@ -58,6 +58,8 @@ QString Control::property(int property) const {
         return text();
     case prop::Hide:
         return w->isHidden() ? "1" : "0";
+    case prop::Visible:
+        return w->isVisible() ? "1" : "0";
     case prop::Disable:
         return w->isEnabled() ? "0" : "1";
     case prop::Tip:

@@ -26,7 +26,7 @@ struct TestBrowse : WindowBrowse {
         return answer;
     }
     bool ReloadNeeded() override { return std::exchange(reload, false); }
-    void ApplySortChoice(bool force) override {
+    void ResetSort(bool force) override {
         ++sorts;
         lastForce = force;
     }

@@ -1,0 +1,295 @@
+// A real browse on a real table for the browse tests and benchmark: a native People-like file in
+// a temporary directory, a window with a LIST and the four buttons, a browse over a view of the
+// file, and a pump that hands the window's waiting events through the window manager.
+#pragma once
+#include "data/files.h"
+#include "data/view.h"
+#include "data/viewfile.h"
+#include "framework/browsemanager.h"
+#include "framework/errormanager.h"
+#include "framework/locator.h"
+#include "runtime/errors.h"
+#include "runtime/registry.h"
+#include "windowing/listbox_control.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace browsetest {
+
+using namespace sorv;
+using namespace sorv::fw;
+
+constexpr int List = 10, InsertButton = 11, ChangeButton = 12, DeleteButton = 13, SelectButton = 14;
+// Keys of the table.
+constexpr int KeySysId = 0, KeyCust = 1, KeyName = 2;
+
+class TempDir {
+public:
+    TempDir() {
+        std::string t = (std::filesystem::temp_directory_path() / "browsetestXXXXXX").string();
+        path_ = ::mkdtemp(t.data());
+    }
+    ~TempDir() {
+        std::error_code ec;
+        std::filesystem::remove_all(path_, ec);
+    }
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+inline FileDecl peopleDecl(const std::string& name) {
+    FileDecl f;
+    f.label = "People";
+    f.driver = "QUARNELL";
+    f.name = name;
+    f.attributes = fileattr::Create;
+    Layout l;
+    l.add("PPL:SysId", FieldType::Long);
+    l.add("PPL:LastName", FieldType::String, 20);
+    l.add("PPL:CustId", FieldType::Long);
+    f.record.setLayout(l);
+    KeyDecl k;
+    k.label = "PPL:SysIdKey";
+    k.components = {{0, false}};
+    k.flags = keyflag::Primary;
+    f.keys.push_back(k);
+    KeyDecl c;
+    c.label = "PPL:CustKey";
+    c.components = {{2, false}, {1, false}};
+    c.flags = keyflag::Dup | keyflag::NoCase;
+    f.keys.push_back(c);
+    KeyDecl n;
+    n.label = "PPL:NameKey";
+    n.components = {{1, false}};
+    n.flags = keyflag::Dup | keyflag::NoCase;
+    f.keys.push_back(n);
+    return f;
+}
+
+// Names "N0001"... so that name order is SysId order unless a test renames a record.
+inline std::string nameOf(int id) {
+    std::string s = std::to_string(id);
+    return "N" + std::string(s.size() < 4 ? 4 - s.size() : 0, '0') + s;
+}
+
+// A step over a whole-number free element, linear between the limits the browse gives it.
+struct LinearStep : Step {
+    std::int64_t low = 0, high = 0;
+    int limitsSet = 0;
+    std::uint8_t ThumbPercentOf(const Value& v) override {
+        if (high <= low) return 50;
+        std::int64_t p = (v.toLong() - low) * 100 / (high - low);
+        return static_cast<std::uint8_t>(std::clamp<std::int64_t>(p, 1, 100));
+    }
+    Value ValueAtPercent(int p) override { return Value(low + (high - low) * p / 100); }
+    void Kill() override {}
+    void SetStepLimits(const Value& l, const Value& h) override {
+        low = l.toLong();
+        high = h.toLong();
+        ++limitsSet;
+    }
+    bool NeedsStepLimits() override { return true; }
+};
+
+// A locator that takes a digit key as the free element's value.
+struct DigitLocator : Locator {
+    int resets = 0, refreshes = 0;
+    void Reset() override { ++resets; }
+    void RegisterAlertKeys(int) override {
+        for (int k = '0'; k <= '9'; ++k) VIEWMANAGER->AddListAlert(k);
+    }
+    bool HandleAccepted() override { return false; }
+    bool HandleKey(int key) override {
+        if (key < '0' || key > '9') return false;
+        FREEELEMENT.set(Value(key - '0'));
+        return true;
+    }
+    void RefreshWindowControls() override { ++refreshes; }
+};
+
+// The file's view access with a disk fault that can be switched on for reads.
+struct FaultyTable : FileViewTable {
+    using FileViewTable::FileViewTable;
+    bool failReads = false;
+    int next() override { return failReads ? fail() : FileViewTable::next(); }
+    int previous() override { return failReads ? fail() : FileViewTable::previous(); }
+    int fail() {
+        setErrnoError(EIO);
+        return errorCode();
+    }
+};
+
+struct Rig;
+
+struct BrowseWindow : WindowManager {
+    Rig* rig = nullptr;
+    int listHeight = 0;
+    std::function<int(int, int)> form; // the update procedure
+    Level Init() override;
+    int Run(int number, int request) override { return form ? form(number, request) : ResponseCancelled; }
+    using WindowManager::Run;
+};
+
+struct CountingBrowse : BrowseManager {
+    int reloads = 0;
+    void ReloadQueue(int mode) override {
+        ++reloads;
+        BrowseManager::ReloadQueue(mode);
+    }
+};
+
+struct Rig {
+    TempDir dir;
+    FileDecl file;
+    std::unique_ptr<FaultyTable> table;
+    std::unique_ptr<View> view;
+    ErrorManager errors;
+    std::unique_ptr<PlainViewPrimary> primary;
+    std::unique_ptr<Queue> queue;
+    BrowseWindow window;
+    CountingBrowse browse;
+    bool opened = false;
+
+    // Creates the table with `records` people (SysId 1.., customer id (SysId-1)/10+1), opens the
+    // window with a list showing `visible` rows and binds the browse in key order `key`.
+    explicit Rig(int records, int visible = 10, int key = KeySysId, bool fillFast = false) {
+        errors.Init();
+        file = peopleDecl(dir.file("PEOPLE"));
+        create(file);
+        share(file);
+        if (fillFast) logout(0, {&file});
+        for (int i = 1; i <= records; ++i) add(i);
+        if (fillFast) commit();
+        threadNames().bindRecord(file.record);
+        table = std::make_unique<FaultyTable>(file);
+        view = std::make_unique<View>(*table, ViewTraceSettings{});
+        primary = std::make_unique<PlainViewPrimary>(file, errors);
+        Layout q;
+        q.add("Q:SysId", FieldType::Long);
+        q.add("Q:LastName", FieldType::String, 20);
+        q.add("Q:CustId", FieldType::Long);
+        q.add("Q:Position", FieldType::String, 512);
+        queue = std::make_unique<Queue>(q);
+        window.rig = this;
+        window.listHeight = visible;
+        opened = window.Init() == LevelNone;
+        if (!opened) return;
+        browse.Init(List, *queue, queue->field("Q:Position"), *view, *primary, window);
+        browse.AddField(queue->field("Q:SysId"), file.record.ref("PPL:SysId"));
+        browse.AddField(queue->field("Q:LastName"), file.record.ref("PPL:LastName"));
+        browse.AddField(queue->field("Q:CustId"), file.record.ref("PPL:CustId"));
+        browse.INSERTCONTROL = InsertButton;
+        browse.CHANGECONTROL = ChangeButton;
+        browse.DELETECONTROL = DeleteButton;
+        browse.SELECTCONTROL = SelectButton;
+        browse.ASKPROCEDURE = 1;
+        if (key >= 0) browse.AddSortOrder(key);
+        window.AddItem(&browse);
+    }
+    ~Rig() {
+        window.Kill();
+        threadNames().unbindRecord(file.record);
+        close(file);
+    }
+    void add(int id, int cust = 0) {
+        file.record.clear();
+        file.record.set("PPL:SysId", Value(id));
+        file.record.set("PPL:LastName", Value(nameOf(id)));
+        file.record.set("PPL:CustId", Value(cust ? cust : (id - 1) / 10 + 1));
+        sorv::add(file);
+    }
+
+    // Hands every waiting event (and those they post) through the window manager; false once
+    // the window closed.
+    bool pump() {
+        for (;;) {
+            window.WINDOW.post(win::event::Notify);
+            int handled = 0;
+            win::Event e;
+            for (;;) {
+                if (!window.WINDOW.accept(e)) return false;
+                if (e.code == win::event::Notify && e.control == 0) break;
+                ++handled;
+                window.EVENT = e;
+                Level l = window.HandleEvent();
+                if (l == LevelFatal) return false;
+                if (l != LevelNotify) window.WINDOW.defaultAction(e);
+                if (!window.WINDOW.isOpen()) return false;
+            }
+            if (handled == 0) return true;
+        }
+    }
+    // Posts one event of the list and pumps.
+    bool list(int code) {
+        window.WINDOW.post(code, List);
+        return pump();
+    }
+    // The user selects a row of the list.
+    void select(int row) {
+        window.WINDOW.setProperty(List, win::listprop::Selected, std::to_string(row));
+        list(win::event::NewSelection);
+    }
+    void drag(int percent) {
+        window.WINDOW.setProperty(List, win::listprop::Thumb, std::to_string(percent));
+        list(win::event::ScrollDrag);
+    }
+    int thumb() { return std::stoi(window.WINDOW.property(List, win::listprop::Thumb)); }
+    int visibleRows() { return std::stoi(window.WINDOW.property(List, win::listprop::VisibleRows)); }
+    // The SysIds of the rows in the queue, first row first.
+    std::vector<int> ids() {
+        std::vector<int> out;
+        for (std::int64_t i = 1; i <= queue->records(); ++i)
+            out.push_back(static_cast<int>(queue->value(i, 1).toLong()));
+        return out;
+    }
+    int selectedId() {
+        int c = browse.CURRENTCHOICE;
+        return c >= 1 && c <= queue->records() ? static_cast<int>(queue->value(c, 1).toLong()) : 0;
+    }
+    // Opens the window's first reset, as EVENT:OpenWindow does.
+    void start() {
+        window.RegisterAlertKeys();
+        window.EVENT = win::makeEvent(win::event::OpenWindow, 0, window.WINDOW.id());
+        window.HandleEvent();
+        pump();
+    }
+    // Sizes the list so that it shows `rows` rows (its height in dialog units searched).
+    bool sizeList(int rows) {
+        win::Rect r = window.WINDOW.controlRect(List);
+        for (int h = 8; h < 400; ++h) {
+            r.height = h;
+            window.WINDOW.setControlRect(List, r);
+            if (visibleRows() == rows) return true;
+        }
+        return false;
+    }
+};
+
+inline Level BrowseWindow::Init() {
+    Level l = WindowManager::Init();
+    if (l != LevelNone) return l;
+    win::WindowSpec spec;
+    spec.caption = "Browse the People File";
+    spec.at = {0, 0, 360, 420};
+    win::ControlSpec& list = spec.add("LIST", List, {4, 4, 260, 100}, "Browsing Records");
+    list.format = "40R(2)|M~Sys Id~@n6@80L(2)|M~Last Name~@s20@40R(2)|M~Cust~@n6@";
+    list.vscroll = true;
+    spec.add("BUTTON", InsertButton, {270, 4, 40, 14}, "&Insert");
+    spec.add("BUTTON", ChangeButton, {270, 22, 40, 14}, "&Change");
+    spec.add("BUTTON", DeleteButton, {270, 40, 40, 14}, "&Delete");
+    spec.add("BUTTON", SelectButton, {270, 58, 40, 14}, "&Select");
+    if (!WINDOW.open(spec)) return LevelFatal;
+    if (!rig->sizeList(listHeight)) return LevelFatal;
+    return LevelNone;
+}
+
+} // namespace browsetest
