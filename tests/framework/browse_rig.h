@@ -161,14 +161,13 @@ struct Rig {
 
     // Creates the table with `records` people (SysId 1.., customer id (SysId-1)/10+1), opens the
     // window with a list showing `visible` rows and binds the browse in key order `key`.
-    explicit Rig(int records, int visible = 10, int key = KeySysId, bool fillFast = false) {
+    // With an `existing` file name the table is that file, left as it is.
+    explicit Rig(int records, int visible = 10, int key = KeySysId, const std::string& existing = {}) {
         errors.Init();
-        file = peopleDecl(dir.file("PEOPLE"));
-        create(file);
+        file = peopleDecl(existing.empty() ? dir.file("PEOPLE") : existing);
+        if (existing.empty()) create(file);
         share(file);
-        if (fillFast) logout(0, {&file});
         for (int i = 1; i <= records; ++i) add(i);
-        if (fillFast) commit();
         threadNames().bindRecord(file.record);
         table = std::make_unique<FaultyTable>(file);
         view = std::make_unique<View>(*table, ViewTraceSettings{});
