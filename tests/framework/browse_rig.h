@@ -128,6 +128,16 @@ struct FaultyTable : FileViewTable {
     }
 };
 
+// The plain primary file, counting its quick-scan switches.
+struct CountingPrimary : PlainViewPrimary {
+    using PlainViewPrimary::PlainViewPrimary;
+    std::vector<bool> quickScans;
+    void SwitchQuickScan(bool on) override {
+        quickScans.push_back(on);
+        PlainViewPrimary::SwitchQuickScan(on);
+    }
+};
+
 struct Rig;
 
 struct BrowseWindow : WindowManager {
@@ -153,7 +163,7 @@ struct Rig {
     std::unique_ptr<FaultyTable> table;
     std::unique_ptr<View> view;
     ErrorManager errors;
-    std::unique_ptr<PlainViewPrimary> primary;
+    std::unique_ptr<CountingPrimary> primary;
     std::unique_ptr<Queue> queue;
     BrowseWindow window;
     CountingBrowse browse;
@@ -171,7 +181,7 @@ struct Rig {
         threadNames().bindRecord(file.record);
         table = std::make_unique<FaultyTable>(file);
         view = std::make_unique<View>(*table, ViewTraceSettings{});
-        primary = std::make_unique<PlainViewPrimary>(file, errors);
+        primary = std::make_unique<CountingPrimary>(file, errors);
         Layout q;
         q.add("Q:SysId", FieldType::Long);
         q.add("Q:LastName", FieldType::String, 20);

@@ -6,6 +6,7 @@
 #include "tests/windowing/harness.h"
 #include "windowing/desktop.h"
 
+#include <QMouseEvent>
 #include <gtest/gtest.h>
 
 using namespace browsetest;
@@ -18,6 +19,19 @@ std::vector<int> range(int from, int to) {
     std::vector<int> v;
     for (int i = from; i <= to; ++i) v.push_back(i);
     return v;
+}
+
+// Where the mouse was pressed last, as a right click leaves it.
+void onGuiPress(Rig&, int row) {
+    win::onGui([row] {
+        auto* list =
+            static_cast<win::ListBox*>(sorv::test::findWidget("Browsing Records", "sorv::win::ListBox"));
+        QRect cell = list->cellRect(row, 1);
+        QMouseEvent press(QEvent::MouseButtonPress, QPointF(cell.center()),
+                          list->viewport()->mapToGlobal(QPointF(cell.center())), Qt::RightButton,
+                          Qt::RightButton, Qt::NoModifier);
+        QApplication::sendEvent(list->viewport(), &press);
+    });
 }
 
 int window_selected(Rig& rig) {
@@ -466,5 +480,97 @@ TEST(Browse, KeysLocatorAndSelectMode) {
         EXPECT_FALSE(rig.pump());
         EXPECT_EQ(rig.window.RESPONSE, ResponseDone);
         EXPECT_EQ(rig.file.record.get("PPL:SysId").toLong(), 8);
+    });
+}
+
+namespace {
+
+struct FakePopup : BrowsePopup {
+    std::vector<std::string> items;
+    int asked = 0;
+    std::string toolbox;
+    void AddItem(std::string_view text, std::string_view name) override {
+        items.push_back(std::string(text) + "|" + std::string(name));
+    }
+    void AddButtonItem(std::string_view first, std::string_view second, int control) override {
+        items.push_back(std::string(first) + "|" + std::string(second) + "|" + std::to_string(control));
+    }
+    std::string Ask() override {
+        ++asked;
+        return "Change";
+    }
+    void ShowAsToolbox(std::string_view title) override { toolbox = title; }
+};
+
+} // namespace
+
+TEST(Browse, AlertKeysAndPopupItemsMimicTheButtons) {
+    runWithDesktop([] {
+        Rig rig(30);
+        ASSERT_TRUE(rig.opened);
+        FakePopup popup;
+        rig.browse.POPUP = &popup;
+        rig.browse.PRINTCONTROL = 77; // not in the window: no item
+        rig.start();
+        EXPECT_EQ(rig.window.WINDOW.property(List, win::listprop::VScroll), "1")
+            << "the browse shows the bar itself once a page is full";
+        EXPECT_EQ(popup.items, (std::vector<std::string>{"!&Insert|&Insert|11", "!&Change|&Change|12",
+                                                         "!&Delete|&Delete|13"}))
+            << "Select only while selecting";
+
+        // A right click on row 4 selects it and opens the popup on the new selection.
+        onGuiPress(rig, 4);
+        win::Event key = win::makeEvent(win::event::AlertKey, List, rig.window.WINDOW.id());
+        key.keyCode = bkey::RightUp;
+        rig.window.EVENT = key;
+        rig.window.HandleEvent();
+        rig.pump();
+        EXPECT_EQ(popup.asked, 1);
+        EXPECT_EQ(rig.selectedId(), 4);
+        // Insert on the list reaches the Insert button, which runs the form.
+        int forms = 0;
+        rig.window.form = [&](int, int request) {
+            EXPECT_EQ(request, RequestInsert);
+            ++forms;
+            return int(ResponseCancelled);
+        };
+        key.keyCode = bkey::Insert;
+        rig.window.EVENT = key;
+        rig.window.HandleEvent();
+        rig.pump();
+        EXPECT_EQ(forms, 1);
+        EXPECT_EQ(popup.asked, 1) << "only a right click opens the popup";
+    });
+}
+
+TEST(Browse, QuickScanOnlyAroundMultiRowFillsAndUnfilledPages) {
+    runWithDesktop([] {
+        Rig rig(25);
+        ASSERT_TRUE(rig.opened);
+        rig.browse.QUICKSCAN = 1;
+        rig.start();
+        EXPECT_EQ(rig.primary->quickScans, (std::vector<bool>{true, false}));
+        rig.primary->quickScans.clear();
+        rig.list(win::event::ScrollDown); // a move inside the page reads nothing
+        rig.select(10);
+        rig.list(win::event::ScrollDown); // one row: no quick scanning
+        EXPECT_TRUE(rig.primary->quickScans.empty());
+        EXPECT_EQ(rig.ids(), range(2, 11));
+        rig.list(win::event::PageDown);
+        EXPECT_EQ(rig.primary->quickScans, (std::vector<bool>{true, false}));
+
+        // At the end of the order a reload tops the page up from above, unless ALLOWUNFILLED.
+        rig.list(win::event::ScrollBottom);
+        rig.select(8);
+        ASSERT_EQ(rig.selectedId(), 23);
+        rig.browse.ALLOWUNFILLED = 1;
+        rig.window.Reset(true);
+        rig.pump();
+        EXPECT_EQ(rig.ids(), range(23, 25));
+        rig.browse.ALLOWUNFILLED = 0;
+        rig.window.Reset(true);
+        rig.pump();
+        EXPECT_EQ(rig.ids(), range(16, 25));
+        EXPECT_EQ(rig.selectedId(), 23);
     });
 }
