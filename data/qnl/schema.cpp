@@ -220,6 +220,7 @@ std::optional<Schema> Schema::parse(std::string_view bytes, std::string* why) {
         FieldDesc& f = s.layout.field(static_cast<std::size_t>(idx));
         f.picture = std::move(picture);
         f.externalName = std::move(ext);
+        if (isDecimalType(type)) f.places = static_cast<std::uint16_t>(places); // addOver leaves them out
         if (f.offset != offset || (type != FieldType::Group && f.size != size) || f.dim != dim)
             return bad("field offsets do not add up");
     }

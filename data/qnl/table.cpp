@@ -824,6 +824,7 @@ int Table::stats(TableStats& out) {
     out.pages = pager_.pageCount();
     out.freePages = get32(h + hdr::FreeCount);
     out.slotsPerPage = slotsPerPage_;
+    out.slotSize = slotSize_;
     out.fileBytes = std::uint64_t(out.pages) * PageSize;
     std::uint32_t pg = get32(h + hdr::FreeSlot);
     RecordData tmp;

@@ -37,6 +37,7 @@ struct TableStats {
     std::uint32_t freeSlots = 0;
     std::uint32_t recordPages = 0;
     std::uint32_t slotsPerPage = 0;
+    std::uint32_t slotSize = 0; // bytes of one record slot (a freed slot is this much free space)
     std::uint64_t fileBytes = 0;
     std::vector<std::uint32_t> keyDepths, keyEntries;
 };
