@@ -1031,7 +1031,7 @@ bool ListFormat::setGroupProperty(int p, int g, const Value& v) {
     case 0x04: {
         int px = std::max(0, toPixelsX(clampInt(v.toLong())));
         gr.state |= lf::ExplicitWidth;
-        gr.width = px + ((gr.flags & lf::RightBorder) ? m_.lineWidth : 0);
+        gr.width = clampInt(static_cast<long long>(px) + ((gr.flags & lf::RightBorder) ? m_.lineWidth : 0));
         return true;
     }
     case 0x06:

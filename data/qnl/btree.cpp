@@ -405,7 +405,7 @@ int Btree::bulkLoad(const std::vector<std::uint8_t>& sorted) {
         if (!p) return err;
         p[1] = static_cast<std::uint8_t>(key_);
         std::size_t take = std::min<std::size_t>(cap, n - i);
-        std::memcpy(p + 16, sorted.data() + i * es_, take * es_);
+        if (take) std::memcpy(p + 16, sorted.data() + i * es_, take * es_); // none for an empty key
         put16(p + 2, static_cast<std::uint16_t>(take));
         put32(p + 4, prev);
         if (prev) {
