@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -226,6 +227,11 @@ int Pager::open(const std::string& path, bool readOnly, bool) {
     readOnly_ = readOnly;
     dropCache();
     int rc = beginRead();
+    if (rc == 0) {
+        // beginRead checked that page 0 is there whole.
+        void* m = ::mmap(nullptr, PageSize, PROT_READ, MAP_SHARED, fd_, 0);
+        map_ = m == MAP_FAILED ? nullptr : static_cast<const std::uint8_t*>(m);
+    }
     if (rc != 0) {
         close();
         return rc;
@@ -235,6 +241,9 @@ int Pager::open(const std::string& path, bool readOnly, bool) {
 }
 
 void Pager::close() {
+    if (map_) ::munmap(const_cast<std::uint8_t*>(map_), PageSize);
+    map_ = nullptr;
+    lockless_ = lost_ = false;
     if (fd_ >= 0) ::close(fd_);
     if (jfd_ >= 0) ::close(jfd_);
     fd_ = jfd_ = -1;
@@ -247,8 +256,16 @@ void Pager::close() {
 
 int Pager::corruption(int number, int code) {
     setError(code);
-    if (onCorrupt_) onCorrupt_(number);
+    // A lockless read that lost its snapshot failed for that alone; it is read again.
+    if (onCorrupt_ && !lost_) onCorrupt_(number);
     return code;
+}
+
+// Forgets every page but the header: what is dropped is read again when needed, and the header
+// keeps telling whether the rest may still be used without locks.
+void Pager::trimCache() {
+    for (auto it = clean_.begin(); it != clean_.end();)
+        it = it->first == 0 ? std::next(it) : clean_.erase(it);
 }
 
 void Pager::dropCache() {
@@ -292,6 +309,18 @@ int Pager::refresh() {
     dropCache();
     clean_[0] = std::move(buf);
     return 0;
+}
+
+// Whether page 0 in the file is the one the cache was filled from, with no write pending. The
+// bytes may change while they are compared: a mix of old and new shows at worst the state just
+// before a commit that has not returned yet, and the read then uses only pages of that state.
+bool Pager::cacheIsCurrent() const {
+    auto it = clean_.find(0);
+    if (!map_ || it == clean_.end()) return false;
+    std::uint8_t hot[4], live[64];
+    std::memcpy(hot, map_ + hdr::Hot, 4);
+    std::memcpy(live, map_ + hdr::LiveEnd, 64);
+    return get32(hot) == 0 && std::memcmp(live, it->second->b + hdr::LiveEnd, 64) == 0;
 }
 
 int Pager::recover(std::uint32_t hot) {
@@ -346,7 +375,7 @@ int Pager::recover(std::uint32_t hot) {
     return rc;
 }
 
-int Pager::beginRead() {
+int Pager::beginRead(bool lockless) {
     if (inTxn_ || writing_ || readDepth_ > 0) {
         ++readDepth_;
         return 0;
@@ -355,7 +384,13 @@ int Pager::beginRead() {
         setError(err::FileNotOpen);
         return err::FileNotOpen;
     }
-    if (clean_.size() > 4096) dropCache();
+    lost_ = false;
+    if (clean_.size() > 4096) trimCache();
+    if (lockless && cacheIsCurrent()) {
+        lockless_ = true;
+        readDepth_ = 1;
+        return 0;
+    }
     for (int attempt = 0; attempt < 8; ++attempt) {
         lockRange(fd_, ReadLockAt, false, true);
         int rc = refresh();
@@ -373,7 +408,10 @@ int Pager::beginRead() {
 }
 
 void Pager::endRead() {
-    if (readDepth_ > 0 && --readDepth_ == 0 && !inTxn_ && !writing_) unlockRange(fd_, ReadLockAt);
+    if (readDepth_ > 0 && --readDepth_ == 0 && !inTxn_ && !writing_) {
+        if (!lockless_) unlockRange(fd_, ReadLockAt);
+        lockless_ = false;
+    }
 }
 
 int Pager::beginWrite() {
@@ -390,7 +428,7 @@ int Pager::beginWrite() {
         writing_ = true;
         return 0;
     }
-    if (clean_.size() > 4096) dropCache();
+    if (clean_.size() > 4096) trimCache();
     if (!lockWithin(fd_, WriterLockAt, true, lockTimeoutMs_)) {
         setError(err::FileIsLocked);
         return err::FileIsLocked;
@@ -551,6 +589,17 @@ const std::uint8_t* Pager::load(std::uint32_t pgno, int& err) {
     if (pgno >= committedPages()) {
         err = corruption(corrupt::BadPageType);
         return nullptr;
+    }
+    if (lockless_) {
+        // A page from the file: now the lock is needed, and the snapshot must still be the file's.
+        lockRange(fd_, ReadLockAt, false, true);
+        if (!cacheIsCurrent()) {
+            unlockRange(fd_, ReadLockAt);
+            lost_ = true;
+            err = err::FileIsLocked;
+            return nullptr;
+        }
+        lockless_ = false;
     }
     auto buf = std::make_unique<PageBuf>();
     ssize_t n = readAll(fd_, buf->b, PageSize, static_cast<off_t>(pgno) * PageSize);

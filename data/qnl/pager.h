@@ -8,6 +8,13 @@
 // reaches the data file, the original images of every page it overwrites are in the journal (or in
 // the transaction control file), and the header's hot state says which: a handle that finds a hot
 // state with no writer alive rolls the write back before it reads anything.
+//
+// Reads without locks. Page 0 is also mapped into memory, shared with the file. A read that finds
+// there the header its cache was filled from (no write pending, same change counter) works from
+// the cache alone, without any lock or system call: every page it holds was read whole and
+// checked under the lock, and nothing was committed since. Only when it needs a page it does not
+// hold does it take the read lock; if the file changed meanwhile, the read is "lost" and its
+// caller runs it again the locked way (Table does, for the reads it offers).
 #pragma once
 #include "data/qnl/format.h"
 
@@ -65,8 +72,11 @@ public:
 
     // A read: shared lock, roll back a dead writer's half-done write, drop the cache when
     // another handle committed. Inside a transaction the writer lock already keeps others out.
-    int beginRead();
+    // lockless allows the cached way described at the top; the caller then checks snapshotLost()
+    // after its work and repeats it without when set.
+    int beginRead(bool lockless = false);
     void endRead();
+    bool snapshotLost() const { return lost_; }
     // A write: the writer lock, then the same refresh. Nested writes inside a transaction only
     // mark a savepoint, so a failed operation undoes its own pages and nothing else.
     int beginWrite();
@@ -104,6 +114,7 @@ private:
         std::unique_ptr<PageBuf> data;
     };
     int refresh();
+    bool cacheIsCurrent() const;
     int recover(std::uint32_t hot);
     const std::uint8_t* load(std::uint32_t pgno, int& err);
     int writeJournal(const std::string& stream);
@@ -112,6 +123,7 @@ private:
     int rollbackInPlace();
     std::string rollbackStream();
     void dropCache();
+    void trimCache();
     std::uint64_t committedCounter() const;
     std::uint32_t committedPages() const;
 
@@ -119,6 +131,9 @@ private:
     std::string absPath_;
     int fd_ = -1;
     int jfd_ = -1;
+    const std::uint8_t* map_ = nullptr; // page 0 of the file, shared
+    bool lockless_ = false;             // the current read holds no lock
+    bool lost_ = false;                 // a lockless read found the file changed under it
     bool readOnly_ = false;
     bool syncEveryWrite_ = false;
     int lockTimeoutMs_ = 10000;

@@ -21,13 +21,25 @@ constexpr std::uint32_t DataBytes = ChecksumAt - 16; // payload of a declaration
 constexpr std::uint32_t SlotHeader = 8;
 
 struct ReadGuard {
-    explicit ReadGuard(Pager& p) : pager(p), rc(p.beginRead()) {}
+    explicit ReadGuard(Pager& p, bool lockless = false) : pager(p), rc(p.beginRead(lockless)) {}
     ~ReadGuard() {
         if (rc == 0) pager.endRead();
     }
     Pager& pager;
     int rc;
 };
+
+// The reads that records and cursors do all the time run from the cache without locks when
+// nothing changed; one that loses its snapshot to another station's commit runs again, locked.
+template <typename Body> int readCached(Pager& pager, Body&& body) {
+    for (bool lockless : {true, false}) {
+        ReadGuard g(pager, lockless);
+        if (g.rc != 0) return g.rc;
+        int rc = body();
+        if (!lockless || !pager.snapshotLost()) return rc;
+    }
+    return 0;
+}
 
 struct WriteGuard {
     explicit WriteGuard(Pager& p) : pager(p), rc(p.beginWrite()) {}
@@ -319,19 +331,17 @@ int Table::readSlot(std::uint32_t ptr, RecordData& out, bool memos) {
 }
 
 int Table::get(std::uint32_t ptr, RecordData& out) {
-    ReadGuard g(pager_);
-    if (g.rc != 0) return g.rc;
-    return readSlot(ptr, out, readMemos_);
+    return readCached(pager_, [&] { return readSlot(ptr, out, readMemos_); });
 }
 
 int Table::records(std::uint32_t& n) {
-    ReadGuard g(pager_);
-    if (g.rc != 0) return g.rc;
-    int err = 0;
-    const std::uint8_t* h = pager_.get(0, err);
-    if (!h) return err;
-    n = get32(h + hdr::Records);
-    return 0;
+    return readCached(pager_, [&] {
+        int err = 0;
+        const std::uint8_t* h = pager_.get(0, err);
+        if (!h) return err;
+        n = get32(h + hdr::Records);
+        return 0;
+    });
 }
 
 int Table::uniqueCheck(std::span<const std::uint8_t> rec, std::uint32_t self) {
@@ -360,8 +370,10 @@ int Table::uniqueCheck(std::span<const std::uint8_t> rec, std::uint32_t self) {
 int Table::findKey(int key, std::span<const std::uint8_t> rec, std::uint32_t& ptr) {
     ptr = 0;
     if (key < 0 || key >= static_cast<int>(codecs_.size())) return fail(err::InvalidKeyFile);
-    ReadGuard g(pager_);
-    if (g.rc != 0) return g.rc;
+    return readCached(pager_, [&] { return findKeyIn(key, rec, ptr); });
+}
+
+int Table::findKeyIn(int key, std::span<const std::uint8_t> rec, std::uint32_t& ptr) {
     const KeyCodec& c = *codecs_[static_cast<std::size_t>(key)];
     std::vector<std::uint8_t> entry(c.entrySize(), 0);
     c.extract(rec, entry.data());
@@ -1069,8 +1081,10 @@ int Cursor::previous(RecordData& out, std::uint32_t& ptr) {
 }
 
 int Cursor::read(bool forward, RecordData& out, std::uint32_t& ptr) {
-    ReadGuard g(t_.pager_);
-    if (g.rc != 0) return g.rc;
+    return readCached(t_.pager_, [&] { return readOnce(forward, out, ptr); });
+}
+
+int Cursor::readOnce(bool forward, RecordData& out, std::uint32_t& ptr) {
     if (key_ >= static_cast<int>(t_.codecs_.size())) return fail(err::InvalidKeyFile);
     std::vector<std::uint8_t> entry;
     int rc = key_ < 0 ? fileStep(forward, ptr) : keyStep(forward, ptr, entry);
@@ -1121,6 +1135,17 @@ int Cursor::fileStep(bool forward, std::uint32_t& ptr) {
     if (cand > 0 && cand < pages) {
         rp = pg.get(static_cast<std::uint32_t>(cand), err);
         if (rp && rp[0] == PageRecords) page = static_cast<std::uint32_t>(cand);
+    }
+    if (!page && b.kind == Bound::At && get32(b.at.data()) != 0) {
+        // The step left the page of the record read last for a page that holds no records: the
+        // chain link of that page leads to the next record page (the chain is in page order).
+        std::uint32_t from = (get32(b.at.data()) - 1) / spp;
+        const std::uint8_t* fp = from > 0 && from < pages && from != cand ? pg.get(from, err) : nullptr;
+        if (fp && fp[0] == PageRecords && (forward ? from < cand : from > cand)) {
+            page = get32(fp + (forward ? 8 : 4));
+            if (!page) return fail(err::RecordNotAvailable);
+            idx = forward ? 0 : static_cast<std::int64_t>(spp) - 1;
+        }
     }
     if (!page) {
         std::uint32_t walk = get32(h + (forward ? hdr::FirstRecPage : hdr::LastRecPage));

@@ -102,6 +102,7 @@ private:
     int readMemo(std::uint32_t first, std::uint32_t len, std::string& out);
     int writeMemo(const std::string& data, std::uint32_t& first);
     int freeMemo(std::uint32_t first, std::uint32_t len);
+    int findKeyIn(int key, std::span<const std::uint8_t> rec, std::uint32_t& ptr);
     int uniqueCheck(std::span<const std::uint8_t> rec, std::uint32_t self);
     int heldByOther(std::uint32_t ptr);
     int takeSlot(std::uint32_t& ptr, Slot& s);
@@ -145,6 +146,7 @@ private:
         bool inclusive = true;
     };
     int read(bool forward, RecordData& out, std::uint32_t& ptr);
+    int readOnce(bool forward, RecordData& out, std::uint32_t& ptr);
     int fileStep(bool forward, std::uint32_t& ptr);
     int keyStep(bool forward, std::uint32_t& ptr, std::vector<std::uint8_t>& entry);
 
