@@ -330,6 +330,13 @@ int Pager::recover(std::uint32_t hot) {
         std::uint32_t len = get32(buf->b + hdr::TcfLen);
         if (len == 0 || len > hdr::LiveEnd - hdr::TcfPath) return corruption(corrupt::BadJournal);
         std::string tcf(reinterpret_cast<const char*>(buf->b + hdr::TcfPath), len);
+        // The path comes from disk: only an existing control file, named as one, is opened, so a
+        // damaged header never makes a file appear somewhere.
+        std::string tail = std::string("/") + ControlFileName;
+        if (tcf[0] != '/' || tcf.size() <= tail.size() ||
+            tcf.compare(tcf.size() - tail.size(), tail.size(), tail) != 0 ||
+            tcf.find('\0') != std::string::npos || ::access(tcf.c_str(), F_OK) != 0)
+            return corruption(corrupt::BadJournal);
         return recoverTransaction(tcf, fd_, lockTimeoutMs_);
     }
     if (readOnly_) {

@@ -205,3 +205,23 @@ TEST(QnlFuzz, AKeyThatDoesNotMatchTheRecordsAnswers46) {
     EXPECT_EQ(c.next(r, ptr), 0);
     EXPECT_EQ(field(s, r, "PPL:SysId").toLong(), 3);
 }
+
+TEST(QnlFuzz, AHeaderNamingAMissingControlFileCreatesNothing) {
+    TempDir dir;
+    std::string path = dir.file("T.QNL");
+    ASSERT_EQ(Table::create(path, peopleSchema(), true), 0);
+    std::string bytes = slurp(path);
+    // A pending transaction whose control file is not there (the live area is not checksummed).
+    for (std::string tcf : {dir.file("quarnell.tcf"), dir.file("other.txt"), std::string("quarnell.tcf")}) {
+        std::string bad = bytes;
+        auto* h = reinterpret_cast<std::uint8_t*>(bad.data());
+        put32(h + hdr::Hot, 2);
+        put32(h + hdr::TcfLen, static_cast<std::uint32_t>(tcf.size()));
+        std::memcpy(h + hdr::TcfPath, tcf.data(), tcf.size());
+        spit(path, bad);
+        Table t;
+        EXPECT_EQ(t.open(path), err::InvalidDataFile) << tcf;
+        EXPECT_FALSE(std::filesystem::exists(tcf)) << tcf;
+        EXPECT_EQ(slurp(path), bad);
+    }
+}
