@@ -28,10 +28,29 @@ std::string FileDecl::fileName() const {
 }
 
 FileDecl& ThreadedFile::get() {
+    FileDecl* made = nullptr;
+    std::function<void(FileDecl&)> hook;
+    {
+        std::lock_guard lock(mutex_);
+        auto& slot = perThread_[std::this_thread::get_id()];
+        if (slot) return *slot;
+        slot = std::make_unique<FileDecl>(prototype_.clone());
+        made = slot.get();
+        hook = firstUse_;
+    }
+    // Outside the lock: the hook may well ask for the declaration again.
+    if (hook) hook(*made);
+    return *made;
+}
+
+void ThreadedFile::setFirstUseHook(std::function<void(FileDecl&)> hook) {
     std::lock_guard lock(mutex_);
-    auto& slot = perThread_[std::this_thread::get_id()];
-    if (!slot) slot = std::make_unique<FileDecl>(prototype_.clone());
-    return *slot;
+    firstUse_ = std::move(hook);
+}
+
+std::size_t ThreadedFile::threads() {
+    std::lock_guard lock(mutex_);
+    return perThread_.size();
 }
 
 void ThreadedFile::release() {

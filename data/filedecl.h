@@ -4,6 +4,7 @@
 #include "runtime/field.h"
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -127,10 +128,16 @@ public:
     // close it first.
     void release();
     const FileDecl& prototype() const { return prototype_; }
+    // Run on a thread right after its declaration was made, whoever asked for it first: the owner
+    // binds the new buffer's names there and arranges the thread's end.
+    void setFirstUseHook(std::function<void(FileDecl&)> hook);
+    // Threads that have a declaration now.
+    std::size_t threads();
 
 private:
     FileDecl prototype_;
     std::mutex mutex_;
+    std::function<void(FileDecl&)> firstUse_;
     std::map<std::thread::id, std::unique_ptr<FileDecl>> perThread_;
 };
 

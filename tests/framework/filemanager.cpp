@@ -1,0 +1,327 @@
+// File and relation managers over real native files: lazy open and creation, automatic numbers
+// within a group, inserts with duplicates, changes by another station, and the delete and update
+// rules over three related tables (Company, Dept, Emp).
+#include "framework/filemanager.h"
+#include "framework/errormanager.h"
+#include "framework/relationmanager.h"
+#include "tests/data/testfiles.h"
+
+#include "data/files.h"
+#include "runtime/errors.h"
+#include "windowing/desktop.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace sorv;
+using namespace sorv::fw;
+
+namespace {
+
+class Recording : public ErrorManager {
+public:
+    std::vector<int> raised;
+    int answer = win::button::No;
+
+protected:
+    int ShowBox(const std::string&, const std::string&, int, int, int) override {
+        raised.push_back(current() >= 0 ? ERRORS[static_cast<std::size_t>(current())].ID : -1);
+        return answer;
+    }
+    void Halt(const std::string&) override {}
+};
+
+FileDecl table(const std::string& path, const std::string& label, const std::string& prefix,
+               bool withNumber) {
+    FileDecl f;
+    f.label = label;
+    f.driver = "QUARNELL";
+    f.name = path;
+    f.attributes = fileattr::Create | fileattr::Thread;
+    Layout l;
+    l.add(prefix + ":Id", FieldType::Long);
+    l.add(prefix + ":Parent", FieldType::Long);
+    if (withNumber) l.add(prefix + ":No", FieldType::Long);
+    l.add(prefix + ":Name", FieldType::String, 20);
+    f.record.setLayout(l);
+    KeyDecl id;
+    id.label = prefix + ":KeyId";
+    id.components = {{0, false}};
+    id.flags = keyflag::Opt | keyflag::Primary;
+    f.keys.push_back(id);
+    KeyDecl parent;
+    parent.label = prefix + ":KeyParent";
+    parent.components = {{1, false}};
+    if (withNumber) parent.components.push_back({2, false});
+    parent.flags = withNumber ? 0 : keyflag::Dup;
+    f.keys.push_back(parent);
+    return f;
+}
+
+struct Dictionary {
+    sorvtest::TempDir dir;
+    Recording errors;
+    ThreadedFile company{table(dir.file("COMPANY"), "Company", "CO", false)};
+    ThreadedFile dept{table(dir.file("DEPT"), "Dept", "DP", true)};
+    ThreadedFile emp{table(dir.file("EMP"), "Emp", "EM", false)};
+    FileManager co, dp, em;
+    RelationManager rco, rdp, rem;
+
+    Dictionary(std::uint8_t coDelete, std::uint8_t dpDelete, std::uint8_t coUpdate = rule::None,
+               bool logout = false) {
+        errors.Init();
+        co.Init(company, errors, "Company");
+        co.AddKey(0, "Company id", true);
+        co.AddKey(1, "Company parent");
+        dp.Init(dept, errors, "Dept");
+        dp.AddKey(0, "Dept id", true);
+        dp.AddKey(1, "Dept within company", true);
+        em.Init(emp, errors, "Emp");
+        em.AddKey(0, "Emp id", true);
+        em.AddKey(1, "Emp dept");
+        rco.Init(co, logout);
+        rdp.Init(dp, logout);
+        rem.Init(em, logout);
+        rco.AddRelation(rdp, coUpdate, coDelete, 1);
+        rco.AddRelationLink("CO:Id", "DP:Parent");
+        rdp.AddRelation(rco);
+        rdp.AddRelationLink("DP:Parent", "CO:Id");
+        rdp.AddRelation(rem, rule::None, dpDelete, 1);
+        rdp.AddRelationLink("DP:Id", "EM:Parent");
+        rco.Open();
+        rdp.Open();
+        rem.Open();
+    }
+    ~Dictionary() {
+        rco.Close();
+        rdp.Close();
+        rem.Close();
+        co.Kill();
+        dp.Kill();
+        em.Kill();
+    }
+    int addCompany(const std::string& name) {
+        co.PrimeBuffer();
+        co.record().set("CO:Name", Value(name));
+        EXPECT_EQ(co.Insert(), LevelNone);
+        return static_cast<int>(co.record().get("CO:Id").toLong());
+    }
+    int addDept(int company, const std::string& name) {
+        dp.record().clear();
+        dp.record().set("DP:Parent", Value(company));
+        dp.PrimeBuffer(true);
+        dp.record().set("DP:Name", Value(name));
+        EXPECT_EQ(dp.Insert(), LevelNone);
+        return static_cast<int>(dp.record().get("DP:Id").toLong());
+    }
+    void addEmp(int deptId, const std::string& name) {
+        em.PrimeBuffer();
+        em.record().set("EM:Parent", Value(deptId));
+        em.record().set("EM:Name", Value(name));
+        EXPECT_EQ(em.Insert(), LevelNone);
+    }
+    std::int64_t count(FileManager& m) {
+        m.EnsureFileOpen();
+        return records(m.file());
+    }
+    bool fetchCompany(int id) {
+        co.record().set("CO:Id", Value(id));
+        return co.TryFetch(0) == LevelNone;
+    }
+};
+
+} // namespace
+
+TEST(FileManager, LazyOpenTouchesNothingUntilFirstUseAndCreatesThen) {
+    Dictionary d(rule::None, rule::None);
+    EXPECT_FALSE(std::filesystem::exists(d.dir.file("COMPANY.QNL")));
+    d.co.record().set("CO:Name", Value("kept"));
+    EXPECT_EQ(d.co.EnsureFileOpen(), LevelNone);
+    EXPECT_TRUE(std::filesystem::exists(d.dir.file("COMPANY.QNL")));
+    // The lazy open never disturbs the record the caller prepared.
+    EXPECT_EQ(clipRight(d.co.record().get("CO:Name").toText()), "kept");
+    EXPECT_TRUE(d.errors.raised.empty());
+}
+
+TEST(FileManager, UseCountedOnceAndUnopenedUseIsReported) {
+    Recording errors;
+    errors.Init();
+    sorvtest::TempDir dir;
+    ThreadedFile t{table(dir.file("T"), "T", "T", false)};
+    FileManager m;
+    m.Init(t, errors, "T");
+    EXPECT_NE(m.EnsureFileOpen(), LevelNone);
+    ASSERT_FALSE(errors.raised.empty());
+    EXPECT_EQ(errors.raised.back(), 39);
+    m.Open();
+    EXPECT_EQ(m.EnsureFileOpen(), LevelNone);
+    EXPECT_TRUE(m.file().isOpen());
+    EXPECT_EQ(m.Close(), LevelNone);
+    // One Open, one Close: the file is really closed.
+    EXPECT_FALSE(m.file().isOpen());
+    m.Kill();
+}
+
+TEST(FileManager, AutoNumbersCountWithinTheirGroup) {
+    Dictionary d(rule::None, rule::None);
+    int a = d.addCompany("A"), b = d.addCompany("B");
+    EXPECT_EQ(a, 1);
+    EXPECT_EQ(b, 2);
+    // Dept numbers run per company: the last of the group plus one, 1 for an empty group.
+    d.addDept(a, "a1");
+    d.addDept(a, "a2");
+    EXPECT_EQ(d.dp.record().get("DP:No").toLong(), 2);
+    d.addDept(b, "b1");
+    EXPECT_EQ(d.dp.record().get("DP:No").toLong(), 1);
+    EXPECT_EQ(d.count(d.co), 2);
+    EXPECT_EQ(d.count(d.dp), 3);
+}
+
+TEST(FileManager, ReleasedReservationLeavesNoRecord) {
+    Dictionary d(rule::None, rule::None);
+    d.addCompany("A");
+    d.co.PrimeBuffer();
+    EXPECT_TRUE(d.co.info().AUTOINCDONE);
+    EXPECT_EQ(d.count(d.co), 2); // the reservation is a record already
+    // A lookup on the same thread moves the current record; the release still finds its own.
+    d.fetchCompany(1);
+    EXPECT_EQ(d.rco.ReleaseAutoNumber(), LevelNone);
+    EXPECT_EQ(d.count(d.co), 1);
+    EXPECT_TRUE(d.fetchCompany(1));
+}
+
+TEST(FileManager, DuplicateKeyReportsMessage13) {
+    Dictionary d(rule::None, rule::None);
+    d.em.PrimeBuffer();
+    d.em.record().set("EM:Name", Value("x"));
+    ASSERT_EQ(d.em.Insert(), LevelNone);
+    int id = static_cast<int>(d.em.record().get("EM:Id").toLong());
+    d.em.record().clear();
+    d.em.record().set("EM:Id", Value(id));
+    d.em.HASAUTOINC = false;
+    EXPECT_EQ(d.em.Insert(), LevelNotify);
+    ASSERT_FALSE(d.errors.raised.empty());
+    EXPECT_EQ(d.errors.raised.back(), 13);
+    EXPECT_EQ(d.errors.MESSAGETEXT, "Emp id");
+}
+
+TEST(FileManager, ChangeByAnotherStationShowsTheirRecord) {
+    Dictionary d(rule::None, rule::None);
+    int a = d.addCompany("Ours");
+    d.co.file(); // flush nothing; the other station is a second process
+    ASSERT_TRUE(d.fetchCompany(a));
+    watch(d.co.file());
+    ASSERT_TRUE(d.fetchCompany(a));
+    std::string path = d.dir.file("COMPANY");
+    pid_t pid = fork();
+    if (pid == 0) {
+        FileDecl f = table(path, "Company", "CO", false);
+        open(f, 0x42);
+        f.record.set("CO:Id", Value(a));
+        get(f, 0);
+        f.record.set("CO:Name", Value("Theirs"));
+        put(f);
+        int rc = errorCode();
+        close(f);
+        _exit(rc);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_EQ(WEXITSTATUS(status), 0);
+    d.co.record().set("CO:Name", Value("Mine"));
+    EXPECT_EQ(d.rco.Update(true), LevelNotify);
+    ASSERT_FALSE(d.errors.raised.empty());
+    EXPECT_EQ(d.errors.raised.back(), 7);
+    EXPECT_EQ(clipRight(d.co.record().get("CO:Name").toText()), "Theirs");
+    // Watched again: a second try over their version goes through.
+    d.co.record().set("CO:Name", Value("Mine"));
+    EXPECT_EQ(d.rco.Update(true), LevelNone);
+}
+
+TEST(RelationManager, RestrictDeepInACascadeDeletesNothing) {
+    Dictionary d(rule::Cascade, rule::Restrict);
+    int a = d.addCompany("A");
+    d.addDept(a, "a1");
+    int a2 = d.addDept(a, "a2");
+    d.addEmp(a2, "e");
+    ASSERT_TRUE(d.fetchCompany(a));
+    EXPECT_EQ(d.rco.Delete(false), LevelNotify);
+    EXPECT_NE(std::find(d.errors.raised.begin(), d.errors.raised.end(), 30), d.errors.raised.end());
+    EXPECT_EQ(d.count(d.co), 1);
+    EXPECT_EQ(d.count(d.dp), 2);
+    EXPECT_EQ(d.count(d.em), 1);
+}
+
+TEST(RelationManager, CascadeDeletesThroughEveryLevel) {
+    Dictionary d(rule::Cascade, rule::Cascade, rule::None, true);
+    int a = d.addCompany("A"), b = d.addCompany("B");
+    int a1 = d.addDept(a, "a1");
+    d.addDept(a, "a2");
+    int b1 = d.addDept(b, "b1");
+    d.addEmp(a1, "x");
+    d.addEmp(a1, "y");
+    d.addEmp(b1, "z");
+    ASSERT_TRUE(d.fetchCompany(a));
+    EXPECT_EQ(d.rco.Delete(false), LevelNone);
+    EXPECT_EQ(d.count(d.co), 1);
+    EXPECT_EQ(d.count(d.dp), 1);
+    EXPECT_EQ(d.count(d.em), 1);
+}
+
+TEST(RelationManager, ClearAndNoneRules) {
+    Dictionary d(rule::Clear, rule::None);
+    int a = d.addCompany("A");
+    int a1 = d.addDept(a, "a1");
+    d.addEmp(a1, "x");
+    ASSERT_TRUE(d.fetchCompany(a));
+    EXPECT_EQ(d.rco.Delete(false), LevelNone);
+    EXPECT_EQ(d.count(d.dp), 1);
+    d.dp.record().set("DP:Id", Value(a1));
+    ASSERT_EQ(d.dp.TryFetch(0), LevelNone);
+    EXPECT_EQ(d.dp.record().get("DP:Parent").toLong(), 0);
+    EXPECT_EQ(d.count(d.em), 1);
+}
+
+TEST(RelationManager, RestrictedUpdateWritesNothingAndResetsTheLink) {
+    Dictionary d(rule::None, rule::None, rule::Restrict);
+    int a = d.addCompany("A");
+    d.addDept(a, "a1");
+    ASSERT_TRUE(d.fetchCompany(a));
+    d.rco.RememberLinkValues();
+    d.co.record().set("CO:Id", Value(77));
+    EXPECT_EQ(d.rco.Update(true), LevelNotify);
+    EXPECT_EQ(d.errors.raised.back(), 31);
+    EXPECT_EQ(d.co.record().get("CO:Id").toLong(), a);
+    EXPECT_TRUE(d.fetchCompany(a));
+    EXPECT_FALSE(d.fetchCompany(77));
+}
+
+TEST(RelationManager, CascadedUpdateMovesTheChildren) {
+    Dictionary d(rule::None, rule::None, rule::Cascade, true);
+    int a = d.addCompany("A");
+    d.addDept(a, "a1");
+    d.addDept(a, "a2");
+    ASSERT_TRUE(d.fetchCompany(a));
+    d.rco.RememberLinkValues();
+    d.co.record().set("CO:Id", Value(50));
+    EXPECT_EQ(d.rco.Update(false), LevelNone);
+    d.dp.EnsureFileOpen();
+    int moved = 0;
+    setKey(d.dp.file(), 1);
+    while (d.dp.Next() == LevelNone) moved += d.dp.record().get("DP:Parent").toLong() == 50;
+    EXPECT_EQ(moved, 2);
+}
+
+TEST(FileManager, ThreadsHaveTheirOwnBuffersAndCounts) {
+    Dictionary d(rule::None, rule::None);
+    d.co.record().set("CO:Name", Value("main"));
+    std::thread other([&] {
+        EXPECT_EQ(clipRight(d.co.record().get("CO:Name").toText()), "");
+        EXPECT_EQ(d.co.info().USECOUNT, 0);
+        d.co.record().set("CO:Name", Value("other"));
+    });
+    other.join();
+    EXPECT_EQ(clipRight(d.co.record().get("CO:Name").toText()), "main");
+    EXPECT_EQ(d.co.info().USECOUNT, 2); // its own relation and the Dept one opened it
+}
