@@ -1,6 +1,7 @@
 // The program entry in its order, and main()'s desktop.
 #include "app/program.h"
 
+#include "app/dictionary.h"
 #include "app/frametables.h"
 #include "app/mainframe.h"
 #include "app/textwindows.h"
@@ -25,8 +26,12 @@ void registerAppResources() {
 
 void programEntry() {
     // The settings file is relative: it lives in the working directory.
+    GlobalErrors().Init();
     fw::iniManager().Init("sorvdemo.INI");
+    DictionaryInit(GlobalErrors());
     Main();
+    DictionaryKill();
+    GlobalErrors().Kill();
 }
 
 int runSorvdemo(int argc, char** argv) {
