@@ -8,7 +8,7 @@ root="$PWD"
 build="${SORV_BUILD_DIR:-build}"
 demo="$root/var/demo"
 mkdir -p "$demo"
-for f in SorvDemo.TXT SorveQts.TXT; do
+for f in SorvDemo.TXT SorveQts.TXT Order.Frm; do
     [ -e "$demo/$f" ] || cp "$root/app/texts/$f" "$demo/$f"
 done
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then

@@ -3,11 +3,14 @@
 #include "app/mainframe.h"
 
 #include "app/frametables.h"
-#include "app/procedure.h"
+#include "app/globals.h"
 #include "framework/inimanager.h"
 #include "framework/windowplacement.h"
 #include "windowing/desktop.h"
 #include "windowing/threads.h"
+
+#include <functional>
+#include <mutex>
 
 namespace sorv::app {
 
@@ -27,34 +30,53 @@ win::WindowSpec appFrameSpec() {
     return spec;
 }
 
-class FrameWindow : public Procedure {
-protected:
-    bool openWindow() override { return window_.open(AppFrameResource); }
-    void opened() override {
-        opened_ = true;
-        fw::WindowPlacement place(window_);
+std::mutex observerMutex;
+std::function<void(int, int)> buttonObserver;
+
+void tellButtonObserver(int control, int forwardedTo) {
+    std::function<void(int, int)> o;
+    {
+        std::lock_guard g(observerMutex);
+        o = buttonObserver;
+    }
+    if (o) o(control, forwardedTo);
+}
+
+// The frame's window manager.
+class FrameManager : public fw::WindowManager {
+public:
+    fw::Level Init() override {
+        fw::Level level = openProcedureWindow(*this, AppFrameResource, 1);
+        if (level != fw::LevelNone) return level;
+        // The frame's toolbar buttons are forwarded in HandleAccepted; the toolbar manager that
+        // drives a child's browse or form registers with that child, not here.
+        fw::WindowPlacement place(WINDOW);
         fw::iniManager().Fetch("Main", place);
+        RegisterAlertKeys();
+        return fw::LevelNone;
     }
-    bool onWindowEvent(const win::Event& e) override {
+    void Kill() override {
+        if (DEAD) return;
+        if (OPENED) {
+            fw::WindowPlacement place(WINDOW);
+            fw::iniManager().Update("Main", place);
+        }
+        WindowManager::Kill();
+    }
+    fw::Level HandleWindowEvent() override {
         // The notes open on every start exactly as if chosen from the Help menu.
-        if (e.code == win::event::OpenWindow) window_.post(win::event::Accepted, menu::Notes);
-        return false;
+        if (event() == fw::wmevent::OpenWindow) WINDOW.post(win::event::Accepted, menu::Notes);
+        return WindowManager::HandleWindowEvent();
     }
-    void onAccepted(int control) override {
+    fw::Level HandleAccepted() override {
+        const int control = EVENT.control;
         if (isToolbarButton(control)) {
-            forwardToolbarButton(control);
-            return;
+            tellButtonObserver(control, forwardToolbarButton(control));
+            return fw::LevelNotify;
         }
         startMenuProcedure(control);
+        return WindowManager::HandleAccepted();
     }
-    void closing() override {
-        if (!opened_) return;
-        fw::WindowPlacement place(window_);
-        fw::iniManager().Update("Main", place);
-    }
-
-private:
-    bool opened_ = false;
 };
 
 } // namespace
@@ -82,8 +104,13 @@ int startMenuProcedure(int control) {
 }
 
 void Main() {
-    FrameWindow frame;
-    GlobalResponse = static_cast<std::uint8_t>(frame.Run() == 0 ? GlobalResponse : 2);
+    FrameManager frame;
+    GlobalResponse = static_cast<std::uint8_t>(frame.Run());
+}
+
+void setToolbarButtonObserver(std::function<void(int control, int forwardedTo)> observer) {
+    std::lock_guard g(observerMutex);
+    buttonObserver = std::move(observer);
 }
 
 } // namespace sorv::app

@@ -1,6 +1,7 @@
 // The main frame procedure: the MDI frame whose menu starts the program's windows and whose
 // toolbar buttons go to the active child window's thread.
 #pragma once
+#include <functional>
 
 namespace sorv::app {
 
@@ -18,5 +19,9 @@ int forwardToolbarButton(int control);
 // Starts the procedure of a menu item on a thread of its own; the slot, or -1 when the item
 // starts nothing (yet) or no thread slot is free.
 int startMenuProcedure(int control);
+
+// Test hook: told of every toolbar button the frame receives and where it went (the slot it was
+// posted to, -1 when it was dropped).
+void setToolbarButtonObserver(std::function<void(int control, int forwardedTo)> observer);
 
 } // namespace sorv::app

@@ -2,7 +2,7 @@
 // the passage from "The main" to "order.".
 #include "app/textwindows.h"
 
-#include "app/procedure.h"
+#include "app/globals.h"
 #include "app/textfile.h"
 #include "windowing/control.h"
 #include "windowing/desktop.h"
@@ -38,35 +38,36 @@ int characters(const std::string& text, std::size_t bytes) {
     return static_cast<int>(QString::fromUtf8(text.data(), static_cast<qsizetype>(bytes)).size());
 }
 
-class TextWindow : public Procedure {
+class TextWindowManager : public fw::WindowManager {
 public:
-    TextWindow(const char* resource, const char* fileName, bool highlight)
+    TextWindowManager(const char* resource, const char* fileName, bool highlight)
         : resource_(resource), fileName_(fileName), highlight_(highlight) {}
 
-protected:
-    bool openWindow() override { return window_.open(resource_); }
-    void opened() override {
+    fw::Level Init() override {
+        fw::Level level = openProcedureWindow(*this, resource_);
+        if (level != fw::LevelNone) return level;
         TextLoad load = loadTextFile(fileName_);
         if (!load.message.empty()) win::message(load.message);
-        window_.setText(TextBoxControl, load.text);
+        WINDOW.setText(TextBoxControl, load.text);
         if (highlight_) {
             TextSpan s = notesSelection(load.text);
             // The end first, so that the start is never clamped against an older selection.
-            window_.setProperty(TextBoxControl, SelEnd, std::to_string(characters(load.text, s.end)));
-            window_.setProperty(TextBoxControl, SelStart, std::to_string(characters(load.text, s.start) + 1));
+            WINDOW.setProperty(TextBoxControl, SelEnd, std::to_string(characters(load.text, s.end)));
+            WINDOW.setProperty(TextBoxControl, SelStart, std::to_string(characters(load.text, s.start) + 1));
         }
         fitTextBox();
+        return fw::LevelNone;
     }
-    bool onWindowEvent(const win::Event& e) override {
-        if (e.code == win::event::Sized) fitTextBox();
-        return false;
+    fw::Level HandleWindowEvent() override {
+        if (event() == fw::wmevent::Sized) fitTextBox();
+        return WindowManager::HandleWindowEvent();
     }
 
 private:
     // The text box fills the window's client area.
     void fitTextBox() {
-        win::Rect r = window_.rect();
-        if (r.width > 0 && r.height > 0) window_.setControlRect(TextBoxControl, {0, 0, r.width, r.height});
+        win::Rect r = WINDOW.rect();
+        if (r.width > 0 && r.height > 0) WINDOW.setControlRect(TextBoxControl, {0, 0, r.width, r.height});
     }
     const char* resource_;
     const char* fileName_;
@@ -82,11 +83,11 @@ void registerTextWindows() {
 }
 
 void DemoNotes() {
-    TextWindow(NotesResource, "SorvDemo.TXT", true).Run();
+    TextWindowManager(NotesResource, "SorvDemo.TXT", true).Run();
 }
 
 void UserQuotes() {
-    TextWindow(QuotesResource, "SorveQts.TXT", false).Run();
+    TextWindowManager(QuotesResource, "SorveQts.TXT", false).Run();
 }
 
 } // namespace sorv::app

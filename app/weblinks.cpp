@@ -1,8 +1,8 @@
 // The web links window and its buttons.
 #include "app/weblinks.h"
 
+#include "app/globals.h"
 #include "app/linkbutton.h"
-#include "app/procedure.h"
 #include "windowing/desktop.h"
 #include "windowing/window.h"
 
@@ -56,23 +56,25 @@ void registerWebLinksWindow() {
 
 namespace {
 
-class WebLinksWindow : public Procedure {
-protected:
-    bool openWindow() override { return window_.open(WebLinksResource); }
-    void onAccepted(int control) override {
-        if (control == WebLinksClose) {
-            window_.post(win::event::CloseWindow);
-            return;
-        }
+class WebLinksManager : public fw::WindowManager {
+public:
+    fw::Level Init() override {
+        fw::Level level = openProcedureWindow(*this, WebLinksResource, webLinks().front().control);
+        if (level != fw::LevelNone) return level;
+        AddItem(WebLinksClose, fw::ResponseCancelled);
+        return fw::LevelNone;
+    }
+    fw::Level HandleAccepted() override {
         for (const WebLink& l : webLinks())
-            if (l.control == control) followLink(l);
+            if (l.control == EVENT.control) followLink(l);
+        return WindowManager::HandleAccepted();
     }
 };
 
 } // namespace
 
 void WebLinks() {
-    WebLinksWindow().Run();
+    WebLinksManager().Run();
 }
 
 } // namespace sorv::app

@@ -28,9 +28,12 @@ void WindowManager::Ask() {
         EVENT = e;
         Level level = HandleEvent();
         if (level == LevelFatal) break;
-        if (level != LevelNotify) WINDOW.defaultAction(e);
+        if (level == LevelNotify) continue;
+        // A close that nobody refused ends the loop with the window still open: Kill closes it,
+        // after the procedure's own Kill has stored the window's place.
+        if (e.code == win::event::CloseWindow || e.code == win::event::CloseDown) break;
+        WINDOW.defaultAction(e);
     }
-    OPENED = 0;
 }
 
 void WindowManager::Kill() {

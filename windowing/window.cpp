@@ -16,8 +16,10 @@
 #include <QStatusBar>
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <map>
 #include <mutex>
+#include <thread>
 
 namespace sorv::win {
 
@@ -151,8 +153,35 @@ bool Window::open(const WindowSpec& spec) {
 void Window::close() {
     if (!id_) return;
     const int id = id_;
+    if (onGui([&] {
+            GuiWindow* w = guiWindow(id);
+            return w && w->frame;
+        }))
+        closeDownOthers(id);
     onGui([&] { destroyGuiWindow(id); });
     forget(id);
+}
+
+void Window::closeDownOthers(int frameId) {
+    // The windows of other threads are asked to close down while the frame still stands, so that
+    // their procedures end (and keep their places) before the frame goes; the program end waits
+    // for those threads, so a window left open here would keep the program from ending.
+    const int me = currentSlot();
+    auto others = [&] {
+        return onGui([&] {
+            std::vector<std::pair<int, std::shared_ptr<ThreadState>>> out;
+            for (auto& [id, w] : guiWindows())
+                if (id != frameId && w->owner && w->ownerSlot != me) out.emplace_back(id, w->owner);
+            return out;
+        });
+    };
+    auto open = others();
+    for (auto& [id, owner] : open) owner->queue.post(makeEvent(event::CloseDown, 0, id));
+    if (open.empty()) return;
+    LockReleased waiting;
+    // A window whose thread ended closes with it; one that refuses keeps the program waiting, as
+    // the program end would anyway.
+    while (!(open = others()).empty()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
 }
 
 bool Window::isOpen() const {

@@ -25,7 +25,9 @@ public:
     // no desktop, an unknown resource, an unknown control type.
     bool open(const WindowSpec& spec);
     bool open(std::string_view resourceName);
-    // Closes it (its waiting events are dropped). Closing a closed window does nothing.
+    // Closes it (its waiting events are dropped). Closing a closed window does nothing. Closing
+    // the frame first posts EVENT:CloseDown to every window of other threads and waits, with the
+    // runtime lock given up, until they have closed.
     void close();
     bool isOpen() const;
     int id() const { return id_; }
@@ -86,6 +88,7 @@ public:
     static std::vector<int> threadWindows();
 
 private:
+    static void closeDownOthers(int frameId);
     int id_ = 0;
 };
 

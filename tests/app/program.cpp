@@ -1,0 +1,325 @@
+// The real program on the offscreen desktop: started as run.sh starts it, driven from outside
+// through its widgets as a user would, and ended through its menu. Each run must end by itself:
+// a window or thread left behind would hang the program end, which the watchdog turns into a
+// failure.
+#include "app/program.h"
+#include "app/frametables.h"
+#include "app/mainframe.h"
+#include "app/weblinks.h"
+#include "tests/windowing/harness.h"
+#include "windowing/threads.h"
+#include "windowing/window.h"
+
+#include <QAction>
+#include <QCursor>
+#include <QMainWindow>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sstream>
+#include <thread>
+#include <unistd.h>
+
+using namespace sorv;
+using namespace sorv::app;
+using sorv::test::findWidget;
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* const FrameCaption = "B4/B5 Sorvex Demo...";
+const char* const NotesCaption = "Sorvex Demo Notes...";
+
+// Ends the test process when a run does not end in time: a hang is a failure, not a stuck test.
+class Watchdog {
+public:
+    explicit Watchdog(int seconds) {
+        thread_ = std::thread([this, seconds] {
+            std::unique_lock g(m_);
+            if (!cv_.wait_for(g, std::chrono::seconds(seconds), [this] { return done_; })) {
+                std::fprintf(stderr, "the program did not end within %d s\n", seconds);
+                std::fflush(stderr);
+                std::_Exit(3);
+            }
+        });
+    }
+    ~Watchdog() {
+        {
+            std::lock_guard g(m_);
+            done_ = true;
+        }
+        cv_.notify_all();
+        thread_.join();
+    }
+
+private:
+    std::mutex m_;
+    std::condition_variable cv_;
+    bool done_ = false;
+    std::thread thread_;
+};
+
+// A fresh working directory for the program, left again at the end.
+class ProgramTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string tmpl = (fs::temp_directory_path() / "sorvprog-XXXXXX").string();
+        dir_ = mkdtemp(tmpl.data());
+        previous_ = fs::current_path();
+        fs::current_path(dir_);
+        registerAppResources();
+    }
+    void TearDown() override {
+        fs::current_path(previous_);
+        fs::remove_all(dir_);
+    }
+    void copyTexts() {
+        for (const char* f : {"SorvDemo.TXT", "SorveQts.TXT"})
+            fs::copy_file(fs::path(SORV_SOURCE_DIR) / "app/texts" / f, dir_ / f);
+    }
+    // Runs the program entry while `drive` runs on a thread of its own; `drive` must end the
+    // program (through "E&xit").
+    void runProgram(const std::function<void()>& drive) {
+        Watchdog dog(60);
+        std::thread driver(drive);
+        sorv::test::runWithDesktop(programEntry);
+        driver.join();
+        EXPECT_EQ(win::startedThreadCount(), 0);
+        EXPECT_FALSE(win::onGui([] { return findWidget(FrameCaption) != nullptr; }));
+    }
+    std::string ini() const {
+        std::ifstream in(dir_ / "sorvdemo.INI");
+        std::stringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+
+    fs::path dir_, previous_;
+};
+
+bool waitUntil(const std::function<bool()>& condition, int ms = 10000) {
+    for (int waited = 0; waited < ms; waited += 5) {
+        if (condition()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return condition();
+}
+
+QMainWindow* frameWidget() {
+    return qobject_cast<QMainWindow*>(findWidget(FrameCaption, "QMainWindow"));
+}
+
+QMdiArea* mdiArea() {
+    QMainWindow* f = frameWidget();
+    return f ? qobject_cast<QMdiArea*>(f->centralWidget()) : nullptr;
+}
+
+QList<QMdiSubWindow*> children() {
+    QMdiArea* a = mdiArea();
+    return a ? a->subWindowList(QMdiArea::CreationOrder) : QList<QMdiSubWindow*>{};
+}
+
+int childCount() {
+    return win::onGui([] { return static_cast<int>(children().size()); });
+}
+
+// Chooses a menu item or toolbar button of the frame by its text, as a click would.
+void choose(const std::string& text) {
+    win::onGui([&] {
+        QMainWindow* f = frameWidget();
+        ASSERT_TRUE(f);
+        for (QAction* a : f->findChildren<QAction*>())
+            if (a->text().toStdString() == text) return a->trigger();
+        ADD_FAILURE() << "no item " << text;
+    });
+}
+
+// The text of a menu item by its control number.
+std::string menuText(int control) {
+    std::function<std::string(const std::vector<win::MenuItem>&)> find =
+        [&](const std::vector<win::MenuItem>& items) -> std::string {
+        for (const win::MenuItem& m : items) {
+            if (m.number == control) return m.text;
+            if (std::string t = find(m.items); !t.empty()) return t;
+        }
+        return {};
+    };
+    return find(frameMenus());
+}
+
+struct TextShown {
+    std::string text, selected;
+    bool operator==(const TextShown&) const = default;
+};
+
+TextShown textOf(QMdiSubWindow* sub) {
+    auto* edit = sub ? sub->findChild<QPlainTextEdit*>() : nullptr;
+    if (!edit) return {"<no text box>", ""};
+    return {edit->toPlainText().toStdString(), edit->textCursor().selectedText().toStdString()};
+}
+
+// Closes a child as its close box does and waits until it and its thread are gone.
+void closeChild(QMdiSubWindow* sub, int childrenBefore) {
+    win::onGui([&] { sub->close(); });
+    EXPECT_TRUE(waitUntil([&] { return childCount() == childrenBefore - 1; }));
+}
+
+} // namespace
+
+TEST_F(ProgramTest, NotesAtStartEveryWindowOfTheMenuOpensAndClosesAndTheProgramEnds) {
+    copyTexts();
+    std::vector<std::pair<int, int>> buttons;
+    std::mutex buttonsMutex;
+    setToolbarButtonObserver([&](int control, int to) {
+        std::lock_guard g(buttonsMutex);
+        buttons.emplace_back(control, to);
+    });
+    runProgram([&] {
+        ASSERT_TRUE(waitUntil([] { return childCount() == 1; })) << "the notes open by themselves";
+        ASSERT_TRUE(waitUntil([] { return win::startedThreadCount() == 1; }));
+        // The window opens before its text is read and its passage highlighted.
+        auto highlighted = [](const TextShown& t) {
+            return t.selected.rfind("The main", 0) == 0 && t.selected.ends_with("order.");
+        };
+        EXPECT_TRUE(
+            waitUntil([&] { return win::onGui([&] { return highlighted(textOf(children()[0])); }); }));
+        TextShown atStart = win::onGui([] { return textOf(children()[0]); });
+        EXPECT_EQ(win::onGui([] { return children()[0]->windowTitle().toStdString(); }), NotesCaption);
+        EXPECT_GT(atStart.text.size(), atStart.selected.size());
+
+        // Chosen from the menu the notes open a second time, on their own thread, showing the same.
+        choose(menuText(menu::Notes));
+        ASSERT_TRUE(waitUntil([] { return childCount() == 2; }));
+        EXPECT_TRUE(waitUntil([] { return win::startedThreadCount() == 2; }));
+        QMdiSubWindow* second = win::onGui([] { return children()[1]; });
+        EXPECT_TRUE(waitUntil([&] { return win::onGui([&] { return textOf(second) == atStart; }); }));
+        closeChild(second, 2);
+        closeChild(win::onGui([] { return children()[0]; }), 1);
+        EXPECT_TRUE(waitUntil([] { return win::startedThreadCount() == 0; }));
+
+        // A toolbar button with no child open goes nowhere: the frame sees it once and drops it,
+        // and nothing comes back to the frame's own queue.
+        choose("Go to the First Page");
+        EXPECT_TRUE(waitUntil([&] {
+            std::lock_guard g(buttonsMutex);
+            return !buttons.empty();
+        }));
+        for (int i = 0; i < 20; ++i) {
+            EXPECT_EQ(win::threadState(0)->queue.size(), 0u);
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+
+        // Every menu item that has a window opens it on a thread of its own and closes again.
+        for (const MenuProcedure& p : menuProcedures()) {
+            if (!p.procedure) continue;
+            SCOPED_TRACE(p.name);
+            choose(menuText(p.control));
+            ASSERT_TRUE(waitUntil([] { return childCount() == 1; }));
+            EXPECT_EQ(win::startedThreadCount(), 1);
+            QMdiSubWindow* sub = win::onGui([] { return children()[0]; });
+            if (p.control == menu::WebSites) {
+                // Link buttons show the program's own hand cursor, read from its resources.
+                EXPECT_TRUE(win::onGui([&] {
+                    auto* b =
+                        qobject_cast<QPushButton*>(findWidget(webLinks().front().caption, "QPushButton"));
+                    return b && b->cursor().shape() == Qt::BitmapCursor && !b->cursor().pixmap().isNull();
+                }));
+            }
+            // With the child active, a toolbar button goes to the child's thread.
+            win::onGui([&] { mdiArea()->setActiveSubWindow(sub); });
+            const std::size_t seen = [&] {
+                std::lock_guard g(buttonsMutex);
+                return buttons.size();
+            }();
+            choose("Go to the Next Record");
+            // The frame handles the button on its own thread; the child must still stand then.
+            EXPECT_TRUE(waitUntil([&] {
+                std::lock_guard g(buttonsMutex);
+                return buttons.size() > seen;
+            }));
+            closeChild(sub, 1);
+            EXPECT_TRUE(waitUntil([] { return win::startedThreadCount() == 0; }));
+        }
+
+        // The frame closes with windows of other threads still open: they close down first.
+        choose(menuText(menu::Quotes));
+        choose(menuText(menu::WebSites));
+        ASSERT_TRUE(waitUntil([] { return childCount() == 2; }));
+        choose("E&xit");
+    });
+    setToolbarButtonObserver({});
+    ASSERT_FALSE(buttons.empty());
+    EXPECT_EQ(buttons.front(), std::make_pair(2005, -1));
+    for (std::size_t i = 1; i < buttons.size(); ++i) {
+        EXPECT_EQ(buttons[i].first, 2008);
+        EXPECT_GT(buttons[i].second, 0) << "forwarded to the child's thread, button " << i;
+    }
+    EXPECT_NE(ini().find("[Main]"), std::string::npos);
+}
+
+TEST_F(ProgramTest, FrameReopensWhereItWasClosedAndMaximisedKeepsOnlyMaximize) {
+    copyTexts();
+    auto frame = [] { return win::Window(win::frameWindow()); };
+    auto started = [&] {
+        EXPECT_TRUE(waitUntil([] { return childCount() == 1; }));
+        return frame();
+    };
+    win::Rect left;
+    runProgram([&] {
+        win::Window f = started();
+        f.setRect({30, 20, 400, 260});
+        left = f.rect();
+        choose("E&xit");
+    });
+    EXPECT_EQ(left.width, 400);
+    EXPECT_EQ(left.height, 260);
+    const std::string first = ini();
+    EXPECT_NE(first.find("XPos=" + std::to_string(left.x)), std::string::npos) << first;
+    EXPECT_NE(first.find("Width=400"), std::string::npos) << first;
+
+    win::Rect reopened;
+    runProgram([&] {
+        win::Window f = started();
+        reopened = f.rect();
+        f.setState(win::WindowState::Maximized);
+        choose("E&xit");
+    });
+    EXPECT_EQ(reopened, left);
+    // Closed maximised: only "Maximize" changes, the earlier position stays for later.
+    const std::string second = ini();
+    EXPECT_NE(second.find("Maximize=Yes"), std::string::npos) << second;
+    EXPECT_NE(second.find("Width=400"), std::string::npos) << second;
+
+    win::WindowState state = win::WindowState::Normal;
+    runProgram([&] {
+        state = started().state();
+        choose("E&xit");
+    });
+    EXPECT_EQ(state, win::WindowState::Maximized);
+}
+
+TEST_F(ProgramTest, MissingNotesFileShowsTheOpeningMessageAndAnEmptyWindow) {
+    sorv::test::BoxAnswers answers({win::button::Ok});
+    TextShown shown{"unset", ""};
+    runProgram([&] {
+        EXPECT_TRUE(waitUntil([&] { return answers.shown().size() == 1; }));
+        EXPECT_TRUE(waitUntil(
+            [] { return win::onGui([] { return QApplication::activeModalWidget() == nullptr; }); }));
+        EXPECT_TRUE(waitUntil([] { return childCount() == 1; }));
+        shown = win::onGui([] { return textOf(children()[0]); });
+        choose("E&xit");
+    });
+    auto boxes = answers.shown();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text.rfind("Problem opening Txt file: ", 0), 0u) << boxes[0].text;
+    EXPECT_EQ(boxes[0].title, "");
+    EXPECT_EQ(shown, (TextShown{"", ""}));
+}
