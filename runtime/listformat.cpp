@@ -1097,7 +1097,7 @@ ListCell ListFormat::cell(int column, const std::vector<std::string>& fields) co
         out.colours[i] = v != -1 ? std::int32_t(v) : c.colours[i];
     }
     if (c.iconField()) out.icon = int(std::clamp<long long>(number(c.iconField(), -1), INT_MIN, INT_MAX));
-    if (c.treeField()) out.treeLevel = int(std::clamp<long long>(number(c.treeField(), 0), 0, 255));
+    if (c.treeField()) out.treeLevel = int(std::clamp<long long>(number(c.treeField(), 0), -255, 255));
     long long st = c.styleField() ? number(c.styleField(), 0) : 0;
     out.style = st != 0 ? clampInt(st) : c.style;
     return out;

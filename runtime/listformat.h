@@ -134,7 +134,7 @@ struct ListCell {
     std::string text; // the data field unformatted; the caller applies the picture
     std::array<std::int32_t, 4> colours{-1, -1, -1, -1}; // -1: the system colour
     int icon = -1;                                       // -1: none
-    int treeLevel = 0;
+    int treeLevel = 0;                                   // negative: a collapsed node of that level
     int style = 0;
 };
 

@@ -29,7 +29,8 @@ int run(const sorvtool::Args& args) {
         return sorvtool::usageError("usage: sorvtool listformat [--check] FORMAT");
     sorv::ListFormat list;
     list.setFormat(args[0]);
-    std::cout << list.format() << "\n" << list.fieldCount() << "\n";
+    // Line feeds of headers are shown as "\n" so that every line of the output is one line.
+    std::cout << escaped(list.format()) << "\n" << list.fieldCount() << "\n";
     const auto& cols = list.columns();
     for (std::size_t i = 0; i < cols.size(); ++i) {
         const auto& c = cols[i];

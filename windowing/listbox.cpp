@@ -72,6 +72,7 @@ void ListBox::relayout() {
     m.listWidth = viewport()->width();
     m.sourceFields = sourceFields_;
     model_.setMetrics(m);
+    treeDepths_.clear();
     updateBars();
     viewport()->update();
     notifyAccessible(true);
@@ -79,6 +80,7 @@ void ListBox::relayout() {
 
 void ListBox::setFormat(const std::string& text) {
     model_.setFormat(text);
+    treeDepths_.clear();
     hpos_ = 0;
     updateBars();
     viewport()->update();
@@ -87,6 +89,7 @@ void ListBox::setFormat(const std::string& text) {
 
 void ListBox::setColumnProperty(int code, int column, const Value& value) {
     model_.setProperty(code, column, value);
+    treeDepths_.clear();
     updateBars();
     viewport()->update();
     notifyAccessible(true);
@@ -110,6 +113,7 @@ void ListBox::setSourceFields(int fields) {
 
 void ListBox::setRows(std::vector<ListRow> rows) {
     rows_ = std::move(rows);
+    treeDepths_.clear();
     if (selected_ > rowCount()) selected_ = rowCount();
     if (!paged_) first_ = std::clamp(first_, 1, std::max(1, rowCount() - visibleRows() + 1));
     updateBars();
@@ -145,6 +149,11 @@ void ListBox::setIcons(std::vector<QIcon> icons) {
 
 void ListBox::setStyle(int number, const ListStyle& style) {
     styles_[number] = style;
+    viewport()->update();
+}
+
+void ListBox::setMarkedColumn(int column) {
+    marked_ = column >= 1 && column <= int(model_.columns().size()) ? column : 0;
     viewport()->update();
 }
 
@@ -323,6 +332,92 @@ QRect ListBox::cellRect(int row, int column) const {
     return QRect(gx + col.left, y + col.top, col.width, std::max(0, col.bottom - col.top));
 }
 
+int ListBox::iconArea() const {
+    return std::max(1, model_.metrics().lineHeight) * 5 / 4;
+}
+
+int ListBox::shownRight() const {
+    int right = 0;
+    for (std::size_t g = 0; g < model_.groups().size(); ++g) {
+        int gx = groupLeft(int(g));
+        if (gx != INT_MIN) right = std::max(right, gx + model_.groups()[g].width);
+    }
+    return right;
+}
+
+const std::vector<int>& ListBox::treeDepths(int c) const {
+    auto it = treeDepths_.find(c);
+    if (it != treeDepths_.end()) return it->second;
+    const ListColumn& col = model_.columns()[c];
+    // Level 1 is the root; with the option "1" level 0 is.
+    const int root = (col.flags2 & lf::Tree1) ? 0 : 1;
+    std::vector<int> depths;
+    depths.reserve(rows_.size());
+    for (const ListRow& r : rows_)
+        depths.push_back(std::clamp(std::abs(model_.cell(c, r).treeLevel) - root, 0, 64));
+    return treeDepths_.emplace(c, std::move(depths)).first->second;
+}
+
+ListBox::TreeShape ListBox::treeShape(int c, int row) const {
+    TreeShape t;
+    if (c < 0 || c >= int(model_.columns().size()) || row < 1 || row > rowCount()) return t;
+    const ListColumn& col = model_.columns()[c];
+    if (!(col.flags & lf::TreeField)) return t;
+    t.depth = treeDepths(c)[row - 1];
+    t.collapsed = model_.cell(c, rows_[row - 1]).treeLevel < 0;
+    if (col.flags2 & lf::TreeI) return t; // not indented: the tree takes no room
+    // A level per area; the roots get one of their own unless "R" leaves their lines out.
+    t.areas = t.depth + ((col.flags2 & lf::TreeR) ? 0 : 1);
+    return t;
+}
+
+void ListBox::drawTree(QPainter& p, const QRect& cell, int c, int row, const QColor& line,
+                       const QColor& sign) const {
+    const TreeShape t = treeShape(c, row);
+    if (t.areas == 0) return;
+    const ListColumn& col = model_.columns()[c];
+    const std::vector<int>& depths = treeDepths(c);
+    const int area = iconArea();
+    const int shift = (col.flags2 & lf::TreeR) ? 1 : 0; // the depth shown in area 0
+    const int own = t.areas - 1;
+    const int midY = cell.top() + cell.height() / 2;
+    auto centreX = [&](int a) { return cell.left() + a * area + area / 2; };
+    // A level goes on below this row when the first later row at that depth or less is at that
+    // depth: one pass down the rows, stopping at the first root.
+    std::vector<char> goesOn(std::size_t(t.depth) + 1, 0);
+    int lowest = t.depth + 1;
+    for (std::size_t s = std::size_t(row); s < depths.size() && lowest > 0; ++s) {
+        if (depths[s] < lowest) {
+            lowest = depths[s];
+            goesOn[std::size_t(lowest)] = 1;
+        }
+    }
+    const bool children = row < int(depths.size()) && depths[std::size_t(row)] > t.depth;
+    if (!(col.flags2 & lf::TreeL)) {
+        p.setPen(QPen(line, 1));
+        for (int a = 0; a < own; ++a) {
+            int d = a + shift;
+            if (d <= t.depth && goesOn[std::size_t(d)])
+                p.drawLine(centreX(a), cell.top(), centreX(a), cell.bottom());
+        }
+        const int x = centreX(own);
+        if (row > 1 || t.depth > 0) p.drawLine(x, cell.top(), x, midY);
+        if (goesOn[std::size_t(t.depth)]) p.drawLine(x, midY, x, cell.bottom());
+        p.drawLine(x, midY, cell.left() + (own + 1) * area - 1, midY);
+    }
+    if (!(col.flags2 & lf::TreeB) && (children || t.collapsed)) {
+        const int x = centreX(own);
+        const int half = std::clamp(area / 4, 3, 5);
+        QRect box(x - half, midY - half, 2 * half, 2 * half);
+        p.fillRect(box, palette().color(QPalette::Base));
+        p.setPen(QPen(line, 1));
+        p.drawRect(box);
+        p.setPen(QPen(sign, 1));
+        p.drawLine(box.left() + 2, midY, box.right() - 2, midY);
+        if (t.collapsed) p.drawLine(x, box.top() + 2, x, box.bottom() - 2);
+    }
+}
+
 ListPoint ListBox::hitTest(const QPoint& pos) const {
     ListPoint p;
     const int header = model_.headerHeight();
@@ -374,11 +469,10 @@ ListPoint ListBox::hitTest(const QPoint& pos) const {
             if (p.row == 0 && yInRow < groupTop) continue; // on the group header
             p.column = c + 1;
             p.zone = zone::Text;
-            int area = model_.rowHeight() * 5 / 4;
+            int area = iconArea();
             int x = pos.x() - left;
             if (p.row > 0) {
-                ListCell cell = model_.cell(c, rows_[p.row - 1]);
-                int tree = (col.flags & lf::TreeField) ? std::max(0, cell.treeLevel) * area : 0;
+                int tree = treeShape(c, p.row).areas * area;
                 if (x < tree)
                     p.zone = zone::Tree;
                 else if ((col.flags & lf::IconField) && x < tree + area)
@@ -522,7 +616,7 @@ void ListBox::paintEvent(QPaintEvent*) {
         const ListRow& rowData = rows_[r - 1];
         const bool sel = r == selected_;
         int y = header + i * rowHeight;
-        if (sel) p.fillRect(QRect(0, y, std::min(viewport()->width(), model_.totalWidth()), rowHeight), hiBg);
+        if (sel) p.fillRect(QRect(0, y, std::min(viewport()->width(), shownRight()), rowHeight), hiBg);
         for (std::size_t g = 0; g < groups.size(); ++g) {
             int gx = groupLeft(int(g));
             if (gx == INT_MIN) continue;
@@ -548,25 +642,15 @@ void ListBox::paintEvent(QPaintEvent*) {
                 p.setClipRect(cell);
                 p.setFont(f);
                 int x = cell.left();
-                const int area = rowHeight * 5 / 4;
+                const int area = iconArea();
                 if (col.flags & lf::TreeField) {
-                    // Plain tree lines: one level is one icon area.
-                    int level = std::clamp(v.treeLevel, 0, 64);
-                    p.setPen(line);
-                    for (int l = 0; l < level; ++l) {
-                        int cx = x + l * area + area / 2;
-                        p.drawLine(cx, cell.top(), cx, cell.bottom());
-                    }
-                    if (level > 0) {
-                        int cx = x + (level - 1) * area + area / 2;
-                        p.drawLine(cx, cell.center().y(), x + level * area, cell.center().y());
-                    }
-                    if (!(col.flags2 & lf::TreeL)) x += level * area;
+                    drawTree(p, cell, int(c), r, line, fg);
+                    x += treeShape(int(c), r).areas * area;
                 }
                 if (col.flags & lf::IconField) {
                     if (v.icon >= 1 && v.icon <= int(icons_.size())) {
-                        QRect ir(x + (area - rowHeight + 4) / 2, cell.top() + 2, rowHeight - 4,
-                                 rowHeight - 4);
+                        int side = std::max(1, std::min(area, cell.height()) - 4);
+                        QRect ir(x + (area - side) / 2, cell.top() + (cell.height() - side) / 2, side, side);
                         icons_[v.icon - 1].paint(&p, ir);
                     }
                     x += area;
@@ -584,6 +668,17 @@ void ListBox::paintEvent(QPaintEvent*) {
             }
             if (gr.flags & lf::RightBorder) p.fillRect(QRect(gx + gr.width - lw, y, lw, rowHeight), line);
             if (gr.flags & lf::Underline) p.fillRect(QRect(gx, y + rowHeight - lw, gr.width, lw), line);
+        }
+    }
+
+    // The marked column: a frame in the highlight colour from its header down the rows.
+    if (marked_ > 0) {
+        QRect hr = headerRect(marked_);
+        if (!hr.isNull()) {
+            QRect frame(hr.left(), 0, hr.width(), viewport()->height());
+            p.setPen(QPen(hiBg, 2));
+            p.setBrush(Qt::NoBrush);
+            p.drawRect(frame.adjusted(1, 1, -1, -1));
         }
     }
 
@@ -625,6 +720,7 @@ void ListBox::mousePressEvent(QMouseEvent* e) {
         bool resizable = col && ((col->flags & lf::Resizable) || (model_.groups()[g].flags & lf::Resizable));
         if (press_.zone == zone::Border && resizable) {
             resizing_ = press_.column;
+            resizeFrom_ = col->width;
         } else if (press_.row == 0 && press_.column > 0) {
             pressedHeader_ = press_.column;
             viewport()->update();
@@ -641,10 +737,9 @@ void ListBox::mouseMoveEvent(QMouseEvent* e) {
     const QPoint pos = e->position().toPoint();
     move_ = hitTest(pos);
     if (resizing_ > 0) {
-        QRect hr = headerRect(resizing_);
+        // The border follows the mouse from where it was taken, wherever in the slop that was.
         const ListColumn& col = model_.columns()[resizing_ - 1];
-        int left = hr.isEmpty() ? pos.x() : hr.left();
-        int px = std::max(0, pos.x() - left);
+        int px = std::max(0, resizeFrom_ + pos.x() - pressX_);
         if (px != col.width) {
             // Widths are kept in dialog units; the column takes the nearest width there is.
             model_.setProperty(0x7E04, resizing_, Value(model_.toDluX(px)));
@@ -673,7 +768,8 @@ void ListBox::mouseReleaseEvent(QMouseEvent* e) {
         pressedHeader_ = 0;
         dragging_ = false;
         viewport()->update();
-        if (resized > 0) {
+        // A border only clicked, or dragged back to where it was, resized nothing.
+        if (resized > 0 && model_.columns()[resized - 1].width != resizeFrom_) {
             notifyAccessible(true);
             post(event::ColumnResize);
         }

@@ -122,6 +122,9 @@ public:
     void setIcons(std::vector<QIcon> icons);
     void setStyle(int number, const ListStyle& style);
     void setAlertKeys(std::vector<int> keys);
+    // A column drawn marked (the one a dialog is editing), 0 for none.
+    void setMarkedColumn(int column);
+    int markedColumn() const { return marked_; }
     void setControl(int number) { control_ = number; }
     int control() const { return control_; }
 
@@ -172,6 +175,21 @@ private:
                      QChar decimal) const;
     void onVerticalAction(int action);
     void notifyAccessible(bool reset);
+    // Width of one icon or tree level: five quarters of a row line.
+    int iconArea() const;
+    // Right edge of what is drawn of the groups.
+    int shownRight() const;
+    // The tree part of a cell: depth from the root, icon areas it takes before the icon, whether
+    // the node is collapsed. Depths of a tree column's rows are read once per push of rows.
+    struct TreeShape {
+        int depth = 0;
+        int areas = 0;
+        bool collapsed = false;
+    };
+    TreeShape treeShape(int column, int row) const; // 0-based column, 1-based row
+    const std::vector<int>& treeDepths(int column) const;
+    void drawTree(class QPainter& p, const QRect& cell, int column, int row, const QColor& line,
+                  const QColor& sign) const;
 
     ListFormat model_;
     std::vector<ListRow> rows_;
@@ -179,6 +197,7 @@ private:
     std::map<int, ListStyle> styles_;
     std::vector<int> alertKeys_;
     int control_ = 0;
+    int marked_ = 0;
     int selected_ = 0;
     int first_ = 1;
     int thumb_ = 0;
@@ -197,6 +216,8 @@ private:
     bool dragging_ = false;
     int resizing_ = 0;
     bool syncingBar_ = false;
+    int resizeFrom_ = 0; // the column's width when its border was taken
+    mutable std::map<int, std::vector<int>> treeDepths_;
 };
 
 } // namespace sorv::win

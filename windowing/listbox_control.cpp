@@ -4,6 +4,7 @@
 
 #include "windowing/gui_window.h"
 
+#include <QIcon>
 #include <QStringList>
 
 namespace sorv::win {
@@ -117,6 +118,28 @@ public:
         case listprop::MouseHook:
             hook_ = n != 0;
             return;
+        case listprop::Icons: {
+            std::vector<QIcon> icons;
+            for (const QString& path : value.split('|', Qt::SkipEmptyParts))
+                icons.emplace_back(path.trimmed());
+            list_->setIcons(std::move(icons));
+            return;
+        }
+        case listprop::XPos:
+        case listprop::YPos:
+        case listprop::Width:
+        case listprop::Height: {
+            Rect r = at();
+            (code == listprop::XPos    ? r.x
+             : code == listprop::YPos  ? r.y
+             : code == listprop::Width ? r.width
+                                       : r.height) = n;
+            place(r);
+            return;
+        }
+        case listprop::MarkedColumn:
+            list_->setMarkedColumn(n);
+            return;
         case listprop::Flag5C:
             flag5C_ = n != 0;
             return;
@@ -181,6 +204,24 @@ public:
             return num(list_->releasePoint().zone);
         case listprop::MouseHook:
             return num(hook_);
+        case listprop::XPos:
+            return num(at().x);
+        case listprop::YPos:
+            return num(at().y);
+        case listprop::Width:
+            return num(at().width);
+        case listprop::Height:
+            return num(at().height);
+        case listprop::ColumnPixelWidth:
+            if (column < 1 || column > int(list_->model().columns().size())) return {};
+            return num(list_->model().columns()[column - 1].width);
+        case listprop::ColumnPixelLeft: {
+            QRect r = list_->headerRect(column);
+            if (r.isNull()) return {};
+            return num(r.left() + list_->viewport()->x());
+        }
+        case listprop::MarkedColumn:
+            return num(list_->markedColumn());
         case listprop::Flag5C:
             return num(flag5C_);
         case listprop::Flag65:

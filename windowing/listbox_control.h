@@ -43,7 +43,16 @@ enum : int {
     FitColumn = 0x7C19, // write a column number: sized to its widest text
     AlertKeys = 0x7C1A, // key codes separated by ","
     MouseHook = 0x7C1B, // "1": raw mouse actions are posted as the events below
-    Flag5C = 0x7C5C,    // flags of the list that it only keeps
+    Icons = 0x7C1C,     // icon image files (or resource paths) separated by "|"; icon 1 first
+    XPos = 0x7C1D,      // position and size in the window's dialog units
+    YPos = 0x7C1E,
+    Width = 0x7C1F,
+    Height = 0x7C20,
+    ColumnPixelWidth = 0x7C21, // read only, with the column in the high bits: width in pixels
+    ColumnPixelLeft = 0x7C22,  // read only: left edge in pixels from the list's left, as scrolled
+                               // (empty when the column is not shown)
+    MarkedColumn = 0x7C23,     // a column drawn marked (a dialog editing it), 0 none
+    Flag5C = 0x7C5C,           // flags of the list that it only keeps
     Flag65 = 0x7C65,
     Format = 0x7C85,
 };

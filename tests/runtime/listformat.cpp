@@ -597,6 +597,11 @@ TEST(ListFormatCells, ValuesFromFields) {
     EXPECT_EQ(c.style, 0); // style field 0 and no default
     row[9] = "4";
     EXPECT_EQ(f.cell(2, row).style, 4);
+    // A collapsed node keeps its sign; absurd levels are held to the range the list can draw.
+    row[8] = "-3";
+    EXPECT_EQ(f.cell(2, row).treeLevel, -3);
+    row[8] = "99999";
+    EXPECT_EQ(f.cell(2, row).treeLevel, 255);
     // A short row reads missing fields as absent, not past its end.
     ListCell d = f.cell(1, {"x"});
     EXPECT_EQ(d.text, "");

@@ -161,6 +161,11 @@ TEST_F(ListBoxTest, FixedGroupStaysWhileTheRestScrollsByGroups) {
     QImage after = shot();
     EXPECT_EQ(after.pixelColor(10, y), QColor(255, 0, 0));
     EXPECT_EQ(after.pixelColor(70, y), QColor(0, 0, 255));
+    // The selection stops where the shown groups end (60 + 80 + 80), not at their total width.
+    list->setSelected(1);
+    after = shot();
+    EXPECT_EQ(after.pixelColor(219, y), list->palette().color(QPalette::Highlight));
+    EXPECT_EQ(after.pixelColor(230, y), list->palette().color(QPalette::Base));
 
     // Scrolling stops at the range; a bracketed group scrolls as one.
     list->setHorizontalPosition(9);
@@ -181,6 +186,22 @@ TEST_F(ListBoxTest, OneFieldScrollsByPixels) {
 TEST_F(ListBoxTest, DraggingABorderResizesAndPostsColumnResize) {
     list->setFormat(kCustomer);
     list->setRows(rows(2, 3));
+    // A border only clicked, or dragged and brought back, resizes nothing.
+    press({80, 5});
+    release({80, 5});
+    press({81, 5});
+    moveTo({90, 5});
+    moveTo({81, 5});
+    release({81, 5});
+    EXPECT_TRUE(events.empty());
+    EXPECT_EQ(list->model().columns()[0].width, 80);
+    // Taken a pixel right of the border, the border keeps that distance from the mouse.
+    press({81, 5});
+    moveTo({101, 5});
+    EXPECT_EQ(list->model().columns()[0].width, 100);
+    release({101, 5});
+    events.clear();
+    list->setFormat(kCustomer);
     press({80, 5});
     moveTo({100, 5});
     moveTo({121, 5});
@@ -318,6 +339,15 @@ TEST_F(ListBoxTest, DrawsColoursBordersUnderlinesAndSelection) {
     img = shot();
     EXPECT_EQ(img.pixelColor(40, header + 4), QColor(255, 255, 0)); // selected background 0FFFFH
     EXPECT_EQ(img.pixelColor(200, header + 4), list->palette().color(QPalette::Highlight));
+    // A marked column is framed from its header down, rows or not.
+    list->setMarkedColumn(2);
+    img = shot();
+    EXPECT_EQ(img.pixelColor(81, 150), list->palette().color(QPalette::Highlight));
+    EXPECT_EQ(img.pixelColor(158, 150), list->palette().color(QPalette::Highlight));
+    EXPECT_EQ(img.pixelColor(120, 150), list->palette().color(QPalette::Base));
+    list->setMarkedColumn(4); // no such column
+    EXPECT_EQ(list->markedColumn(), 0);
+    EXPECT_EQ(shot().pixelColor(81, 150), list->palette().color(QPalette::Base));
 }
 
 TEST_F(ListBoxTest, IconsTreesStylesAndScreenshot) {
@@ -356,6 +386,64 @@ TEST_F(ListBoxTest, IconsTreesStylesAndScreenshot) {
     list->resize(420, 160);
     QApplication::processEvents();
     EXPECT_TRUE(list->grab().save(path));
+}
+
+TEST_F(ListBoxTest, TreeLevelsLinesBoxesAndOptions) {
+    // Fields: text, icon, level. Level 1 is the root; a negative level is a collapsed node.
+    const std::vector<ListRow> tree = {
+        {"Root", "0", "1"}, {"Child", "0", "2"}, {"Child2", "0", "2"}, {"Root2", "0", "-1"}};
+    list->setFormat("120L(2)IT~Tree~");
+    list->setRows(tree);
+    const int header = list->model().headerHeight();
+    auto top = [&](int row) { return header + (row - 1) * 16; };
+    const QRgb line = list->palette().color(QPalette::Mid).rgb();
+    const QRgb base = list->palette().color(QPalette::Base).rgb();
+    const QRgb sign = list->palette().color(QPalette::Text).rgb();
+    auto at = [](const QImage& img, int x, int y) { return img.pixelColor(x, y).rgb(); };
+    // An icon area is 20 pixels (five quarters of the 16-pixel line): a root takes one for its
+    // lines, a child two; the icon follows.
+    EXPECT_EQ(list->hitTest({35, top(2) + 5}).zone, zone::Tree);
+    EXPECT_EQ(list->hitTest({45, top(2) + 5}).zone, zone::Icon);
+    EXPECT_EQ(list->hitTest({65, top(2) + 5}).zone, zone::Text);
+    EXPECT_EQ(list->hitTest({25, top(1) + 5}).zone, zone::Icon);
+    QImage img = shot();
+    EXPECT_EQ(at(img, 10, top(3) + 13), line); // the root line runs on to Root2
+    EXPECT_EQ(at(img, 30, top(2) + 13), line); // Child goes on to Child2
+    EXPECT_EQ(at(img, 30, top(3) + 2), line);  // Child2 hangs from above
+    EXPECT_EQ(at(img, 30, top(3) + 13), base); // and is the last of its level
+    EXPECT_EQ(at(img, 5, top(1) + 8), line);   // Root has children: a box
+    EXPECT_EQ(at(img, 10, top(1) + 8), sign);  // with a minus
+    EXPECT_EQ(at(img, 10, top(1) + 5), base);
+    EXPECT_EQ(at(img, 10, top(4) + 5), sign); // Root2 is collapsed: a plus
+    EXPECT_EQ(at(img, 25, top(2) + 8), base); // no box on a leaf, only its connector
+    EXPECT_EQ(at(img, 35, top(2) + 8), line);
+    EXPECT_EQ(at(img, 30, top(2) + 5), line);
+    EXPECT_EQ(at(img, 25, top(2) + 5), base);
+
+    // "L" leaves the lines out, "B" the boxes.
+    list->setFormat("120L(2)IT(L)~Tree~");
+    img = shot();
+    EXPECT_EQ(at(img, 10, top(3) + 13), base);
+    EXPECT_EQ(at(img, 5, top(1) + 8), line);
+    list->setFormat("120L(2)IT(B)~Tree~");
+    img = shot();
+    EXPECT_EQ(at(img, 5, top(1) + 8), base);
+    EXPECT_EQ(at(img, 10, top(3) + 13), line);
+    // "R": no root lines, so roots take no area; "I": no indentation at all.
+    list->setFormat("120L(2)IT(R)~Tree~");
+    EXPECT_EQ(list->hitTest({5, top(1) + 5}).zone, zone::Icon);
+    EXPECT_EQ(list->hitTest({15, top(2) + 5}).zone, zone::Tree);
+    EXPECT_EQ(list->hitTest({25, top(2) + 5}).zone, zone::Icon);
+    list->setFormat("120L(2)IT(I)~Tree~");
+    EXPECT_EQ(list->hitTest({5, top(2) + 5}).zone, zone::Icon);
+    // "1": level 0 is the root, so level 1 is a child.
+    list->setFormat("120L(2)IT(1)~Tree~");
+    EXPECT_EQ(list->hitTest({25, top(1) + 5}).zone, zone::Tree);
+    // New rows give new depths.
+    list->setFormat("120L(2)IT~Tree~");
+    list->setRows({{"Deep", "0", "4"}});
+    EXPECT_EQ(list->hitTest({75, top(1) + 5}).zone, zone::Tree);
+    EXPECT_EQ(list->hitTest({85, top(1) + 5}).zone, zone::Icon);
 }
 
 TEST_F(ListBoxTest, AccessibleAsATable) {

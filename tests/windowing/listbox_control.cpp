@@ -117,6 +117,23 @@ TEST(ListControl, RowsPropertiesAndEventsThroughTheWindow) {
         nextOf(w, eventCode(listmouse::LeftUp));
         EXPECT_EQ(w.property(2, listprop::ReleaseColumn), "3");
 
+        // Position and size in dialog units; column widths and edges in pixels as well.
+        w.setProperty(2, listprop::Width, "250");
+        w.setProperty(2, listprop::YPos, "8");
+        EXPECT_EQ(w.property(2, listprop::Width), "250");
+        EXPECT_EQ(w.property(2, listprop::YPos), "8");
+        EXPECT_EQ(w.controlRect(2).width, 250);
+        EXPECT_EQ(w.controlRect(2).x, 4);
+        Window::Factors f = w.factors();
+        int px = std::stoi(w.property(2, listColumnProperty(listprop::ColumnPixelWidth, 1)));
+        EXPECT_EQ(px, mulDiv(100, f.xMul, f.xDiv));
+        int left1 = std::stoi(w.property(2, listColumnProperty(listprop::ColumnPixelLeft, 1)));
+        int left2 = std::stoi(w.property(2, listColumnProperty(listprop::ColumnPixelLeft, 2)));
+        EXPECT_EQ(left2 - left1, px);
+        EXPECT_EQ(w.property(2, listColumnProperty(listprop::ColumnPixelWidth, 4)), "");
+        w.setProperty(2, listprop::MarkedColumn, "2");
+        EXPECT_EQ(w.property(2, listprop::MarkedColumn), "2");
+
         w.setProperty(2, listprop::FontStyle, "700");
         EXPECT_EQ(w.property(2, listprop::FontStyle), "700");
         w.setProperty(2, listprop::Format, "");
