@@ -43,11 +43,11 @@ QCursor readCursor(const QString& path) {
 
 class LinkButton : public win::Control {
 public:
-    LinkButton(win::ControlHost& host, const win::ControlSpec& spec) : Control(host, spec) {
-        button_ = new QPushButton(QString::fromStdString(spec.text), host.containerFor(spec.parent));
+    LinkButton(win::ControlHost& host, const win::ControlSpec& design) : Control(host, design) {
+        button_ = new QPushButton(QString::fromStdString(design.text), host.containerFor(design.parent));
         button_->setAutoDefault(false);
         button_->setCursor(handCursor());
-        describe(button_, QString::fromStdString(spec.text), QString::fromStdString(spec.tip));
+        describe(button_, QString::fromStdString(design.text), QString::fromStdString(design.tip));
         QObject::connect(button_, &QPushButton::clicked, button_,
                          [this] { postEvent(win::event::Accepted); });
     }
@@ -73,8 +73,8 @@ QCursor handCursor() {
 void registerLinkButton() {
     static std::once_flag once;
     std::call_once(once, [] {
-        win::registerControlType("LINKBUTTON", [](win::ControlHost& host, const win::ControlSpec& spec) {
-            return std::unique_ptr<win::Control>(new LinkButton(host, spec));
+        win::registerControlType("LINKBUTTON", [](win::ControlHost& host, const win::ControlSpec& design) {
+            return std::unique_ptr<win::Control>(new LinkButton(host, design));
         });
     });
 }

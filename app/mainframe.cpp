@@ -19,15 +19,15 @@ const char* const AppFrameResource = "sorvdemo$SORVD001|P1$APPFRAME";
 namespace {
 
 win::WindowSpec appFrameSpec() {
-    win::WindowSpec spec;
-    spec.kind = win::WindowKind::Frame;
-    spec.caption = "B4/B5 Sorvex Demo...";
-    spec.font = {"MS Sans Serif", 8};
-    spec.resizable = true;
-    spec.at = {-1, -1, 520, 340};
-    spec.menus = frameMenus();
-    spec.toolbar = frameToolbar();
-    return spec;
+    win::WindowSpec design;
+    design.kind = win::WindowKind::Frame;
+    design.caption = "B4/B5 Sorvex Demo...";
+    design.font = {"MS Sans Serif", 8};
+    design.resizable = true;
+    design.at = {-1, -1, 520, 340};
+    design.menus = frameMenus();
+    design.toolbar = frameToolbar();
+    return design;
 }
 
 std::mutex observerMutex;

@@ -21,16 +21,16 @@ namespace {
 constexpr int SelStart = 11, SelEnd = 12;
 
 win::WindowSpec textWindowSpec(const char* caption, int x, int y) {
-    win::WindowSpec spec;
-    spec.kind = win::WindowKind::MdiChild;
-    spec.caption = caption;
-    spec.resizable = true;
-    spec.at = {x, y, 320, 200};
-    auto& text = spec.add("TEXT", TextBoxControl, {0, 0, 320, 200});
+    win::WindowSpec design;
+    design.kind = win::WindowKind::MdiChild;
+    design.caption = caption;
+    design.resizable = true;
+    design.at = {x, y, 320, 200};
+    auto& text = design.add("TEXT", TextBoxControl, {0, 0, 320, 200});
     text.vscroll = true;
     text.readOnly = true;
     text.tip = caption;
-    return spec;
+    return design;
 }
 
 // Characters of the text box before a byte offset of the file's text, as the box counts them.

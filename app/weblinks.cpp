@@ -32,19 +32,19 @@ int followLink(const WebLink& link) {
 namespace {
 
 win::WindowSpec webLinksSpec() {
-    win::WindowSpec spec;
-    spec.kind = win::WindowKind::MdiChild;
-    spec.caption = "Web Sites/Ordering...";
-    spec.resizable = false;
-    spec.at = {12, 10, 150, 40 + 20 * static_cast<int>(webLinks().size())};
+    win::WindowSpec design;
+    design.kind = win::WindowKind::MdiChild;
+    design.caption = "Web Sites/Ordering...";
+    design.resizable = false;
+    design.at = {12, 10, 150, 40 + 20 * static_cast<int>(webLinks().size())};
     int y = 8;
     for (const WebLink& l : webLinks()) {
-        auto& c = spec.add("LINKBUTTON", l.control, {10, y, 130, 16}, l.caption);
+        auto& c = design.add("LINKBUTTON", l.control, {10, y, 130, 16}, l.caption);
         c.tip = l.address ? l.address : l.command;
         y += 20;
     }
-    spec.add("BUTTON", WebLinksClose, {50, y + 4, 50, 14}, "&Close");
-    return spec;
+    design.add("BUTTON", WebLinksClose, {50, y + 4, 50, 14}, "&Close");
+    return design;
 }
 
 } // namespace

@@ -56,7 +56,7 @@ public:
 
 class Control {
 public:
-    Control(ControlHost& host, const ControlSpec& spec);
+    Control(ControlHost& host, const ControlSpec& design);
     virtual ~Control();
     virtual QWidget* widget() const = 0;
     // The container its children go into (a tab's page, a group's box); the widget by default.
@@ -91,7 +91,7 @@ using ControlFactory = std::function<std::unique_ptr<Control>(ControlHost&, cons
 // Registers the factory of a type ("LIST"); answers false when the type already has one.
 bool registerControlType(const std::string& type, ControlFactory factory);
 // nullptr for an unknown type.
-std::unique_ptr<Control> createControl(ControlHost& host, const ControlSpec& spec);
+std::unique_ptr<Control> createControl(ControlHost& host, const ControlSpec& design);
 
 // "&File" -> "File" ("&&" keeps one '&').
 QString withoutAccelerators(const QString& caption);

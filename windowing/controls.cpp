@@ -21,8 +21,8 @@ namespace sorv::win {
 
 // ---- base ----
 
-Control::Control(ControlHost& host, const ControlSpec& spec)
-    : host_(host), number_(spec.number), type_(spec.type), at_(spec.at) {}
+Control::Control(ControlHost& host, const ControlSpec& design)
+    : host_(host), number_(design.number), type_(design.type), at_(design.at) {}
 
 Control::~Control() = default;
 
@@ -134,11 +134,11 @@ QString qs(const std::string& s) {
 
 class ButtonControl : public Control {
 public:
-    ButtonControl(ControlHost& host, const ControlSpec& spec) : Control(host, spec) {
-        button_ = new QPushButton(qs(spec.text), host.containerFor(spec.parent));
-        button_->setDefault(spec.defaultButton);
+    ButtonControl(ControlHost& host, const ControlSpec& design) : Control(host, design) {
+        button_ = new QPushButton(qs(design.text), host.containerFor(design.parent));
+        button_->setDefault(design.defaultButton);
         button_->setAutoDefault(false);
-        describe(button_, qs(spec.text), qs(spec.tip));
+        describe(button_, qs(design.text), qs(design.tip));
         QObject::connect(button_, &QPushButton::clicked, button_, [this] { postEvent(event::Accepted); });
     }
     QWidget* widget() const override { return button_; }
@@ -154,10 +154,10 @@ private:
 
 class LabelControl : public Control {
 public:
-    LabelControl(ControlHost& host, const ControlSpec& spec) : Control(host, spec) {
-        label_ = new QLabel(qs(spec.text), host.containerFor(spec.parent));
+    LabelControl(ControlHost& host, const ControlSpec& design) : Control(host, design) {
+        label_ = new QLabel(qs(design.text), host.containerFor(design.parent));
         label_->setTextFormat(Qt::PlainText);
-        describe(label_, qs(spec.text), qs(spec.tip));
+        describe(label_, qs(design.text), qs(design.tip));
     }
     QWidget* widget() const override { return label_; }
     void setText(const QString& t) override {
@@ -174,12 +174,13 @@ private:
 // An entry posts EVENT:Accepted with its new text when the user leaves it changed or presses Enter.
 class EntryControl : public Control {
 public:
-    EntryControl(ControlHost& host, const ControlSpec& spec) : Control(host, spec) {
-        edit_ = new QLineEdit(host.containerFor(spec.parent));
-        edit_->setReadOnly(spec.readOnly);
-        describe(edit_,
-                 qs(spec.text.empty() ? std::string(spec.use.valid() ? spec.use.name() : "") : spec.text),
-                 qs(spec.tip));
+    EntryControl(ControlHost& host, const ControlSpec& design) : Control(host, design) {
+        edit_ = new QLineEdit(host.containerFor(design.parent));
+        edit_->setReadOnly(design.readOnly);
+        describe(
+            edit_,
+            qs(design.text.empty() ? std::string(design.use.valid() ? design.use.name() : "") : design.text),
+            qs(design.tip));
         QObject::connect(edit_, &QLineEdit::editingFinished, edit_, [this] {
             if (!edit_->isModified()) return;
             edit_->setModified(false);
@@ -210,9 +211,9 @@ private:
 
 class CheckControl : public Control {
 public:
-    CheckControl(ControlHost& host, const ControlSpec& spec) : Control(host, spec) {
-        box_ = new QCheckBox(qs(spec.text), host.containerFor(spec.parent));
-        describe(box_, qs(spec.text), qs(spec.tip));
+    CheckControl(ControlHost& host, const ControlSpec& design) : Control(host, design) {
+        box_ = new QCheckBox(qs(design.text), host.containerFor(design.parent));
+        describe(box_, qs(design.text), qs(design.tip));
         QObject::connect(box_, &QCheckBox::clicked, box_, [this](bool on) {
             QString t = on ? "1" : "0";
             postEvent(event::Accepted, &t);
@@ -243,13 +244,13 @@ protected:
 class TextControl : public Control {
 public:
     static constexpr int SelStart = 11, SelEnd = 12;
-    TextControl(ControlHost& host, const ControlSpec& spec) : Control(host, spec) {
-        edit_ = new TextEdit(host.containerFor(spec.parent));
-        edit_->setReadOnly(spec.readOnly);
-        edit_->setLineWrapMode(spec.hscroll ? QPlainTextEdit::NoWrap : QPlainTextEdit::WidgetWidth);
-        edit_->setVerticalScrollBarPolicy(spec.vscroll ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
-        if (!spec.text.empty()) edit_->setPlainText(qs(spec.text));
-        describe(edit_, qs(spec.tip.empty() ? spec.text.substr(0, 40) : spec.tip), {});
+    TextControl(ControlHost& host, const ControlSpec& design) : Control(host, design) {
+        edit_ = new TextEdit(host.containerFor(design.parent));
+        edit_->setReadOnly(design.readOnly);
+        edit_->setLineWrapMode(design.hscroll ? QPlainTextEdit::NoWrap : QPlainTextEdit::WidgetWidth);
+        edit_->setVerticalScrollBarPolicy(design.vscroll ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
+        if (!design.text.empty()) edit_->setPlainText(qs(design.text));
+        describe(edit_, qs(design.tip.empty() ? design.text.substr(0, 40) : design.tip), {});
         edit_->left = [this] {
             if (!edit_->document()->isModified() || edit_->isReadOnly()) return;
             edit_->document()->setModified(false);
@@ -295,9 +296,9 @@ private:
 // EVENT:TabChanging and then EVENT:NewSelection with the new tab number.
 class SheetControl : public Control {
 public:
-    SheetControl(ControlHost& host, const ControlSpec& spec) : Control(host, spec) {
-        tabs_ = new QTabWidget(host.containerFor(spec.parent));
-        describe(tabs_, qs(spec.text), qs(spec.tip));
+    SheetControl(ControlHost& host, const ControlSpec& design) : Control(host, design) {
+        tabs_ = new QTabWidget(host.containerFor(design.parent));
+        describe(tabs_, qs(design.text), qs(design.tip));
         QObject::connect(tabs_, &QTabWidget::currentChanged, tabs_, [this](int index) {
             if (quiet_ || index < 0) return;
             postEvent(event::TabChanging, nullptr, index + 1);
@@ -331,13 +332,13 @@ private:
 
 class TabControl : public Control {
 public:
-    TabControl(ControlHost& host, const ControlSpec& spec) : Control(host, spec) {
-        auto* sheet = dynamic_cast<SheetControl*>(host.control(spec.parent));
+    TabControl(ControlHost& host, const ControlSpec& design) : Control(host, design) {
+        auto* sheet = dynamic_cast<SheetControl*>(host.control(design.parent));
         page_ = new QWidget;
-        describe(page_, qs(spec.text), qs(spec.tip));
+        describe(page_, qs(design.text), qs(design.tip));
         if (sheet) {
             tabs_ = sheet->tabs();
-            tabs_->addTab(page_, qs(spec.text));
+            tabs_->addTab(page_, qs(design.text));
         }
     }
     ~TabControl() override {
@@ -358,9 +359,9 @@ private:
 
 class GroupControl : public Control {
 public:
-    GroupControl(ControlHost& host, const ControlSpec& spec) : Control(host, spec) {
-        box_ = new QGroupBox(qs(spec.text), host.containerFor(spec.parent));
-        describe(box_, qs(spec.text), qs(spec.tip));
+    GroupControl(ControlHost& host, const ControlSpec& design) : Control(host, design) {
+        box_ = new QGroupBox(qs(design.text), host.containerFor(design.parent));
+        describe(box_, qs(design.text), qs(design.tip));
         box_->lower();
     }
     QWidget* widget() const override { return box_; }
@@ -375,11 +376,11 @@ private:
 
 class ProgressControl : public Control {
 public:
-    ProgressControl(ControlHost& host, const ControlSpec& spec) : Control(host, spec) {
-        bar_ = new QProgressBar(host.containerFor(spec.parent));
+    ProgressControl(ControlHost& host, const ControlSpec& design) : Control(host, design) {
+        bar_ = new QProgressBar(host.containerFor(design.parent));
         bar_->setRange(0, 100);
         bar_->setValue(0);
-        describe(bar_, qs(spec.text.empty() ? "Progress" : spec.text), qs(spec.tip));
+        describe(bar_, qs(design.text.empty() ? "Progress" : design.text), qs(design.tip));
     }
     QWidget* widget() const override { return bar_; }
     void setText(const QString& t) override {
@@ -404,8 +405,8 @@ private:
 };
 
 template <class T> ControlFactory factory() {
-    return [](ControlHost& host, const ControlSpec& spec) -> std::unique_ptr<Control> {
-        return std::make_unique<T>(host, spec);
+    return [](ControlHost& host, const ControlSpec& design) -> std::unique_ptr<Control> {
+        return std::make_unique<T>(host, design);
     };
 }
 
@@ -425,8 +426,8 @@ void registerStandardTypes() {
     registerControlType("CHECK", factory<CheckControl>());
     registerControlType("TEXT", factory<TextControl>());
     registerControlType("SHEET", factory<SheetControl>());
-    registerControlType("TAB", [](ControlHost& host, const ControlSpec& spec) -> std::unique_ptr<Control> {
-        auto tab = std::make_unique<TabControl>(host, spec);
+    registerControlType("TAB", [](ControlHost& host, const ControlSpec& design) -> std::unique_ptr<Control> {
+        auto tab = std::make_unique<TabControl>(host, design);
         if (!tab->onSheet()) return nullptr; // a tab needs its sheet
         return tab;
     });
@@ -444,16 +445,16 @@ bool registerControlType(const std::string& type, ControlFactory f) {
     return registry().emplace(type, std::move(f)).second;
 }
 
-std::unique_ptr<Control> createControl(ControlHost& host, const ControlSpec& spec) {
+std::unique_ptr<Control> createControl(ControlHost& host, const ControlSpec& design) {
     std::call_once(standardOnce, registerStandardTypes);
     ControlFactory f;
     {
         std::lock_guard g(registryMutex);
-        auto it = registry().find(spec.type);
+        auto it = registry().find(design.type);
         if (it == registry().end()) return nullptr;
         f = it->second;
     }
-    return f(host, spec);
+    return f(host, design);
 }
 
 } // namespace sorv::win

@@ -179,8 +179,8 @@ QMessageBox* showBox(const QString& text, const QString& caption, int iconValue,
 
 void noHelpFile() {
     GuiWindow* f = guiFrame();
-    showBox("There is no help file yet.", f ? qs(f->spec.caption) : QString(), icon::Asterisk, button::Ok, 0,
-            [](int) {});
+    showBox("There is no help file yet.", f ? qs(f->design.caption) : QString(), icon::Asterisk, button::Ok,
+            0, [](int) {});
 }
 
 void arrangeIcons(QMdiArea* mdi) {
@@ -242,12 +242,12 @@ void destroyGuiWindow(int id) {
     w.reset();
 }
 
-GuiWindow::GuiWindow(int id_, std::shared_ptr<ThreadState> owner_, WindowSpec spec_)
-    : id(id_), ownerSlot(owner_ ? owner_->slot : -1), owner(std::move(owner_)), spec(std::move(spec_)) {
-    font_ = QFont(qs(spec.font.face), spec.font.points > 0 ? spec.font.points : 8);
+GuiWindow::GuiWindow(int id_, std::shared_ptr<ThreadState> owner_, WindowSpec design_)
+    : id(id_), ownerSlot(owner_ ? owner_->slot : -1), owner(std::move(owner_)), design(std::move(design_)) {
+    font_ = QFont(qs(design.font.face), design.font.points > 0 ? design.font.points : 8);
     font_.setStyleHint(QFont::SansSerif);
-    font_.setBold(spec.font.bold);
-    font_.setItalic(spec.font.italic);
+    font_.setBold(design.font.bold);
+    font_.setItalic(design.font.italic);
     QFontMetrics m(font_);
     xMul = std::max(1, m.averageCharWidth());
     yMul = std::max(1, m.height());
@@ -395,19 +395,19 @@ void GuiWindow::buildFrame() {
     mdi->setAccessibleName("MDI client");
     frame->setCentralWidget(mdi);
     content = mdi;
-    for (const MenuItem& m : spec.menus) {
+    for (const MenuItem& m : design.menus) {
         QMenu* menu = frame->menuBar()->addMenu(qs(m.text));
         menu->setAccessibleName(withoutAccelerators(qs(m.text)));
         menu->menuAction()->setStatusTip(qs(m.status));
         if (m.number) actions[m.number] = menu->menuAction();
         buildMenu(menu, m.items);
     }
-    if (!spec.toolbar.empty()) {
+    if (!design.toolbar.empty()) {
         QToolBar* bar = frame->addToolBar("Toolbar");
         bar->setObjectName("Toolbar");
         bar->setAccessibleName("Toolbar");
         bar->setMovable(false);
-        for (const ToolButton& b : spec.toolbar) {
+        for (const ToolButton& b : design.toolbar) {
             QAction* a =
                 b.icon.empty() ? bar->addAction(qs(b.tip)) : bar->addAction(QIcon(qs(b.icon)), qs(b.tip));
             a->setToolTip(qs(b.tip));
@@ -418,7 +418,7 @@ void GuiWindow::buildFrame() {
                              [this, number] { post(makeEvent(event::Accepted, number)); });
         }
     }
-    statusLabel = new QLabel(qs(spec.statusText));
+    statusLabel = new QLabel(qs(design.statusText));
     frame->statusBar()->addWidget(statusLabel, 1);
     // Activation inside the frame moves the focus events between MDI children.
     QObject::connect(mdi, &QMdiArea::subWindowActivated, mdi, [](QMdiSubWindow* now) {
@@ -433,14 +433,14 @@ void GuiWindow::buildFrame() {
 }
 
 bool GuiWindow::build() {
-    if (spec.kind == WindowKind::Frame) {
+    if (design.kind == WindowKind::Frame) {
         buildFrame();
     } else {
         GuiWindow* f = guiFrame();
         auto* client = new QWidget;
         client->setFont(font_);
         content = client;
-        if (spec.kind == WindowKind::MdiChild && f && f->mdi && !spec.modal) {
+        if (design.kind == WindowKind::MdiChild && f && f->mdi && !design.modal) {
             auto* sub = new QMdiSubWindow;
             sub->setWidget(client);
             sub->setAttribute(Qt::WA_DeleteOnClose, false);
@@ -448,38 +448,38 @@ bool GuiWindow::build() {
             top = sub;
         } else {
             top = client;
-            if (spec.modal) client->setWindowModality(Qt::ApplicationModal);
+            if (design.modal) client->setWindowModality(Qt::ApplicationModal);
         }
     }
-    top->setWindowTitle(qs(spec.caption));
-    top->setAccessibleName(qs(spec.caption));
-    if (!spec.icon.empty()) top->setWindowIcon(QIcon(qs(spec.icon)));
+    top->setWindowTitle(qs(design.caption));
+    top->setAccessibleName(qs(design.caption));
+    if (!design.icon.empty()) top->setWindowIcon(QIcon(qs(design.icon)));
 
-    for (const ControlSpec& c : spec.controls) {
+    for (const ControlSpec& c : design.controls) {
         auto made = createControl(*this, c);
         if (!made) return false;
         order.push_back(c.number);
         controls[c.number] = std::move(made);
     }
-    for (std::size_t i = 0; i < spec.controls.size(); ++i) {
-        const ControlSpec& c = spec.controls[i];
+    for (std::size_t i = 0; i < design.controls.size(); ++i) {
+        const ControlSpec& c = design.controls[i];
         Control* ctl = control(c.number);
         ctl->place(c.at);
         if (c.hidden) ctl->widget()->hide();
         if (c.disabled) ctl->widget()->setEnabled(false);
         // A prompt's accelerator takes the focus to the control that follows it, which is also
         // named by it for assistive technology.
-        if (c.type == "PROMPT" && i + 1 < spec.controls.size()) {
-            Control* next = control(spec.controls[i + 1].number);
+        if (c.type == "PROMPT" && i + 1 < design.controls.size()) {
+            Control* next = control(design.controls[i + 1].number);
             if (auto* label = qobject_cast<QLabel*>(ctl->widget())) label->setBuddy(next->widget());
-            if (spec.controls[i + 1].text.empty() || next->widget()->accessibleName().isEmpty())
+            if (design.controls[i + 1].text.empty() || next->widget()->accessibleName().isEmpty())
                 next->widget()->setAccessibleName(withoutAccelerators(qs(c.text)));
         }
     }
-    for (int key : spec.alertKeys) addAlertKey(key, 0);
+    for (int key : design.alertKeys) addAlertKey(key, 0);
 
-    int width = spec.at.width > 0 ? toPixelsX(spec.at.width) : 0;
-    int height = spec.at.height > 0 ? toPixelsY(spec.at.height) : 0;
+    int width = design.at.width > 0 ? toPixelsX(design.at.width) : 0;
+    int height = design.at.height > 0 ? toPixelsY(design.at.height) : 0;
     if (width <= 0 || height <= 0) {
         QRect used;
         for (auto& [n, c] : controls)
@@ -491,24 +491,24 @@ bool GuiWindow::build() {
         frame->resize(width, height);
     else
         content->resize(width, height);
-    if (!spec.resizable && !frame) content->setFixedSize(width, height);
-    if (spec.at.x >= 0 && spec.at.y >= 0) top->move(toPixelsX(spec.at.x), toPixelsY(spec.at.y));
+    if (!design.resizable && !frame) content->setFixedSize(width, height);
+    if (design.at.x >= 0 && design.at.y >= 0) top->move(toPixelsX(design.at.x), toPixelsY(design.at.y));
 
-    if (spec.maximized)
+    if (design.maximized)
         top->showMaximized();
-    else if (spec.iconized)
+    else if (design.iconized)
         top->showMinimized();
     else
         top->show();
     if (auto* sub = qobject_cast<QMdiSubWindow*>(top.data())) {
         // The subwindow's frame comes around the client area, which keeps the designed size.
-        if (!spec.maximized && !spec.iconized) {
+        if (!design.maximized && !design.iconized) {
             QSize extra = sub->size() - sub->widget()->size();
             sub->resize(width + std::max(0, extra.width()), height + std::max(0, extra.height()));
         }
-        if (!spec.resizable) sub->setWindowFlags(sub->windowFlags() & ~Qt::WindowMaximizeButtonHint);
+        if (!design.resizable) sub->setWindowFlags(sub->windowFlags() & ~Qt::WindowMaximizeButtonHint);
     }
-    if (spec.center && !frame) {
+    if (design.center && !frame) {
         QWidget* parent = top->parentWidget() ? top->parentWidget() : nullptr;
         QRect area = parent ? parent->rect() : QRect(QPoint(0, 0), QSize(1024, 768));
         top->move(area.center() - QPoint(top->width() / 2, top->height() / 2));

@@ -23,7 +23,7 @@ namespace sorv::win {
 
 class GuiWindow : public ControlHost {
 public:
-    GuiWindow(int id, std::shared_ptr<ThreadState> owner, WindowSpec spec);
+    GuiWindow(int id, std::shared_ptr<ThreadState> owner, WindowSpec design);
     ~GuiWindow() override;
 
     // Builds the widgets and controls and shows the window; false when a control cannot be made.
@@ -40,7 +40,7 @@ public:
     int id;
     int ownerSlot;
     std::shared_ptr<ThreadState> owner;
-    WindowSpec spec;
+    WindowSpec design;
     QPointer<QWidget> top;     // the frame, the MDI subwindow or the top-level window
     QPointer<QWidget> content; // the client area the controls sit on
     QMainWindow* frame = nullptr;
@@ -48,7 +48,7 @@ public:
     QLabel* statusLabel = nullptr;
     std::map<int, QAction*> actions; // menu items and tool buttons by number
     std::map<int, std::unique_ptr<Control>> controls;
-    std::vector<int> order; // control numbers in spec order
+    std::vector<int> order; // control numbers in design order
     int xMul = 1, xDiv = 4, yMul = 1, yDiv = 8;
     bool opened = false;
     QSize lastSize; // what the last size event told, so that a show at the same size tells nothing

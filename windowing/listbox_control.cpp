@@ -17,20 +17,20 @@ int styleOf(const QFont& f) {
 
 class ListControl : public Control {
 public:
-    ListControl(ControlHost& host, const ControlSpec& spec) : Control(host, spec) {
-        list_ = new ListBox(host.containerFor(spec.parent));
-        describe(list_, QString::fromStdString(spec.text), QString::fromStdString(spec.tip));
-        list_->setControl(spec.number);
+    ListControl(ControlHost& host, const ControlSpec& design) : Control(host, design) {
+        list_ = new ListBox(host.containerFor(design.parent));
+        describe(list_, QString::fromStdString(design.text), QString::fromStdString(design.tip));
+        list_->setControl(design.number);
         list_->setListFont(host.font());
         if (auto* w = dynamic_cast<GuiWindow*>(&host))
             list_->setUnits(w->xMul, w->xDiv, w->yMul, w->yDiv);
         else
             list_->setUnits(host.toPixelsX(1000), 1000, host.toPixelsY(1000), 1000);
-        list_->setVerticalBar(spec.vscroll);
-        list_->setHorizontalBar(spec.hscroll);
-        list_->setFormat(spec.format);
-        if (spec.hidden) list_->hide();
-        if (spec.disabled) list_->setEnabled(false);
+        list_->setVerticalBar(design.vscroll);
+        list_->setHorizontalBar(design.hscroll);
+        list_->setFormat(design.format);
+        if (design.hidden) list_->hide();
+        if (design.disabled) list_->setEnabled(false);
         list_->onEvent = [this](const Event& e) { host_.post(e); };
         list_->onMouse = [this](ListMouse kind, const ListPoint& p, const QPoint& at) { mouse(kind, p, at); };
     }
@@ -281,8 +281,8 @@ private:
 } // namespace
 
 ControlFactory listControlFactory() {
-    return [](ControlHost& host, const ControlSpec& spec) -> std::unique_ptr<Control> {
-        return std::make_unique<ListControl>(host, spec);
+    return [](ControlHost& host, const ControlSpec& design) -> std::unique_ptr<Control> {
+        return std::make_unique<ListControl>(host, design);
     };
 }
 

@@ -103,16 +103,16 @@ void closeThreadWindowsAtEnd(int) {
 }
 
 bool Window::open(std::string_view resourceName) {
-    auto spec = buildWindowResource(resourceName);
-    if (!spec) {
+    auto design = buildWindowResource(resourceName);
+    if (!design) {
         setError(err::EntryNotFound, "Window resource not found: " + std::string(resourceName));
         id_ = 0;
         return false;
     }
-    return open(*spec);
+    return open(*design);
 }
 
-bool Window::open(const WindowSpec& spec) {
+bool Window::open(const WindowSpec& design) {
     auto state = currentThreadState();
     id_ = 0;
     if (!desktopRunning()) {
@@ -121,7 +121,7 @@ bool Window::open(const WindowSpec& spec) {
     }
     const int id = nextId++;
     bool made = onGui([&] {
-        auto w = std::make_unique<GuiWindow>(id, state, spec);
+        auto w = std::make_unique<GuiWindow>(id, state, design);
         GuiWindow* raw = w.get();
         guiWindows()[id] = std::move(w);
         if (!raw->build()) {
@@ -142,8 +142,8 @@ bool Window::open(const WindowSpec& spec) {
         owners[id] = state;
     }
     ProgramWindow& pw = tWindows[id];
-    pw.modal = spec.modal;
-    for (const ControlSpec& c : spec.controls)
+    pw.modal = design.modal;
+    for (const ControlSpec& c : design.controls)
         if (c.use.valid()) pw.bound[c.number] = Bound{c.use, c.picture, c.type};
     if (state) state->windows.push_back(id);
     display();
@@ -420,7 +420,7 @@ bool Window::resizable() const {
     const int id = id_;
     return onGui([&] {
         GuiWindow* w = guiWindow(id);
-        return w && w->spec.resizable;
+        return w && w->design.resizable;
     });
 }
 

@@ -23,7 +23,7 @@ public:
 
     // Opens the window on the calling thread; false (and nothing open) when it cannot be made:
     // no desktop, an unknown resource, an unknown control type.
-    bool open(const WindowSpec& spec);
+    bool open(const WindowSpec& design);
     bool open(std::string_view resourceName);
     // Closes it (its waiting events are dropped). Closing a closed window does nothing. Closing
     // the frame first posts EVENT:CloseDown to every window of other threads and waits, with the

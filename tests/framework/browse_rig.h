@@ -286,17 +286,17 @@ struct Rig {
 inline Level BrowseWindow::Init() {
     Level l = WindowManager::Init();
     if (l != LevelNone) return l;
-    win::WindowSpec spec;
-    spec.caption = "Browse the People File";
-    spec.at = {0, 0, 360, 420};
-    win::ControlSpec& list = spec.add("LIST", List, {4, 4, 260, 100}, "Browsing Records");
+    win::WindowSpec design;
+    design.caption = "Browse the People File";
+    design.at = {0, 0, 360, 420};
+    win::ControlSpec& list = design.add("LIST", List, {4, 4, 260, 100}, "Browsing Records");
     list.format = "40R(2)|M~Sys Id~@n6@80L(2)|M~Last Name~@s20@40R(2)|M~Cust~@n6@";
     list.vscroll = true;
-    spec.add("BUTTON", InsertButton, {270, 4, 40, 14}, "&Insert");
-    spec.add("BUTTON", ChangeButton, {270, 22, 40, 14}, "&Change");
-    spec.add("BUTTON", DeleteButton, {270, 40, 40, 14}, "&Delete");
-    spec.add("BUTTON", SelectButton, {270, 58, 40, 14}, "&Select");
-    if (!WINDOW.open(spec)) return LevelFatal;
+    design.add("BUTTON", InsertButton, {270, 4, 40, 14}, "&Insert");
+    design.add("BUTTON", ChangeButton, {270, 22, 40, 14}, "&Change");
+    design.add("BUTTON", DeleteButton, {270, 40, 40, 14}, "&Delete");
+    design.add("BUTTON", SelectButton, {270, 58, 40, 14}, "&Select");
+    if (!WINDOW.open(design)) return LevelFatal;
     if (!rig->sizeList(listHeight)) return LevelFatal;
     return LevelNone;
 }

@@ -82,9 +82,9 @@ TEST(DialogUnits, MultiplyThenDivideRounded) {
 TEST(Resources, OneBuilderPerName) {
     EXPECT_TRUE(registerWindowResource("test$ONE", [] { return formSpec("One"); }));
     EXPECT_FALSE(registerWindowResource("test$ONE", [] { return formSpec("Other"); }));
-    auto spec = buildWindowResource("test$ONE");
-    ASSERT_TRUE(spec);
-    EXPECT_EQ(spec->caption, "One");
+    auto design = buildWindowResource("test$ONE");
+    ASSERT_TRUE(design);
+    EXPECT_EQ(design->caption, "One");
     EXPECT_FALSE(buildWindowResource("test$NONE"));
 }
 
@@ -99,15 +99,15 @@ TEST(Windows, FirstEventIsOpenWindowAndControlsPostTheirEvents) {
     rec.set("CUS:Company", "Old Name");
     std::string seenInHandler;
     runWithDesktop([&] {
-        WindowSpec spec = formSpec("Customer");
-        spec.controls[1].use = rec.ref("CUS:Company");
-        spec.controls[2].use = rec.ref("CUS:Active");
-        auto& amount = spec.add("ENTRY", 6, {50, 40, 60, 10}, "Amount");
+        WindowSpec design = formSpec("Customer");
+        design.controls[1].use = rec.ref("CUS:Company");
+        design.controls[2].use = rec.ref("CUS:Active");
+        auto& amount = design.add("ENTRY", 6, {50, 40, 60, 10}, "Amount");
         amount.use = rec.ref("CUS:Amount");
         amount.picture = "@n9.2";
         rec.set("CUS:Amount", 1234.5);
         Window w;
-        ASSERT_TRUE(w.open(spec));
+        ASSERT_TRUE(w.open(design));
         EXPECT_EQ(next(w).code, event::OpenWindow);
         EXPECT_EQ(w.text(2), "Old Name");
         EXPECT_EQ(w.text(3), "0");
@@ -305,9 +305,9 @@ struct Rows : ControlData {
 // A control type from outside the standard set, as the list box joins.
 class RowsControl : public Control {
 public:
-    RowsControl(ControlHost& host, const ControlSpec& spec) : Control(host, spec) {
-        label_ = new QLabel(host.containerFor(spec.parent));
-        describe(label_, QString::fromStdString(spec.text), {});
+    RowsControl(ControlHost& host, const ControlSpec& design) : Control(host, design) {
+        label_ = new QLabel(host.containerFor(design.parent));
+        describe(label_, QString::fromStdString(design.text), {});
     }
     QWidget* widget() const override { return label_; }
     void setData(std::shared_ptr<const ControlData> data) override {
