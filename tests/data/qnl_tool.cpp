@@ -6,6 +6,7 @@
 #include "data/trace.h"
 #include "qnl_fixture.h"
 
+#include "../runtime/sorvtool_run.h"
 #include <fcntl.h>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -144,38 +145,6 @@ TEST(Declaration, MistakesAnswerTheirLine) {
 
 #ifdef SORVTOOL_PATH
 namespace {
-
-struct ToolRun {
-    int status = -1;
-    std::string out, err;
-};
-
-// Runs sorvtool with the arguments, stdin from the file `in` when given.
-ToolRun sorvtool(const std::vector<std::string>& args, const std::string& scratch,
-                 const std::string& in = {}) {
-    std::string outPath = scratch + "/tool.out", errPath = scratch + "/tool.err";
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        int o = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        int e = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        int i = ::open(in.empty() ? "/dev/null" : in.c_str(), O_RDONLY);
-        ::dup2(o, 1);
-        ::dup2(e, 2);
-        ::dup2(i, 0);
-        std::vector<char*> argv{const_cast<char*>(SORVTOOL_PATH)};
-        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        ::execv(SORVTOOL_PATH, argv.data());
-        ::_exit(127);
-    }
-    ToolRun r;
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    r.out = slurp(outPath);
-    r.err = slurp(errPath);
-    return r;
-}
 
 // The numbers that start the CSV lines of records (a line continuing a quoted field has none).
 std::vector<int> leadingIds(const std::string& csv) {

@@ -3,6 +3,7 @@
 #include "runtime/inifile.h"
 #include "runtime/profile.h"
 
+#include "sorvtool_run.h"
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -386,37 +387,7 @@ TEST_F(Ini, GetiniAndWriteiniClipAndCutTheirArguments) {
 }
 
 #ifdef SORVTOOL_PATH
-namespace {
-
-struct ToolRun {
-    int status = -1;
-    std::string out, err;
-};
-
-ToolRun sorvtool(const std::vector<std::string>& args, const std::string& scratch) {
-    std::string outPath = scratch + "/out", errPath = scratch + "/err";
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        int o = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        int e = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        ::dup2(o, 1);
-        ::dup2(e, 2);
-        std::vector<char*> argv{const_cast<char*>(SORVTOOL_PATH)};
-        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        ::execv(SORVTOOL_PATH, argv.data());
-        ::_exit(127);
-    }
-    ToolRun r;
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    r.out = slurp(outPath);
-    r.err = slurp(errPath);
-    return r;
-}
-
-} // namespace
+namespace {} // namespace
 
 TEST_F(Ini, SorvtoolGetSetDeleteAndUsage) {
     ToolRun r = sorvtool({"ini", "set", file, "Sec", "Key", "  spaced value  "}, dir);
