@@ -204,6 +204,8 @@ Level WindowManager::HandleWindowEvent() {
             Opened();
         break;
     case wmevent::Sized:
+        // The controls take their new places first, so that a list reloads with its new length.
+        if (RESIZE) RESIZE->HandleSized();
         if (INITED & 2)
             Reset(false);
         else
@@ -238,7 +240,7 @@ void WindowManager::AddItem(WindowFileDrop* drop) {
     if (drop) FILEDROPS.push_back(drop);
 }
 
-void WindowManager::AddItem(WindowResizer* resizer) {
+void WindowManager::AddItem(WindowResize* resizer) {
     RESIZE = resizer;
 }
 void WindowManager::AddItem(WindowToolbar* toolbar) {

@@ -73,9 +73,11 @@ public:
     virtual void Kill() = 0;
 };
 
-class WindowResizer {
+// What it asks of the window resizer: to place the controls after EVENT:Sized, and to end.
+class WindowResize {
 public:
-    virtual ~WindowResizer() = default;
+    virtual ~WindowResize() = default;
+    virtual void HandleSized() = 0;
     virtual void Kill() = 0;
 };
 
@@ -154,7 +156,7 @@ public:
     std::uint8_t ORIGINALREQUEST = 0;
     RelationManager* PRIMARY = nullptr;
     std::uint8_t REQUEST = 0;
-    WindowResizer* RESIZE = nullptr;
+    WindowResize* RESIZE = nullptr;
     std::uint8_t RESPONSE = 0;
     std::uint16_t SAVED = 0;
     WindowToolbar* TOOLBAR = nullptr;
@@ -195,7 +197,7 @@ public:
     void AddItem(WindowBrowse* browse);
     void AddItem(int control, int response); // a button that ends the window with a response
     void AddItem(WindowFileDrop* drop);
-    void AddItem(WindowResizer* resizer);
+    void AddItem(WindowResize* resizer);
     void AddItem(WindowToolbar* toolbar);
     void AddItem(ToolbarTarget* target);
     void AddSavedFile(SavedFile* file, std::uint16_t id);

@@ -487,6 +487,10 @@ bool GuiWindow::build() {
         if (width <= 0) width = std::max(used.right() + 8, 160);
         if (height <= 0) height = std::max(used.bottom() + 8, 80);
     }
+    designed =
+        Rect{design.at.x, design.at.y, pixelsToDialog(width, xMul, xDiv), pixelsToDialog(height, yMul, yDiv)};
+    if (design.at.width > 0) designed.width = design.at.width;
+    if (design.at.height > 0) designed.height = design.at.height;
     if (frame)
         frame->resize(width, height);
     else

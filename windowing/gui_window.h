@@ -51,6 +51,7 @@ public:
     std::vector<int> order; // control numbers in design order
     int xMul = 1, xDiv = 4, yMul = 1, yDiv = 8;
     bool opened = false;
+    Rect designed;  // position and client size in dialog units as built
     QSize lastSize; // what the last size event told, so that a show at the same size tells nothing
     QPoint lastPos;
     bool closing = false; // the program closes it: no close request of its own

@@ -130,6 +130,9 @@ bool Window::open(const WindowSpec& design) {
         }
         raw->opened = true;
         raw->post(makeEvent(event::OpenWindow));
+        // The window has taken its size: procedures count this first size event as the opening's
+        // own, so that the user's first resize is the one that reloads their lists.
+        raw->post(makeEvent(event::Sized));
         return true;
     });
     if (!made) {
@@ -343,6 +346,31 @@ void Window::setControlRect(int control, const Rect& at) {
     });
 }
 
+void Window::setControlRects(const std::vector<std::pair<int, Rect>>& places) {
+    const int id = id_;
+    onGui([&] {
+        GuiWindow* w = guiWindow(id);
+        if (!w || !w->content) return;
+        const bool held = w->content->updatesEnabled();
+        w->content->setUpdatesEnabled(false);
+        for (const auto& [number, at] : places)
+            if (Control* c = w->control(number)) c->place(at);
+        w->content->setUpdatesEnabled(held);
+    });
+}
+
+std::vector<ControlInfo> Window::controls() const {
+    const int id = id_;
+    return onGui([&] {
+        std::vector<ControlInfo> out;
+        GuiWindow* w = guiWindow(id);
+        if (!w) return out;
+        for (const ControlSpec& c : w->design.controls)
+            if (w->control(c.number)) out.push_back({c.number, c.type, c.parent});
+        return out;
+    });
+}
+
 std::string Window::caption() const {
     const int id = id_;
     return onGui([&] {
@@ -413,6 +441,39 @@ void Window::setState(WindowState s) {
             w->top->showMinimized();
         else
             w->top->showNormal();
+    });
+}
+
+Rect Window::designedRect() const {
+    const int id = id_;
+    return onGui([&] {
+        GuiWindow* w = guiWindow(id);
+        return w ? w->designed : Rect{};
+    });
+}
+
+WindowState Window::designedState() const {
+    const int id = id_;
+    return onGui([&] {
+        GuiWindow* w = guiWindow(id);
+        if (!w) return WindowState::Normal;
+        if (w->design.maximized) return WindowState::Maximized;
+        if (w->design.iconized) return WindowState::Iconized;
+        return WindowState::Normal;
+    });
+}
+
+void Window::setSizeLimits(int minWidth, int minHeight, int maxWidth, int maxHeight) {
+    const int id = id_;
+    onGui([&] {
+        GuiWindow* w = guiWindow(id);
+        if (!w || !w->content) return;
+        // The frame's size is its whole window (rect() measures it so); elsewhere the client area.
+        QWidget* target = w->frame ? static_cast<QWidget*>(w->frame) : w->content.data();
+        target->setMinimumSize(minWidth > 0 ? w->toPixelsX(minWidth) : 0,
+                               minHeight > 0 ? w->toPixelsY(minHeight) : 0);
+        target->setMaximumSize(maxWidth > 0 ? w->toPixelsX(maxWidth) : QWIDGETSIZE_MAX,
+                               maxHeight > 0 ? w->toPixelsY(maxHeight) : QWIDGETSIZE_MAX);
     });
 }
 

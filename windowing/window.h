@@ -11,10 +11,19 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace sorv::win {
 
 enum class WindowState { Normal, Maximized, Iconized };
+
+// A control as the window holds it: its number, type ("LIST") and container (0 for the window).
+struct ControlInfo {
+    int number = 0;
+    std::string type;
+    int parent = 0;
+};
 
 class Window {
 public:
@@ -66,6 +75,11 @@ public:
     // Rectangle of a control in dialog units of the window.
     Rect controlRect(int control) const;
     void setControlRect(int control, const Rect& at);
+    // Places many controls in one go, in the order given (containers before what sits on them),
+    // with the window's drawing held until all have moved.
+    void setControlRects(const std::vector<std::pair<int, Rect>>& places);
+    // Every control in design order.
+    std::vector<ControlInfo> controls() const;
 
     std::string caption() const;
     void setCaption(const std::string& caption);
@@ -74,6 +88,12 @@ public:
     void setRect(const Rect& at);
     WindowState state() const;
     void setState(WindowState state);
+    // The window as designed: position, client size (resolved where the design left it to the
+    // controls) and the designed state.
+    Rect designedRect() const;
+    WindowState designedState() const;
+    // Least and greatest client size in dialog units; a width or height of 0 is no limit.
+    void setSizeLimits(int minWidth, int minHeight, int maxWidth, int maxHeight);
     bool resizable() const;
     void setStatus(const std::string& text); // the frame's status bar
     void toFront();
