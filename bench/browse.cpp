@@ -67,7 +67,7 @@ void BM_Open(benchmark::State& state) {
     for (auto _ : state) {
         auto t0 = Clock::now();
         {
-            Rig rig(0, 10, KeySysId, name);
+            Rig rig(0, 10, KeySysId, name, true);
             rig.start();
             if (rig.ids().size() != 10u) state.SkipWithError("first page not loaded");
         }
@@ -79,7 +79,7 @@ void BM_Open(benchmark::State& state) {
 // Scrolling on one open browse: each iteration moves and pumps the window's events.
 void scroll(benchmark::State& state, const char* what, int first, int second) {
     const int size = static_cast<int>(state.range(0));
-    Rig rig(0, 10, KeySysId, tables().of(size));
+    Rig rig(0, 10, KeySysId, tables().of(size), true);
     rig.start();
     rig.list(win::event::PageDown); // somewhere in the middle of the order for page moves
     rig.list(win::event::PageDown);

@@ -268,7 +268,10 @@ bool ViewManager::ReloadNeeded() {
 }
 
 void ViewManager::Close() {
-    if (OPENED) VIEW->close();
+    if (OPENED) {
+        VIEW->close();
+        PRIMARY->CloseFiles();
+    }
     OPENED = 0;
 }
 
@@ -338,8 +341,13 @@ Level ViewManager::Previous() {
 
 void ViewManager::Open() {
     if (!OPENED) {
+        if (PRIMARY->OpenFiles() != LevelNone) {
+            unusable_ = true; // the file manager has said why
+            return;
+        }
         if (VIEW->open() != 0 && errorCode() != err::FileAlreadyOpen) {
             PRIMARY->Raise(MsgViewOpen);
+            PRIMARY->CloseFiles();
             unusable_ = true;
             return;
         }

@@ -29,7 +29,8 @@ class Step;
 
 // What a view manager needs of its primary file's relation manager: the file, its buffers, its
 // priming, its quick scanning and its error path. The relation manager of the data dictionary
-// provides it; PlainViewPrimary serves a file without one.
+// provides it through RelationViewPrimary; PlainViewPrimary serves a file without one (the caller
+// opens it and shows its messages).
 class ViewPrimary {
 public:
     virtual ~ViewPrimary() = default;
@@ -45,6 +46,11 @@ public:
     virtual Level Raise(int number) = 0;
     // The read error path: a failed read other than end of file.
     virtual Level RaiseReadError() = 0;
+    // Run when the view opens and after it closed: a primary with file managers counts the view
+    // as one more user of its files and has them really open before the view reads. A level
+    // other than LevelNone (already reported) keeps the view closed.
+    virtual Level OpenFiles() { return LevelNone; }
+    virtual void CloseFiles() {}
 };
 
 class ErrorManager;

@@ -7,7 +7,9 @@
 #include "data/viewfile.h"
 #include "framework/browsemanager.h"
 #include "framework/errormanager.h"
+#include "framework/filemanager.h"
 #include "framework/locator.h"
+#include "framework/relationviewprimary.h"
 #include "runtime/errors.h"
 #include "runtime/registry.h"
 #include "windowing/listbox_control.h"
@@ -138,6 +140,15 @@ struct CountingPrimary : PlainViewPrimary {
     }
 };
 
+// The table's file manager as a dictionary would derive it: new records get a name at once.
+struct PeopleFiles : FileManager {
+    int primed = 0;
+    void PrimeNewRecord() override {
+        ++primed;
+        record().set("PPL:LastName", Value("Primed"));
+    }
+};
+
 struct Rig;
 
 struct BrowseWindow : WindowManager {
@@ -164,6 +175,11 @@ struct Rig {
     std::unique_ptr<View> view;
     ErrorManager errors;
     std::unique_ptr<CountingPrimary> primary;
+    // With `managed`, the browse reaches the table through its file and relation managers, and
+    // the procedure has opened it (lazily) as a procedure's Init does.
+    PeopleFiles files;
+    RelationManager relation;
+    std::unique_ptr<RelationViewPrimary> managed;
     std::unique_ptr<Queue> queue;
     BrowseWindow window;
     CountingBrowse browse;
@@ -172,7 +188,8 @@ struct Rig {
     // Creates the table with `records` people (SysId 1.., customer id (SysId-1)/10+1), opens the
     // window with a list showing `visible` rows and binds the browse in key order `key`.
     // With an `existing` file name the table is that file, left as it is.
-    explicit Rig(int records, int visible = 10, int key = KeySysId, const std::string& existing = {}) {
+    explicit Rig(int records, int visible = 10, int key = KeySysId, const std::string& existing = {},
+                 bool useManagers = false) {
         errors.Init();
         file = peopleDecl(existing.empty() ? dir.file("PEOPLE") : existing);
         if (existing.empty()) create(file);
@@ -182,6 +199,14 @@ struct Rig {
         table = std::make_unique<FaultyTable>(file);
         view = std::make_unique<View>(*table, ViewTraceSettings{});
         primary = std::make_unique<CountingPrimary>(file, errors);
+        if (useManagers) {
+            close(file);
+            files.Init(file, errors, "People");
+            files.AddKey(KeySysId, "PPL:SysIdKey");
+            relation.Init(files);
+            relation.Open();
+            managed = std::make_unique<RelationViewPrimary>(relation);
+        }
         Layout q;
         q.add("Q:SysId", FieldType::Long);
         q.add("Q:LastName", FieldType::String, 20);
@@ -192,7 +217,8 @@ struct Rig {
         window.listHeight = visible;
         opened = window.Init() == LevelNone;
         if (!opened) return;
-        browse.Init(List, *queue, queue->field("Q:Position"), *view, *primary, window);
+        browse.Init(List, *queue, queue->field("Q:Position"), *view,
+                    managed ? static_cast<ViewPrimary&>(*managed) : *primary, window);
         browse.AddField(queue->field("Q:SysId"), file.record.ref("PPL:SysId"));
         browse.AddField(queue->field("Q:LastName"), file.record.ref("PPL:LastName"));
         browse.AddField(queue->field("Q:CustId"), file.record.ref("PPL:CustId"));
@@ -206,8 +232,12 @@ struct Rig {
     }
     ~Rig() {
         window.Kill();
+        if (managed) {
+            relation.Close();
+            files.Kill();
+        }
         threadNames().unbindRecord(file.record);
-        close(file);
+        if (file.isOpen()) close(file);
     }
     void add(int id, int cust = 0) {
         file.record.clear();
