@@ -5,6 +5,7 @@
 #include "framework/locator.h"
 #include "runtime/errors.h"
 #include "windowing/control.h"
+#include "windowing/desktop.h"
 #include "windowing/listbox_control.h"
 
 #include <algorithm>
@@ -288,6 +289,7 @@ void BrowseManager::ReloadQueue(int mode) {
     }
     LOADED = 1;
     LOADPENDING = 0;
+    win::WaitCursor waiting;
     if (CURRENTCHOICE == 0) CURRENTCHOICE = 1;
     std::int32_t offset = 0, savedRow = 0;
     bool fromTop = false;
@@ -490,6 +492,7 @@ void BrowseManager::ThumbDrag() {
 void BrowseManager::RecomputeThumbRange() {
     if (!SORT || !SORT->THUMB || !SORT->THUMB->NeedsStepLimits() || !SORT->FREEELEMENT.valid()) return;
     if (!ALLOWUNFILLED && rows() < LASTITEMS) return; // the whole order is on screen
+    win::WaitCursor waiting;
     ResetToStart();
     if (ViewManager::Previous() != LevelNone) return;
     Value high = SORT->FREEELEMENT.get();
@@ -787,7 +790,7 @@ void BrowseManager::RefreshWindowControls() {
         if (SELECTING) {
             const bool on = any && WINDOW->REQUEST == RequestSelect;
             w.enable(SELECTCONTROL, on);
-            // The default flag of a button is not reachable through the window yet.
+            if (on) w.setProperty(SELECTCONTROL, win::prop::Default, "1");
         } else if (HIDESELECT) {
             w.enable(SELECTCONTROL, false);
             w.hide(SELECTCONTROL, true);

@@ -35,6 +35,7 @@ enum : int {
     Selected = 9, // sheet: the selected tab number, from 1
     Tabs = 10,    // sheet: number of tabs
     Visible = 11, // read only: "1" when shown on screen (itself and every container)
+    Default = 12, // button: "1" when Enter in the window presses it
 };
 }
 

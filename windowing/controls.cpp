@@ -147,6 +147,18 @@ public:
         button_->setAccessibleName(withoutAccelerators(t));
     }
     QString text() const override { return button_->text(); }
+    void setProperty(int p, const QString& v) override {
+        if (p != prop::Default) return Control::setProperty(p, v);
+        // One default button per window: making this one the default takes it from the others.
+        if (v == "1")
+            for (QPushButton* other : button_->window()->findChildren<QPushButton*>())
+                if (other != button_) other->setDefault(false);
+        button_->setDefault(v == "1");
+    }
+    QString property(int p) const override {
+        if (p == prop::Default) return button_->isDefault() ? "1" : "0";
+        return Control::property(p);
+    }
 
 private:
     QPushButton* button_;

@@ -10,6 +10,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QCursor>
 #include <QDesktopServices>
 #include <QEventLoop>
 #include <QFileInfo>
@@ -570,6 +571,14 @@ int iconOfString(const std::string& s) {
 
 void beep() {
     onGui([] { QApplication::beep(); });
+}
+
+WaitCursor::WaitCursor() {
+    onGui([] { QApplication::setOverrideCursor(QCursor(Qt::WaitCursor)); });
+}
+
+WaitCursor::~WaitCursor() {
+    onGui([] { QApplication::restoreOverrideCursor(); });
 }
 
 int shellOpen(const std::string& target) {

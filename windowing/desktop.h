@@ -27,6 +27,15 @@ int iconOfString(const std::string& iconString);
 
 void beep();
 
+// Shows the wait cursor over the whole desktop while it lives (nested ones show it once).
+class WaitCursor {
+public:
+    WaitCursor();
+    ~WaitCursor();
+    WaitCursor(const WaitCursor&) = delete;
+    WaitCursor& operator=(const WaitCursor&) = delete;
+};
+
 // The shell's "open" of a document, folder or address with its associated program. Answers more
 // than 32 on success; 2 for a file that does not exist, 31 when nothing could open it.
 int shellOpen(const std::string& target);

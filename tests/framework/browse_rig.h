@@ -162,9 +162,14 @@ struct BrowseWindow : WindowManager {
 
 struct CountingBrowse : BrowseManager {
     int reloads = 0;
+    std::function<void()> onFill; // run at the start of every page fill
     void ReloadQueue(int mode) override {
         ++reloads;
         BrowseManager::ReloadQueue(mode);
+    }
+    void FillPage(int direction) override {
+        if (onFill) onFill();
+        BrowseManager::FillPage(direction);
     }
 };
 
