@@ -4,6 +4,7 @@
 
 #include "app/globals.h"
 #include "app/textfile.h"
+#include "framework/windowresizer.h"
 #include "windowing/control.h"
 #include "windowing/desktop.h"
 #include "windowing/window.h"
@@ -55,20 +56,13 @@ public:
             WINDOW.setProperty(TextBoxControl, SelEnd, std::to_string(characters(load.text, s.end)));
             WINDOW.setProperty(TextBoxControl, SelStart, std::to_string(characters(load.text, s.start) + 1));
         }
-        fitTextBox();
+        // The text box is designed to fill the window and keeps doing so.
+        resizer_.Init(*this, fw::StrategyResize);
         return fw::LevelNone;
-    }
-    fw::Level HandleWindowEvent() override {
-        if (event() == fw::wmevent::Sized) fitTextBox();
-        return WindowManager::HandleWindowEvent();
     }
 
 private:
-    // The text box fills the window's client area.
-    void fitTextBox() {
-        win::Rect r = WINDOW.rect();
-        if (r.width > 0 && r.height > 0) WINDOW.setControlRect(TextBoxControl, {0, 0, r.width, r.height});
-    }
+    fw::WindowResizer resizer_;
     const char* resource_;
     const char* fileName_;
     bool highlight_;

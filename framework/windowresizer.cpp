@@ -130,6 +130,8 @@ void WindowResizer::Init(WindowManager& window, std::uint8_t strategy, bool setM
         window.WINDOW.setSizeLimits(setMinSize ? w : 0, setMinSize ? h : 0, setMaxSize ? w : 0,
                                     setMaxSize ? h : 0);
     }
+    // A window opened maximized, or given its size before the resizer came, is placed at once.
+    Resize();
 }
 
 void WindowResizer::Kill() {

@@ -122,9 +122,9 @@ public:
     WindowResizer& operator=(const WindowResizer&) = delete;
 
     // Registers with the window manager (for EVENT:Sized and to be killed when the window
-    // closes), snapshots the designed window and every control, and gives every control the
-    // default of `strategy`. With setMinSize / setMaxSize the designed size is the least /
-    // greatest size the window can be given.
+    // closes), snapshots the designed window and every control, gives every control the default
+    // of `strategy` and places them for the window's current size. With setMinSize / setMaxSize the designed
+    // size is the least / greatest size the window can be given.
     void Init(WindowManager& window, std::uint8_t strategy = StrategyResize, bool setMinSize = false,
               bool setMaxSize = false);
     void Kill() override;
