@@ -28,11 +28,6 @@ int toInt(const std::string& s) {
 
 } // namespace
 
-void Locator::SetLocatorRecordCount(bool hasRecords) {
-    if (CONTROL && VIEWMANAGER && VIEWMANAGER->WINDOW)
-        VIEWMANAGER->WINDOW->WINDOW.enable(CONTROL, hasRecords);
-}
-
 // ---- set-up ----
 
 void BrowseManager::Init(int listControl, Queue& queue, const FieldRef& viewPosition, View& view,

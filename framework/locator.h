@@ -1,7 +1,7 @@
 // What a browse asks of the locator and the thumb step of a sort order. The locator finds a
 // record from what the user types (it sets the order's free element, or a filter); the step
 // translates between the scroll thumb (0 to 100) and values of the free element. The kinds of
-// locators and steps derive from these classes.
+// locators and steps derive from these classes (framework/locators.h, framework/steps.h).
 #pragma once
 #include "runtime/field.h"
 #include "runtime/value.h"

@@ -99,7 +99,7 @@ enum LimitType : std::uint8_t {
 };
 
 // Identifiers under which the framework files its filters.
-inline constexpr std::string_view FilterLocator = "3 Locator";
+inline constexpr std::string_view FilterLocatorId = "3 Locator";
 inline constexpr std::string_view FilterStandard = "5 Standard";
 inline constexpr std::string_view FilterQuery = "9 - QBE";
 // The longest filter text a view is given.

@@ -8,8 +8,9 @@
 #include "framework/browsemanager.h"
 #include "framework/errormanager.h"
 #include "framework/filemanager.h"
-#include "framework/locator.h"
+#include "framework/locators.h"
 #include "framework/relationviewprimary.h"
+#include "framework/steps.h"
 #include "runtime/errors.h"
 #include "runtime/registry.h"
 #include "windowing/listbox_control.h"
@@ -28,7 +29,8 @@ namespace browsetest {
 using namespace sorv;
 using namespace sorv::fw;
 
-constexpr int List = 10, InsertButton = 11, ChangeButton = 12, DeleteButton = 13, SelectButton = 14;
+constexpr int List = 10, InsertButton = 11, ChangeButton = 12, DeleteButton = 13, SelectButton = 14,
+              LocatorEntry = 15;
 // Keys of the table.
 constexpr int KeySysId = 0, KeyCust = 1, KeyName = 2;
 
@@ -82,41 +84,6 @@ inline std::string nameOf(int id) {
     std::string s = std::to_string(id);
     return "N" + std::string(s.size() < 4 ? 4 - s.size() : 0, '0') + s;
 }
-
-// A step over a whole-number free element, linear between the limits the browse gives it.
-struct LinearStep : Step {
-    std::int64_t low = 0, high = 0;
-    int limitsSet = 0;
-    std::uint8_t ThumbPercentOf(const Value& v) override {
-        if (high <= low) return 50;
-        std::int64_t p = (v.toLong() - low) * 100 / (high - low);
-        return static_cast<std::uint8_t>(std::clamp<std::int64_t>(p, 1, 100));
-    }
-    Value ValueAtPercent(int p) override { return Value(low + (high - low) * p / 100); }
-    void Kill() override {}
-    void SetStepLimits(const Value& l, const Value& h) override {
-        low = l.toLong();
-        high = h.toLong();
-        ++limitsSet;
-    }
-    bool NeedsStepLimits() override { return true; }
-};
-
-// A locator that takes a digit key as the free element's value.
-struct DigitLocator : Locator {
-    int resets = 0, refreshes = 0;
-    void Reset() override { ++resets; }
-    void RegisterAlertKeys(int) override {
-        for (int k = '0'; k <= '9'; ++k) VIEWMANAGER->AddListAlert(k);
-    }
-    bool HandleAccepted() override { return false; }
-    bool HandleKey(int key) override {
-        if (key < '0' || key > '9') return false;
-        FREEELEMENT.set(Value(key - '0'));
-        return true;
-    }
-    void RefreshWindowControls() override { ++refreshes; }
-};
 
 // The file's view access with a disk fault that can be switched on for reads.
 struct FaultyTable : FileViewTable {
@@ -251,6 +218,28 @@ struct Rig {
         file.record.set("PPL:CustId", Value(cust ? cust : (id - 1) / 10 + 1));
         sorv::add(file);
     }
+    void addNamed(int id, const std::string& name, int cust = 1) {
+        file.record.clear();
+        file.record.set("PPL:SysId", Value(id));
+        file.record.set("PPL:LastName", Value(name));
+        file.record.set("PPL:CustId", Value(cust));
+        sorv::add(file);
+    }
+    // A key pressed on the list while it has alert keys.
+    void key(int keyCode) {
+        win::Event e = win::makeEvent(win::event::AlertKey, List, window.WINDOW.id());
+        e.keyCode = keyCode;
+        window.EVENT = e;
+        window.HandleEvent();
+        pump();
+    }
+    // The last names of the rows in the queue.
+    std::vector<std::string> names() {
+        std::vector<std::string> out;
+        for (std::int64_t i = 1; i <= queue->records(); ++i)
+            out.emplace_back(clipRight(queue->value(i, 2).toText()));
+        return out;
+    }
 
     // Hands every waiting event (and those they post) through the window manager; false once
     // the window closed.
@@ -331,6 +320,7 @@ inline Level BrowseWindow::Init() {
     design.add("BUTTON", ChangeButton, {270, 22, 40, 14}, "&Change");
     design.add("BUTTON", DeleteButton, {270, 40, 40, 14}, "&Delete");
     design.add("BUTTON", SelectButton, {270, 58, 40, 14}, "&Select");
+    design.add("ENTRY", LocatorEntry, {270, 76, 60, 12}, "Locate");
     if (!WINDOW.open(design)) return LevelFatal;
     if (!rig->sizeList(listHeight)) return LevelFatal;
     return LevelNone;
