@@ -697,8 +697,12 @@ std::uint8_t BrowseManager::HandleKey() {
         default:
             if (locator && locator->HandleKey(key)) {
                 used = true;
-                Reset(FreeComponentPosition());
-                ReloadQueue(2);
+                // A step locator already on a record with the key's character moved one row
+                // on: reloading by the value would go back to the first record of equal ones.
+                if (!locator->KeptRow()) {
+                    Reset(FreeComponentPosition());
+                    ReloadQueue(2);
+                }
             }
             break;
         }

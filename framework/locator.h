@@ -41,6 +41,10 @@ public:
     virtual bool HandleKey(int keyCode) = 0;
     virtual void RefreshWindowControls() = 0;
 
+    // After HandleKey answered true: whether the locator left the browse on the row it moved to,
+    // so that the browse has nothing to reload.
+    virtual bool KeptRow() { return false; }
+
     // Disables the entry control while the list is empty (the browse tells it after each reload).
     void SetLocatorRecordCount(bool hasRecords);
 };

@@ -67,6 +67,7 @@ void StepLocator::RegisterAlertKeys(int) {
 }
 
 bool StepLocator::HandleKey(int keyCode) {
+    kept_ = false;
     const char c = locatorCharacter(keyCode);
     if (!c || !VIEWMANAGER || !FREEELEMENT.valid()) return false;
     BrowseManager& browse = *VIEWMANAGER;
@@ -76,10 +77,11 @@ bool StepLocator::HandleKey(int keyCode) {
         browse.MoveLine(bevent::ScrollDown);
         browse.SyncRecordBuffers();
     }
-    const std::string current = FREEELEMENT.get().toText();
+    const std::string current(clipRight(FREEELEMENT.get().toText()));
     const char first = current.empty() ? ' ' : current.front();
     const bool same = NOCASE ? upper(first) == upper(c) : first == c;
-    if (!same || current.empty()) FREEELEMENT.set(Value(std::string(1, c)));
+    kept_ = same && !current.empty() && browse.rows() > 0;
+    if (!kept_) FREEELEMENT.set(Value(std::string(1, c)));
     return true;
 }
 

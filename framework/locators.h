@@ -29,6 +29,10 @@ public:
     bool HandleAccepted() override { return false; }
     bool HandleKey(int keyCode) override;
     void RefreshWindowControls() override {}
+    bool KeptRow() override { return kept_; }
+
+private:
+    bool kept_ = false;
 };
 
 class EntryLocator : public StepLocator {
@@ -41,6 +45,7 @@ public:
     // When the accepted control is the locator's own and its text changed: takes it and applies it.
     bool HandleAccepted() override;
     bool HandleKey(int) override { return false; }
+    bool KeptRow() override { return false; }
     // Shows the typed text in the entry control.
     void RefreshWindowControls() override;
     // Applies the typed text: it becomes the free element the browse reloads from.

@@ -46,14 +46,20 @@ TEST(Locators, StepLocatorJumpsAndWalks) {
     runWithDesktop([] {
         NameRig rig(3);
         ASSERT_TRUE(rig.opened);
+        rig.addNamed(13, "Smith");
         StepLocator loc;
         loc.Init(0, rig.file.record.ref("PPL:LastName"), true, rig.browse);
         rig.browse.AddLocator(&loc);
         rig.start();
         ASSERT_EQ(rig.names(), (Names{"Adams", "Baker", "Carter"}));
         rig.type("s");
-        EXPECT_EQ(rig.selectedName(), "Smith") << "the first record starting with S";
-        // Already on an S: the next press moves one row down instead of jumping.
+        EXPECT_EQ(rig.selectedId(), 7) << "the first record starting with S";
+        EXPECT_EQ(rig.names(), (Names{"Smith", "Smith", "Smythe"}));
+        // Already on an S: the next press moves one row down instead of jumping, also onto a
+        // record with the same name.
+        rig.type("s");
+        EXPECT_EQ(rig.selectedId(), 13);
+        EXPECT_EQ(rig.browse.CURRENTCHOICE, 2);
         rig.type("s");
         EXPECT_EQ(rig.selectedName(), "Smythe");
         rig.type("S");
@@ -61,7 +67,7 @@ TEST(Locators, StepLocatorJumpsAndWalks) {
         rig.type("s");
         EXPECT_EQ(rig.selectedName(), "Stone");
         rig.type("s");
-        EXPECT_EQ(rig.selectedName(), "Smith") << "past the last S the walk starts over";
+        EXPECT_EQ(rig.selectedId(), 7) << "past the last S the walk starts over";
         rig.type("z");
         EXPECT_EQ(rig.selectedName(), "Young") << "nothing at Z: the end of the order";
         EXPECT_EQ(rig.names().size(), 3u);
