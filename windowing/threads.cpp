@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <cstdint>
 #include <pthread.h>
 #include <semaphore>
 #include <sys/syscall.h>
@@ -58,7 +59,14 @@ int nextHandlerId = 1;
 std::function<void()> exitHook;
 std::function<void(int)> windowCleanup;
 
-std::counting_semaphore<1> lockSemaphore{1};
+// The runtime lock is a ticket lock: a semaphore of count 1 that hands itself on in the order
+// it was asked for (a plain semaphore lets a releasing thread take it straight back).
+std::mutex lockMutex;
+std::condition_variable lockFree;
+std::uint64_t nextTicket = 0;
+std::uint64_t servedTicket = 0;
+int lockWaiting = 0;
+std::atomic<RuntimeLockObserver> lockObserver{nullptr};
 std::atomic<unsigned> lockOwner{0};
 std::atomic<int> lockSlot{-1};
 
@@ -170,9 +178,18 @@ std::optional<Event> EventQueue::takeLocked(int window, bool acceptsThreadEvents
 }
 
 Event EventQueue::take(int window, bool acceptsThreadEvents) {
+    std::optional<Event> waiting;
     {
         std::lock_guard g(mutex_);
-        if (auto e = takeLocked(window, acceptsThreadEvents)) return std::move(*e);
+        waiting = takeLocked(window, acceptsThreadEvents);
+    }
+    if (waiting) {
+        // Taking the next event is a wait for the user even when it is already there: another
+        // thread that waits for the lock handles its event first.
+        if (holdsRuntimeLock() && runtimeLockWaiters() > 0) {
+            LockReleased handOver;
+        }
+        return std::move(*waiting);
     }
     LockReleased unlocked;
     std::unique_lock g(mutex_);
@@ -287,15 +304,39 @@ int startedThreadCount() {
 // ---- runtime lock ----
 
 void acquireRuntimeLock() {
-    lockSemaphore.acquire();
+    RuntimeLockObserver observer = lockObserver.load(std::memory_order_acquire);
+    if (observer) observer(LockStep::Waiting);
+    {
+        std::unique_lock g(lockMutex);
+        const std::uint64_t ticket = nextTicket++;
+        ++lockWaiting;
+        lockFree.wait(g, [&] { return servedTicket == ticket; });
+        --lockWaiting;
+    }
     lockOwner.store(osThreadId());
     lockSlot.store(tSlot);
+    if (observer) observer(LockStep::Taken);
 }
 
 void releaseRuntimeLock() {
+    if (RuntimeLockObserver observer = lockObserver.load(std::memory_order_acquire))
+        observer(LockStep::Released);
     lockSlot.store(-1);
     lockOwner.store(0);
-    lockSemaphore.release();
+    {
+        std::lock_guard g(lockMutex);
+        ++servedTicket;
+    }
+    lockFree.notify_all();
+}
+
+int runtimeLockWaiters() {
+    std::lock_guard g(lockMutex);
+    return lockWaiting;
+}
+
+void setRuntimeLockObserver(RuntimeLockObserver observer) {
+    lockObserver.store(observer, std::memory_order_release);
 }
 
 bool holdsRuntimeLock() {

@@ -80,7 +80,9 @@ std::shared_ptr<ThreadState> threadState(int slot);
 // Slots in use among 1..63.
 int startedThreadCount();
 
-// The runtime lock. acquire blocks; release is only for the holder.
+// The runtime lock. acquire blocks; release is only for the holder. Waiters are served in the
+// order they asked, so a thread whose windows always have events waiting cannot keep the others
+// out: it gives the lock up at every event it takes while another thread waits for it.
 void acquireRuntimeLock();
 void releaseRuntimeLock();
 bool holdsRuntimeLock();
@@ -88,6 +90,14 @@ bool holdsRuntimeLock();
 unsigned runtimeLockOwner();
 // Slot of the thread that holds the lock, -1 when none.
 int currentThreadNumber();
+// Threads blocked in acquireRuntimeLock.
+int runtimeLockWaiters();
+
+// Test hook: told, on the thread concerned, when it starts waiting for the runtime lock, just
+// after it took it and just before it gives it up. Unset, the lock pays one atomic load per step.
+enum class LockStep { Waiting, Taken, Released };
+using RuntimeLockObserver = void (*)(LockStep step);
+void setRuntimeLockObserver(RuntimeLockObserver observer);
 
 // Gives the lock up for the life of the object when the calling thread holds it, and takes it
 // back at the end: every wait for the user or another thread goes through one of these.

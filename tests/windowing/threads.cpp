@@ -2,6 +2,8 @@
 #include "windowing/threads.h"
 #include "windowing/events.h"
 
+#include "lock_record.h"
+
 #include <atomic>
 #include <gtest/gtest.h>
 #include <thread>
@@ -185,41 +187,66 @@ TEST(Threads, LockExcludesAndWaitersDoNotHoldIt) {
     EXPECT_EQ(runtimeLockOwner(), 0u);
 }
 
-TEST(Threads, EventsOfTwoWindowsAreHandledOneAfterAnother) {
-    // Two threads, each with a window whose loop takes events that an outside thread posts; a
-    // handler runs long enough that the other window's event arrives meanwhile.
+TEST(LockRecord, ReadsOverlapsStrayReleasesAndWorkOutsideTheLock) {
+    // The reading that the lock tests rely on, on a made-up history: thread 2 takes the lock
+    // while thread 1 holds it, and thread 3 works without it.
+    sorv::test::LockRecord r;
+    using K = sorv::test::LockRecord::Kind;
+    r.add(1, 1, K::Taken);
+    r.add(1, 1, K::Work);
+    r.add(2, 2, K::Waiting);
+    r.add(2, 2, K::Taken);
+    r.add(2, 2, K::Work);
+    r.add(1, 1, K::Released);
+    r.add(3, 3, K::Work);
+    auto s = r.summary();
+    EXPECT_EQ(s.overlaps, 1);
+    EXPECT_EQ(s.strayReleases, 1);
+    EXPECT_EQ(s.unheldWork, 1);
+    EXPECT_EQ((s.contention[{2, 1}]), 1);
+    EXPECT_EQ(s.switches, 2);
+    EXPECT_EQ(s.workBySlot[1], 1);
+}
+
+TEST(Threads, BusyThreadsHandTheLockOnAtEveryEvent) {
+    // Both queues are full before either thread runs: a thread that kept the lock while it had
+    // events waiting would handle all of its own before the other handled one. Each handler ends
+    // only once the other thread is back waiting for the lock, so that the hand-over is not left
+    // to the machine's scheduling.
     constexpr int events = 300;
-    std::atomic<int> inside{0}, overlaps{0}, handled{0};
     std::vector<int> orderA, orderB;
+    std::atomic<int> finished{0};
+    sorv::test::LockRecord record;
     asProgram([&] {
         auto loop = [&](std::vector<int>* order) {
             return [&, order](const std::string&) {
                 for (;;) {
                     Event e = currentThreadState()->queue.take(1, true);
-                    if (e.code == event::CloseWindow) return;
-                    if (++inside != 1) ++overlaps;
+                    if (e.code == event::CloseWindow) break;
+                    record.work();
                     order->push_back(e.control);
-                    for (int i = 0; i < 20; ++i) std::this_thread::yield();
-                    --inside;
-                    ++handled;
+                    while (runtimeLockWaiters() == 0 && finished == 0) std::this_thread::yield();
                 }
+                ++finished;
             };
         };
         int a = startProcedure(loop(&orderA));
         int b = startProcedure(loop(&orderB));
-        std::thread poster([a, b] {
-            for (int i = 0; i < events; ++i) {
-                threadState(a)->queue.post(makeEvent(event::Accepted, i, 1));
-                threadState(b)->queue.post(makeEvent(event::Accepted, i, 1));
-            }
-            threadState(a)->queue.post(makeEvent(event::CloseWindow, 0, 1));
-            threadState(b)->queue.post(makeEvent(event::CloseWindow, 0, 1));
-        });
-        waitForAllThreads();
-        poster.join();
+        while (runtimeLockWaiters() < 2) std::this_thread::yield();
+        for (int i = 0; i < events; ++i) {
+            threadState(a)->queue.post(makeEvent(event::Accepted, i, 1));
+            threadState(b)->queue.post(makeEvent(event::Accepted, i, 1));
+        }
+        threadState(a)->queue.post(makeEvent(event::CloseWindow, 0, 1));
+        threadState(b)->queue.post(makeEvent(event::CloseWindow, 0, 1));
     });
-    EXPECT_EQ(overlaps, 0);
-    EXPECT_EQ(handled, 2 * events);
+    auto s = record.summary();
+    EXPECT_EQ(s.overlaps, 0);
+    EXPECT_EQ(s.unheldWork, 0);
+    EXPECT_EQ(s.workBySlot[1], events);
+    EXPECT_EQ(s.workBySlot[2], events);
+    // Served in turn, the two threads alternate at every event.
+    EXPECT_EQ(s.switches, 2 * events - 1);
     ASSERT_EQ(orderA.size(), static_cast<size_t>(events));
     for (int i = 0; i < events; ++i) EXPECT_EQ(orderA[i], i);
     EXPECT_EQ(orderA, orderB);
