@@ -268,10 +268,24 @@ struct View::OrderItem {
     bool descending = false;
 };
 
+// One record of the sorted set. The first 16 bytes of its order values are also kept in the
+// entry, as two numbers that compare as the bytes do (zero-padded): sorting a large set then
+// compares entries without touching the arena but for ties in those bytes, which keeps the sort
+// in the cache instead of jumping through the arena at every comparison.
 struct View::Entry {
+    std::uint64_t head[2];
     std::uint64_t pointer;
     std::uint32_t offset; // of its order values in arena_
     std::uint32_t length;
+
+    static Entry of(std::uint64_t pointer, std::string_view arena, std::uint32_t offset,
+                    std::uint32_t length) {
+        Entry e{{0, 0}, pointer, offset, length};
+        for (std::uint32_t i = 0; i < 16 && i < length; ++i)
+            e.head[i / 8] |= std::uint64_t(static_cast<unsigned char>(arena[offset + i]))
+                             << (56 - 8 * (i % 8));
+        return e;
+    }
 };
 
 ViewTraceSettings ViewTraceSettings::fromDesktopProfile() {
@@ -543,8 +557,12 @@ bool View::resolveJoins() {
 
 std::string View::sortKey() const {
     std::string key;
-    for (const OrderItem& item : items_) encodeValue(item.expr.evaluate(), item.descending, key);
+    appendSortKey(key);
     return key;
+}
+
+void View::appendSortKey(std::string& out) const {
+    for (const OrderItem& item : items_) encodeValue(item.expr.evaluate(), item.descending, out);
 }
 
 bool View::buildSet() {
@@ -563,10 +581,10 @@ bool View::buildSet() {
         if (rc) break;
         std::uint64_t ptr = primary_.pointer();
         if (!resolveJoins() || !filter_.isTrue()) continue;
-        std::string key = sortKey();
+        auto offset = static_cast<std::uint32_t>(arena_.size());
+        appendSortKey(arena_);
         entries_.push_back(
-            Entry{ptr, static_cast<std::uint32_t>(arena_.size()), static_cast<std::uint32_t>(key.size())});
-        arena_ += key;
+            Entry::of(ptr, arena_, offset, static_cast<std::uint32_t>(arena_.size() - offset)));
     }
     for (std::size_t k = 0; k < joins_.size(); ++k) {
         auto b = joins_[k].table->record().buffer();
@@ -579,6 +597,8 @@ bool View::buildSet() {
     }
     std::string_view arena = arena_;
     std::sort(entries_.begin(), entries_.end(), [arena](const Entry& a, const Entry& b) {
+        if (a.head[0] != b.head[0]) return a.head[0] < b.head[0];
+        if (a.head[1] != b.head[1]) return a.head[1] < b.head[1];
         int c = compareBytes(arena.substr(a.offset, a.length), arena.substr(b.offset, b.length));
         return c != 0 ? c < 0 : a.pointer < b.pointer;
     });

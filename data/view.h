@@ -189,6 +189,7 @@ private:
     bool resolveJoins(); // false when an inner join has no partner
     bool resolveJoin(const Join& j);
     std::string sortKey() const;
+    void appendSortKey(std::string& out) const;
     int readLive(bool forward);
     void noteRead(int rc);
     int readSorted(bool forward);

@@ -246,6 +246,52 @@ TEST_F(ViewTest, NumbersAndTextsOrderAsTheLanguageComparesThem) {
     EXPECT_EQ(names.back(), "");
 }
 
+// Sorted sets compare the leading bytes of the order values first: values that agree far
+// beyond them, values that are prefixes of others, and the items after a long text must still
+// decide the order, both ways and in descending items.
+TEST_F(ViewTest, LongOrderValuesThatAgreeInTheirLeadingBytes) {
+    MemTable t("T",
+               [] {
+                   Layout l;
+                   l.add("T:S", FieldType::String, 30);
+                   l.add("T:N", FieldType::Long);
+                   return l;
+               }(),
+               {});
+    std::mt19937 rng(7);
+    std::vector<std::pair<std::string, int>> rows;
+    for (int i = 0; i < 400; ++i) {
+        // Texts of 10 to 24 letters of a two-letter alphabet: many share 16 bytes and more.
+        std::string s(10 + rng() % 15, 'A');
+        for (char& c : s)
+            if (rng() % 6 == 0) c = 'B';
+        int n = static_cast<int>(rng() % 5) - 2;
+        t.record().set("T:S", s);
+        t.record().set("T:N", n);
+        t.add();
+        rows.emplace_back(s, n);
+    }
+    for (bool textDescends : {false, true}) {
+        View v(t, noTrace());
+        ASSERT_TRUE(v.setOrder(textDescends ? "-T:S,T:N" : "T:S,-T:N"));
+        ASSERT_EQ(v.open(), 0);
+        std::vector<std::size_t> want(rows.size());
+        for (std::size_t i = 0; i < want.size(); ++i) want[i] = i;
+        std::stable_sort(want.begin(), want.end(), [&](std::size_t a, std::size_t b) {
+            int c = compareText(rows[a].first, rows[b].first);
+            if (c) return textDescends ? c > 0 : c < 0;
+            return textDescends ? rows[a].second < rows[b].second : rows[a].second > rows[b].second;
+        });
+        std::vector<std::size_t> got, back;
+        while (v.next() == 0) got.push_back(static_cast<std::size_t>(t.pointer() - 1));
+        ASSERT_EQ(v.set(), 0);
+        while (v.previous() == 0) back.push_back(static_cast<std::size_t>(t.pointer() - 1));
+        std::reverse(back.begin(), back.end());
+        EXPECT_EQ(got, want) << (textDescends ? "descending" : "ascending");
+        EXPECT_EQ(back, want) << (textDescends ? "descending" : "ascending");
+    }
+}
+
 TEST_F(ViewTest, FiltersAsTheFrameworkWritesThem) {
     View v(people, noTrace());
     ASSERT_TRUE(v.setOrder("UPPER(PPL:LastName),UPPER(PPL:FirstName)"));
