@@ -54,15 +54,28 @@ void BrowseManager::Kill() {
 }
 
 Level BrowseManager::Next() {
-    Level l = ViewManager::Next();
-    if (l == LevelFatal) WINDOW->WINDOW.post(win::event::CloseWindow);
-    return l;
+    return closeOnFatal(true);
 }
 
 Level BrowseManager::Previous() {
-    Level l = ViewManager::Previous();
-    if (l == LevelFatal) WINDOW->WINDOW.post(win::event::CloseWindow);
+    return closeOnFatal(false);
+}
+
+Level BrowseManager::closeOnFatal(bool forward) {
+    // After a failed read the window is closing: the rest of a reload reads nothing more, so one
+    // failure is one message.
+    if (readFailed_) return LevelFatal;
+    Level l = forward ? ViewManager::Next() : ViewManager::Previous();
+    if (l == LevelFatal) {
+        readFailed_ = true;
+        WINDOW->WINDOW.post(win::event::CloseWindow);
+    }
     return l;
+}
+
+void BrowseManager::Close() {
+    ViewManager::Close();
+    readFailed_ = false; // a view opened again reads again
 }
 
 // ---- helpers ----
@@ -485,16 +498,17 @@ void BrowseManager::ThumbDrag() {
 }
 
 void BrowseManager::RecomputeThumbRange() {
-    if (!SORT || !SORT->THUMB || !SORT->THUMB->NeedsStepLimits() || !SORT->FREEELEMENT.valid()) return;
+    if (readFailed_ || !SORT || !SORT->THUMB || !SORT->THUMB->NeedsStepLimits() || !SORT->FREEELEMENT.valid())
+        return;
     if (!ALLOWUNFILLED && rows() < LASTITEMS) return; // the whole order is on screen
     win::WaitCursor waiting;
     ResetToStart();
-    if (ViewManager::Previous() != LevelNone) return;
-    Value high = SORT->FREEELEMENT.get();
-    ResetToStart();
-    if (ViewManager::Next() != LevelNone) return;
-    SORT->THUMB->SetStepLimits(SORT->FREEELEMENT.get(), high);
-    // The reads left the first record in the buffers; the selected row goes back there.
+    if (Previous() == LevelNone) {
+        Value high = SORT->FREEELEMENT.get();
+        ResetToStart();
+        if (Next() == LevelNone) SORT->THUMB->SetStepLimits(SORT->FREEELEMENT.get(), high);
+    }
+    // The reads left another record in the buffers; the selected row goes back there.
     SyncRecordBuffers();
 }
 

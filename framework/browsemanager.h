@@ -154,6 +154,7 @@ public:
     void Kill() override;
     Level Next() override;
     Level Previous() override;
+    void Close() override;
     bool ReloadNeeded() override;
 
     // Operations in slot order.
@@ -217,7 +218,9 @@ protected:
     std::string alerts_;
 
 private:
-    int appliedOrder_ = -1; // the order the view was last set to
+    Level closeOnFatal(bool forward);
+    int appliedOrder_ = -1;   // the order the view was last set to
+    bool readFailed_ = false; // a read failed; the window is closing
     std::uint64_t shownChanges_ = ~0ull;
     int shownChoice_ = -1;
 };

@@ -169,10 +169,15 @@ QMessageBox* showBox(const QString& text, const QString& caption, int iconValue,
     int chosenDefault = (defaultButton & buttons) ? defaultButton : first;
     if (auto* d = box->button(qtButton(chosenDefault))) box->setDefaultButton(static_cast<QPushButton*>(d));
     box->setWindowModality(Qt::ApplicationModal);
-    QObject::connect(box, &QMessageBox::finished, box, [box, chosenDefault, done = std::move(done)](int) {
-        QAbstractButton* clicked = box->clickedButton();
-        done(clicked ? clicked->property("sorvValue").toInt() : chosenDefault);
-    });
+    // A box raised while the program works under the wait cursor wants the ordinary pointer.
+    const bool waiting = QApplication::overrideCursor() != nullptr;
+    if (waiting) QApplication::setOverrideCursor(QCursor(Qt::ArrowCursor));
+    QObject::connect(box, &QMessageBox::finished, box,
+                     [box, chosenDefault, waiting, done = std::move(done)](int) {
+                         if (waiting) QApplication::restoreOverrideCursor();
+                         QAbstractButton* clicked = box->clickedButton();
+                         done(clicked ? clicked->property("sorvValue").toInt() : chosenDefault);
+                     });
     if (boxObserver) boxObserver(box);
     box->show();
     return box;

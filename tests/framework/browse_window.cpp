@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QCursor>
+#include <QMessageBox>
 #include <gtest/gtest.h>
 
 using namespace browsetest;
@@ -60,6 +61,29 @@ TEST(BrowseWindow, TheWaitCursorShowsDuringAReloadAndGoesAfterIt) {
         EXPECT_EQ(waited, 0) << "a page read is quick: no cursor";
         rig.drag(30);
         EXPECT_FALSE(waitCursorShown());
+    });
+}
+
+TEST(BrowseWindow, AFailedReadDuringAReloadIsOneMessageShownWithThePointer) {
+    runWithDesktop([] {
+        Rig rig(30);
+        ASSERT_TRUE(rig.opened);
+        rig.start();
+        int shape = -1;
+        sorv::test::BoxAnswers boxes;
+        boxes.onShown = [&](QMessageBox* box) {
+            const QCursor* c = QApplication::overrideCursor();
+            shape = c ? c->shape() : -2;
+            QMetaObject::invokeMethod(
+                box, [box] { sorv::test::clickBoxButton(box, win::button::Ok); }, Qt::QueuedConnection);
+        };
+        rig.table->failReads = true;
+        rig.browse.ApplySortChoiceCurrent(true); // the reload's first read fails
+        ASSERT_EQ(boxes.shown().size(), 1u);
+        EXPECT_EQ(boxes.shown()[0].title, "Record Retrieval Error");
+        EXPECT_EQ(shape, Qt::ArrowCursor);
+        EXPECT_FALSE(waitCursorShown()) << "both cursors are gone after the reload";
+        EXPECT_EQ(win::onGui([] { return QApplication::overrideCursor() != nullptr; }), false);
     });
 }
 
