@@ -152,6 +152,11 @@ void ListBox::setStyle(int number, const ListStyle& style) {
     viewport()->update();
 }
 
+ListStyle ListBox::style(int number) const {
+    auto it = styles_.find(number);
+    return it == styles_.end() ? ListStyle{} : it->second;
+}
+
 void ListBox::setMarkedColumn(int column) {
     marked_ = column >= 1 && column <= int(model_.columns().size()) ? column : 0;
     viewport()->update();

@@ -121,6 +121,8 @@ public:
     int fontColour() const { return fontColour_; }
     void setIcons(std::vector<QIcon> icons);
     void setStyle(int number, const ListStyle& style);
+    // The style of a number (an empty one when none was set).
+    ListStyle style(int number) const;
     void setAlertKeys(std::vector<int> keys);
     // A column drawn marked (the one a dialog is editing), 0 for none.
     void setMarkedColumn(int column);

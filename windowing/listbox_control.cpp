@@ -15,6 +15,12 @@ int styleOf(const QFont& f) {
     return (f.bold() ? 700 : 400) + (f.italic() ? 4096 : 0) + (f.underline() ? 8192 : 0);
 }
 
+void applyStyle(QFont& f, int style) {
+    f.setBold((style % 4096) >= 700);
+    f.setItalic(style & 4096);
+    f.setUnderline(style & 8192);
+}
+
 class ListControl : public Control {
 public:
     ListControl(ControlHost& host, const ControlSpec& design) : Control(host, design) {
@@ -90,10 +96,31 @@ public:
             return;
         case listprop::FontStyle: {
             QFont f = list_->font();
-            f.setBold((n % 4096) >= 700);
-            f.setItalic(n & 4096);
-            f.setUnderline(n & 8192);
+            applyStyle(f, n);
             list_->setListFont(f, list_->fontColour());
+            return;
+        }
+        case listprop::StyleFontFace:
+        case listprop::StyleFontSize:
+        case listprop::StyleFontStyle:
+        case listprop::StyleForeground:
+        case listprop::StyleBackground: {
+            // Style 0 is "no style": cells without one keep the list's own look.
+            if (column <= 0) return;
+            ListStyle st = list_->style(column);
+            if (code == listprop::StyleForeground || code == listprop::StyleBackground) {
+                (code == listprop::StyleForeground ? st.foreground : st.background) = n;
+            } else {
+                if (!st.hasFont) st.font = list_->font();
+                st.hasFont = true;
+                if (code == listprop::StyleFontFace)
+                    st.font.setFamily(value);
+                else if (code == listprop::StyleFontSize && n > 0)
+                    st.font.setPointSize(n);
+                else if (code == listprop::StyleFontStyle)
+                    applyStyle(st.font, n);
+            }
+            list_->setStyle(column, st);
             return;
         }
         case listprop::HorizontalPosition:
@@ -222,6 +249,20 @@ public:
         }
         case listprop::MarkedColumn:
             return num(list_->markedColumn());
+        case listprop::StyleFontFace:
+        case listprop::StyleFontSize:
+        case listprop::StyleFontStyle:
+        case listprop::StyleForeground:
+        case listprop::StyleBackground: {
+            if (column <= 0) return {};
+            ListStyle st = list_->style(column);
+            if (code == listprop::StyleForeground) return num(st.foreground);
+            if (code == listprop::StyleBackground) return num(st.background);
+            if (!st.hasFont) return code == listprop::StyleFontFace ? QString() : num(0);
+            if (code == listprop::StyleFontFace) return st.font.family();
+            if (code == listprop::StyleFontSize) return num(st.font.pointSize());
+            return num(styleOf(st.font));
+        }
         case listprop::Flag5C:
             return num(flag5C_);
         case listprop::Flag65:

@@ -14,7 +14,8 @@ struct ListRowsData : ControlData {
 };
 
 // Properties of the list control. Column properties (7E00-7E7F) carry their 1-based column in
-// the high 16 bits: listColumnProperty(0x7E04, 2) is the width of column 2.
+// the high 16 bits: listColumnProperty(0x7E04, 2) is the width of column 2; the style properties
+// carry their style number the same way.
 namespace listprop {
 enum : int {
     VisibleRows = 0x7C01, // read only
@@ -52,7 +53,14 @@ enum : int {
     ColumnPixelLeft = 0x7C22,  // read only: left edge in pixels from the list's left, as scrolled
                                // (empty when the column is not shown)
     MarkedColumn = 0x7C23,     // a column drawn marked (a dialog editing it), 0 none
-    Flag5C = 0x7C5C,           // flags of the list that it only keeps
+    // What a style number (from a style field or Z(n)) shows, with the style in the high bits
+    // as for columns; a style that sets no font keeps the list's.
+    StyleFontFace = 0x7C24,
+    StyleFontSize = 0x7C25,
+    StyleFontStyle = 0x7C26,  // as FontStyle
+    StyleForeground = 0x7C27, // a colour, -1 unchanged
+    StyleBackground = 0x7C28,
+    Flag5C = 0x7C5C, // flags of the list that it only keeps
     Flag65 = 0x7C65,
     Format = 0x7C85,
 };

@@ -350,6 +350,111 @@ TEST_F(ListBoxTest, DrawsColoursBordersUnderlinesAndSelection) {
     EXPECT_EQ(shot().pixelColor(81, 150), list->palette().color(QPalette::Base));
 }
 
+namespace {
+
+// The first and last pixel columns of `r` where anything other than `background` was drawn
+// (-1, -1 when nothing was).
+std::pair<int, int> inkSpan(const QImage& img, const QRect& r, const QColor& background) {
+    int first = -1, last = -1;
+    for (int x = r.left(); x <= r.right(); ++x)
+        for (int y = r.top(); y <= r.bottom(); ++y) {
+            QColor c = img.pixelColor(x, y);
+            if (std::abs(c.red() - background.red()) + std::abs(c.green() - background.green()) +
+                    std::abs(c.blue() - background.blue()) >
+                120) {
+                if (first < 0) first = x;
+                last = x;
+                break;
+            }
+        }
+    return {first, last};
+}
+
+} // namespace
+
+TEST_F(ListBoxTest, HeaderAndCellPlacementByJustificationAndIndent) {
+    // Four 100-pixel columns whose headers are placed Left +4, Right -6, Centre shifted by 10
+    // and Decimal at -24; the data of the last two are decimal-aligned at -20 and -30.
+    list->resize(560, 220);
+    list->setFormat("100L(4)~Name~100L~Amount~R(6)100L~Mid~C(10)100D(20)~12.5~D(24)100D(30)~1234.5~D(24)");
+    list->setRows({{"a", "b", "c", "1.5", "1.5"}, {"a", "b", "c", "123.5", "7"}, {"a", "b", "c", "7", "-"}});
+    QApplication::processEvents();
+    const QImage img = shot();
+    const QColor band = list->palette().color(QPalette::Button);
+    const QColor base = list->palette().color(QPalette::Base);
+    const QFontMetrics fm(list->font());
+    const int line = 16;
+    auto headerInk = [&](int column) {
+        QRect r = list->headerRect(column);
+        return inkSpan(img, QRect(r.left(), r.top() + 1, r.width() - 2, line - 2), band);
+    };
+    auto cellInk = [&](int row, int column) {
+        QRect r = list->cellRect(row, column);
+        return inkSpan(img, QRect(r.left(), r.top() + 1, r.width() - 1, r.height() - 2), base);
+    };
+    // Glyphs have side bearings and antialiased edges: a pixel or two either way.
+    constexpr int slack = 2;
+    auto [nameL, nameR] = headerInk(1);
+    EXPECT_NEAR(nameL, 0 + 4, slack);
+    auto [amountL, amountR] = headerInk(2);
+    EXPECT_NEAR(amountR, 200 - 6 - 1, slack);
+    EXPECT_GT(amountL, 100 + 6);
+    auto [midL, midR] = headerInk(3);
+    EXPECT_NEAR((midL + midR) / 2.0, 250 + 10, slack);
+    // Decimal: the "." stands at right - indent in both headers, whatever comes before it, so
+    // the ".5" after it ends at the same place in each column.
+    ASSERT_GT(24, fm.horizontalAdvance(".5") + 2) << "the text after the point must fit in the indent";
+    auto [d1L, d1R] = headerInk(4);
+    auto [d2L, d2R] = headerInk(5);
+    EXPECT_NEAR(d1R - 300, d2R - 400, 1); // text advances are rounded to whole pixels
+    EXPECT_NEAR(d1R, 400 - 24 + fm.horizontalAdvance(".5") - 1, slack);
+    EXPECT_LT(d2L - 400, d1L - 300); // the longer text reaches further left
+
+    // Data cells: decimal points under one another at right - indent; a value without one ends
+    // there.
+    EXPECT_NEAR(cellInk(1, 4).second, cellInk(2, 4).second, 1);
+    EXPECT_LT(cellInk(2, 4).first, cellInk(1, 4).first);
+    EXPECT_NEAR(cellInk(3, 4).second, 400 - 20 - 1, slack);
+    EXPECT_NEAR(cellInk(1, 4).second, 400 - 20 + fm.horizontalAdvance(".5") - 1, slack);
+    EXPECT_NEAR(cellInk(2, 5).second, 500 - 30 - 1, slack);
+}
+
+TEST_F(ListBoxTest, GroupHeadersMultiLineHeadersAndRowsOfTwoLines) {
+    // A group of two lines per row under a centred group header, beside a column whose header
+    // has two lines.
+    list->setFormat("[80L(2)~Company~/80L(2)~City~](120)~Firm~60L(2)~First\nSecond~");
+    list->setRows(rows(3, 3));
+    ASSERT_EQ(list->model().columns().size(), 3u);
+    const int header = list->model().headerHeight();
+    EXPECT_EQ(header, 2 + 32 + 16); // two row lines with headers, under one line of group header
+    EXPECT_EQ(list->model().rowHeight(), 32);
+    EXPECT_EQ(list->headerRect(1), QRect(0, 16, 80, 16));
+    EXPECT_EQ(list->headerRect(2), QRect(0, 32, 80, 16));
+    EXPECT_EQ(list->headerRect(3).topLeft(), QPoint(120, 0));
+    EXPECT_GE(list->headerRect(3).height(), 32);
+    // The second line of a row belongs to the same row.
+    EXPECT_EQ(list->cellRect(1, 2), QRect(0, header + 16, 80, 16));
+    EXPECT_EQ(list->hitTest({10, header + 20}), (ListPoint{1, 2, zone::Text}));
+    EXPECT_EQ(list->hitTest({10, header + 32 + 4}), (ListPoint{2, 1, zone::Text}));
+    EXPECT_EQ(list->hitTest({130, header + 4}), (ListPoint{1, 3, zone::Text}));
+    EXPECT_EQ(list->cellText(2, 2), "r2f2");
+    // On the group header there is no column.
+    EXPECT_EQ(list->hitTest({40, 5}).column, 0);
+
+    const QImage img = shot();
+    const QColor band = list->palette().color(QPalette::Button);
+    auto [firmL, firmR] = inkSpan(img, QRect(0, 1, 118, 14), band);
+    ASSERT_GE(firmL, 0);
+    EXPECT_NEAR((firmL + firmR) / 2.0, 60, 2); // a new group's header is centred
+    // Both lines of the two-line header are drawn, each at the column's left + 2.
+    EXPECT_NEAR(inkSpan(img, QRect(120, 1, 58, 14), band).first, 122, 2);
+    EXPECT_NEAR(inkSpan(img, QRect(120, 17, 58, 14), band).first, 122, 2);
+    // Row texts on both lines of the first row.
+    const QColor base = list->palette().color(QPalette::Base);
+    EXPECT_NEAR(inkSpan(img, QRect(0, header + 1, 78, 14), base).first, 2, 2);
+    EXPECT_NEAR(inkSpan(img, QRect(0, header + 17, 78, 14), base).first, 2, 2);
+}
+
 TEST_F(ListBoxTest, IconsTreesStylesAndScreenshot) {
     list->setFormat("[100L(2)IT~Name~80D(24)~Amount~R(2)@n10.2@](200)|~Group header~"
                     "90C~Line one\nLine two~Y@s20@");

@@ -134,6 +134,37 @@ TEST(ListControl, RowsPropertiesAndEventsThroughTheWindow) {
         w.setProperty(2, listprop::MarkedColumn, "2");
         EXPECT_EQ(w.property(2, listprop::MarkedColumn), "2");
 
+        // Styles: a style field picks one per row, Z(n) gives a column its default.
+        w.setProperty(2, listprop::Format, "80L(2)Y~Company~@s30@80L(2)~City~Z(3)@s20@");
+        auto styled = std::make_shared<ListRowsData>();
+        styled->rows = {{"Styled", "2", "Default"}, {"Plain", "0", "Default"}};
+        w.setData(2, styled);
+        w.setProperty(2, listprop::Selected, "0");
+        w.setProperty(2, listColumnProperty(listprop::StyleBackground, 2), std::to_string(0x00FF00));
+        w.setProperty(2, listColumnProperty(listprop::StyleFontStyle, 2), "4796");
+        w.setProperty(2, listColumnProperty(listprop::StyleBackground, 3), std::to_string(0xFF0000));
+        w.setProperty(2, listColumnProperty(listprop::StyleForeground, 0), "255"); // style 0: none
+        EXPECT_EQ(w.property(2, listColumnProperty(listprop::StyleBackground, 2)), std::to_string(0x00FF00));
+        EXPECT_EQ(w.property(2, listColumnProperty(listprop::StyleFontStyle, 2)), "4796");
+        EXPECT_EQ(w.property(2, listColumnProperty(listprop::StyleFontSize, 2)),
+                  w.property(2, listprop::FontSize)); // a style's font starts as the list's
+        EXPECT_EQ(w.property(2, listColumnProperty(listprop::StyleForeground, 2)), "-1");
+        EXPECT_EQ(w.property(2, listColumnProperty(listprop::StyleFontStyle, 3)), "0"); // no font of its own
+        EXPECT_EQ(w.property(2, listColumnProperty(listprop::StyleForeground, 0)), "");
+        auto colours = onGui([] {
+            ListBox* list = theList();
+            QImage img = list->viewport()->grab().toImage();
+            auto inside = [&](int row, int column) {
+                QRect r = list->cellRect(row, column);
+                return img.pixelColor(r.right() - 3, r.top() + 1);
+            };
+            return std::vector<QColor>{inside(1, 1), inside(2, 1), inside(1, 2),
+                                       list->palette().color(QPalette::Base)};
+        });
+        EXPECT_EQ(colours[0], QColor(0, 255, 0));
+        EXPECT_EQ(colours[1], colours[3]); // style field 0: no style
+        EXPECT_EQ(colours[2], QColor(0, 0, 255));
+
         w.setProperty(2, listprop::FontStyle, "700");
         EXPECT_EQ(w.property(2, listprop::FontStyle), "700");
         w.setProperty(2, listprop::Format, "");
