@@ -325,3 +325,129 @@ TEST(FileManager, ThreadsHaveTheirOwnBuffersAndCounts) {
     EXPECT_EQ(clipRight(d.co.record().get("CO:Name").toText()), "main");
     EXPECT_EQ(d.co.info().USECOUNT, 2); // its own relation and the Dept one opened it
 }
+
+// The real open's failures on real files: a file that cannot be made, something else where the
+// file should be, another station denying access or writes, and a file without write permission.
+namespace {
+
+struct OneTable {
+    Recording errors;
+    sorvtest::TempDir dir;
+    std::string path;
+    ThreadedFile t;
+    FileManager m;
+    explicit OneTable(const std::string& name = "T") : path(dir.file(name)), t(table(path, "T", "T", false)) {
+        errors.Init();
+        m.Init(t, errors, "T");
+        m.Open();
+    }
+    ~OneTable() {
+        m.Close();
+        m.Kill();
+    }
+    // A record written by another station, so that the file exists.
+    void seed() {
+        FileDecl other = table(path, "T", "T", false);
+        create(other);
+        open(other, openmode::ReadWrite | openmode::DenyNone);
+        other.record.set("T:Id", Value(1));
+        other.record.set("T:Name", Value("first"));
+        add(other);
+        ASSERT_EQ(errorCode(), 0) << error();
+        close(other);
+    }
+};
+
+} // namespace
+
+TEST(FileManager, AFileThatCannotBeMadeOrIsNoFileIsReported) {
+    {
+        OneTable o("missing/T"); // its directory does not exist
+        EXPECT_NE(o.m.EnsureFileOpen(), LevelNone);
+        EXPECT_EQ(o.errors.raised, std::vector<int>{10});
+        EXPECT_FALSE(o.m.file().isOpen());
+        EXPECT_FALSE(std::filesystem::exists(o.dir.file("missing")));
+    }
+    {
+        OneTable o;
+        std::filesystem::create_directory(o.path + ".QNL"); // a directory where the file should be
+        EXPECT_EQ(o.m.EnsureFileOpen(), LevelFatal);
+        EXPECT_EQ(o.errors.raised, std::vector<int>{23});
+        EXPECT_FALSE(o.m.file().isOpen());
+        EXPECT_TRUE(std::filesystem::is_directory(o.path + ".QNL"));
+    }
+    {
+        OneTable o;
+        o.m.CREATE = false;
+        EXPECT_EQ(o.m.EnsureFileOpen(), LevelFatal);
+        EXPECT_EQ(o.errors.raised, std::vector<int>{23});
+        EXPECT_FALSE(std::filesystem::exists(o.path + ".QNL"));
+    }
+}
+
+TEST(FileManager, AnotherStationsExclusiveUseDeniesEvenReading) {
+    OneTable o;
+    o.seed();
+    FileDecl other = table(o.path, "T", "T", false);
+    open(other, openmode::ReadWrite | openmode::DenyAll);
+    ASSERT_EQ(errorCode(), 0) << error();
+    // Denied for writing (message 2), then for reading too: the open gives up (message 23).
+    EXPECT_EQ(o.m.EnsureFileOpen(), LevelFatal);
+    EXPECT_EQ(o.errors.raised, (std::vector<int>{2, 23}));
+    EXPECT_FALSE(o.m.file().isOpen());
+    close(other);
+    // Once the other station has gone, the next use opens for writing.
+    o.errors.raised.clear();
+    EXPECT_EQ(o.m.EnsureFileOpen(), LevelNone);
+    o.m.PrimeBuffer();
+    EXPECT_EQ(o.m.Insert(), LevelNone);
+    EXPECT_TRUE(o.errors.raised.empty());
+}
+
+TEST(FileManager, DeniedWritesOpenReadOnlyAndRefuseChanges) {
+    OneTable o;
+    o.seed();
+    FileDecl other = table(o.path, "T", "T", false);
+    open(other, openmode::ReadOnly | openmode::DenyWrite);
+    ASSERT_EQ(errorCode(), 0) << error();
+    EXPECT_EQ(o.m.EnsureFileOpen(), LevelNone);
+    EXPECT_EQ(o.errors.raised, std::vector<int>{2});
+    // Reading works; a new record is refused and the file keeps its one record.
+    set(o.m.file());
+    EXPECT_EQ(o.m.Next(), LevelNone);
+    EXPECT_EQ(clipRight(o.m.record().get("T:Name").toText()), "first");
+    o.m.PrimeBuffer();
+    o.m.record().set("T:Name", Value("second"));
+    EXPECT_NE(o.m.Insert(), LevelNone);
+    EXPECT_GT(o.errors.raised.size(), 1u);
+    EXPECT_EQ(records(other), 1);
+    close(other);
+    // The read-only retry was this open's only: the manager's mode stays read/write.
+    EXPECT_EQ(o.m.OPENMODE, 0x42);
+}
+
+TEST(FileManager, AFileWithoutWritePermissionOpensReadOnly) {
+    OneTable o;
+    o.seed();
+    std::string file = o.path + ".QNL";
+    std::filesystem::permissions(file,
+                                 std::filesystem::perms::owner_read | std::filesystem::perms::group_read);
+    // The superuser writes whatever the permissions say: then there is nothing to test here.
+    if (::access(file.c_str(), W_OK) == 0)
+        GTEST_SKIP() << "running with rights that ignore file permissions (root?): a read-only file is "
+                        "writable here, so its refusal cannot be shown";
+    EXPECT_EQ(o.m.EnsureFileOpen(), LevelNone);
+    EXPECT_EQ(o.errors.raised, std::vector<int>{2});
+    set(o.m.file());
+    EXPECT_EQ(o.m.Next(), LevelNone);
+    o.m.PrimeBuffer();
+    EXPECT_NE(o.m.Insert(), LevelNone);
+    EXPECT_EQ(records(o.m.file()), 1);
+    // Neither read nor write permission: the open gives up.
+    o.m.Close();
+    std::filesystem::permissions(file, std::filesystem::perms::none);
+    o.errors.raised.clear();
+    o.m.Open();
+    EXPECT_EQ(o.m.EnsureFileOpen(), LevelFatal);
+    EXPECT_EQ(o.errors.raised, (std::vector<int>{2, 23}));
+}
