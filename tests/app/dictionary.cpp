@@ -1,6 +1,7 @@
 // The data dictionary on real files: record sizes and key flags as declared, People priming and
 // the validation boundaries, the customer lookup leaving the Customer buffer alone.
 #include "app/dictionary.h"
+#include "tests/app/quieterrors.h"
 #include "tests/data/testfiles.h"
 
 #include "data/files.h"
@@ -15,17 +16,7 @@ using namespace sorv::app;
 
 namespace {
 
-class Quiet : public fw::ErrorManager {
-public:
-    std::vector<int> raised;
-
-protected:
-    int ShowBox(const std::string&, const std::string&, int, int, int) override {
-        raised.push_back(ERRORS[static_cast<std::size_t>(current())].ID);
-        return win::button::Ok;
-    }
-    void Halt(const std::string&) override {}
-};
+using Quiet = sorvtest::QuietErrors;
 
 struct InDir {
     sorvtest::TempDir dir;
