@@ -488,7 +488,9 @@ private:
 
     // A comparison operator: any of "<", ">", "=" each at most once, optionally led by "~" which
     // turns the relation into its opposite ("~=" not equal, "~<" not less). "<>" and "><" are
-    // "not equal", "<=" and "=<" the same, and so on. Answers the mask, 0 when there is none.
+    // "not equal", "<=" and "=<" the same, and so on. A "~" right after "<" or ">" negates too
+    // ("<~" is "~<"; query by example writes operators in the order they were typed), where it
+    // would otherwise be read as NOT of the right-hand side. Answers the mask, 0 when there is none.
     std::uint8_t takeComparison() {
         skipBlanks();
         std::size_t j = i_;
@@ -500,6 +502,10 @@ private:
         std::uint8_t mask = 0;
         std::size_t k = j;
         for (; k < s_.size(); ++k) {
+            if (s_[k] == '~' && !negated && (mask & (Less | Greater)) && !(mask & Equal)) {
+                negated = true;
+                continue;
+            }
             std::uint8_t bit = s_[k] == '<' ? Less : s_[k] == '>' ? Greater : s_[k] == '=' ? Equal : 0;
             if (!bit || (mask & bit)) break;
             mask |= bit;

@@ -9,6 +9,8 @@
 #include "windowing/listbox_control.h"
 
 #include <algorithm>
+#include <utility>
+#include <vector>
 
 namespace sorv::fw {
 
@@ -737,19 +739,38 @@ std::uint8_t BrowseManager::HandleKey() {
 }
 
 void BrowseManager::HandleLocate() {
-    if (!QUERY || !QUERY->Ask()) return;
-    const std::string filter = QUERY->Filter();
+    if (!QUERY || QUERY->Ask() != 1) return;
+    const std::string filter = QUERY->BuildQueryFilter();
+    // Each order's query filter before, so that one the view refuses can be taken back: the list
+    // then shows what it showed, rather than nothing under the refused query.
+    std::vector<std::pair<int, std::string>> before;
+    auto file = [&] {
+        std::string old;
+        for (const FilterEntry& e : current().FILTER)
+            if (e.ID == FilterQuery) old = e.FILTER;
+        before.emplace_back(currentOrder() + 1, std::move(old));
+        SetNamedFilter(filter, FilterQuery);
+    };
+    const int saved = currentOrder() + 1;
     if (QUERYSHARED) {
-        const int saved = currentOrder();
         for (std::size_t i = 0; i < ORDER->size(); ++i) {
             SelectSortOrder(static_cast<int>(i) + 1);
-            SetNamedFilter(filter, FilterQuery);
+            file();
         }
-        SelectSortOrder(saved + 1);
+        SelectSortOrder(saved);
     } else {
-        SetNamedFilter(filter, FilterQuery);
+        file();
     }
     ApplySortChoiceCurrent(true);
+    if (unusable_) {
+        // The view's message told why; the orders get their earlier query filters back.
+        for (const auto& [order, old] : before) {
+            SelectSortOrder(order);
+            SetNamedFilter(old, FilterQuery);
+        }
+        SelectSortOrder(saved);
+        ApplySortChoiceCurrent(true);
+    }
     RefreshWindowControls();
 }
 

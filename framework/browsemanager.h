@@ -45,13 +45,13 @@ public:
     virtual void AddToPopup(BrowsePopup& popup) = 0;
 };
 
-// Query by example, as far as a browse uses it: Ask shows the query form and answers true when
-// the user asked for a new filter, which Filter then gives.
+// Query by example (framework/query.h), as far as a browse uses it: Ask shows the query window
+// and answers 1 when the user asked for a new filter, which BuildQueryFilter then gives.
 class BrowseQuery {
 public:
     virtual ~BrowseQuery() = default;
-    virtual bool Ask() = 0;
-    virtual std::string Filter() = 0;
+    virtual std::uint8_t Ask() = 0;
+    virtual std::string BuildQueryFilter() = 0;
 };
 
 // Read results and the record-navigation requests a form sets.
@@ -175,6 +175,8 @@ public:
     virtual std::uint8_t ApplySortChoice(int order, bool force);
     Level HandleEvent(const win::Event& e) override;
     virtual std::uint8_t HandleKey();
+    // The Query button: files the query's filter under "9 - QBE" (on every order with
+    // QUERYSHARED) and reloads; a filter the view refuses is reported and taken back.
     virtual void HandleLocate();
     virtual void HandleNewSelection();
     virtual void HandleScroll(int event = 0);
