@@ -109,9 +109,24 @@ TEST_F(ExprTest, EveryComparisonOperator) {
         const char* op;
         bool lt, eq, gt;
     } cases[] = {
-        {"=", 0, 1, 0},  {"<>", 1, 0, 1}, {"><", 1, 0, 1},  {"~=", 1, 0, 1}, {"<", 1, 0, 0},
-        {">", 0, 0, 1},  {"<=", 1, 1, 0}, {"=<", 1, 1, 0},  {">=", 0, 1, 1}, {"=>", 0, 1, 1},
-        {"~<", 0, 1, 1}, {"~>", 1, 1, 0}, {"~<=", 0, 0, 1},
+        {"=", 0, 1, 0},
+        {"<>", 1, 0, 1},
+        {"><", 1, 0, 1},
+        {"~=", 1, 0, 1},
+        {"<", 1, 0, 0},
+        {">", 0, 0, 1},
+        {"<=", 1, 1, 0},
+        {"=<", 1, 1, 0},
+        {">=", 0, 1, 1},
+        {"=>", 0, 1, 1},
+        {"~<", 0, 1, 1},
+        {"~>", 1, 1, 0},
+        {"~<=", 0, 0, 1},
+        // "~" after "<" or ">" negates as in front (operators kept in the order typed).
+        {"<~", 0, 1, 1},
+        {">~", 1, 1, 0},
+        {"<~=", 0, 0, 1},
+        {"<>~", 0, 1, 0},
     };
     for (const Case& c : cases) {
         std::string op = c.op;
@@ -124,6 +139,10 @@ TEST_F(ExprTest, EveryComparisonOperator) {
     }
     // A comparison that can never hold is refused rather than silently false.
     EXPECT_EQ(failure("1 ~<>= 2").code, err::BadExpression);
+    EXPECT_EQ(failure("1 <>~= 2").code, err::BadExpression);
+    // With a blank between, "~" is still NOT of the right-hand side.
+    EXPECT_TRUE(truth("0 = ~1"));
+    EXPECT_TRUE(truth("1 > ~1"));
 }
 
 TEST_F(ExprTest, TextComparesWithoutTrailingBlanksAndNumbersExactly) {
