@@ -50,6 +50,8 @@ void BrowseManager::AddField(const FieldRef& queueField, const FieldRef& fileFie
 }
 
 void BrowseManager::Kill() {
+    if (TOOLBAR && TOOLBARITEM) TOOLBAR->RemoveToolbarTarget(TOOLBARITEM);
+    TOOLBARITEM = nullptr;
     ViewManager::Kill();
     SORT = nullptr;
     FIELDS.clear();
@@ -152,6 +154,18 @@ void BrowseManager::selectChoice() {
 
 void BrowseManager::postNewSelection() {
     WINDOW->WINDOW.post(win::event::NewSelection, LISTCONTROL);
+}
+
+void BrowseManager::AddToolbarTarget() {
+    if (!WINDOW || !WINDOW->TOOLBAR) return;
+    TOOLBAR = WINDOW->TOOLBAR;
+    toolbarTarget_.CONTROL = LISTCONTROL;
+    toolbarTarget_.INSERTBUTTON = INSERTCONTROL;
+    toolbarTarget_.CHANGEBUTTON = CHANGECONTROL;
+    toolbarTarget_.DELETEBUTTON = DELETECONTROL;
+    toolbarTarget_.SELECTBUTTON = SELECTCONTROL;
+    TOOLBARITEM = &toolbarTarget_;
+    WINDOW->AddItem(TOOLBARITEM);
 }
 
 void BrowseManager::AddListAlert(int keyCode) {
@@ -783,6 +797,8 @@ void BrowseManager::HandleNewSelection() {
         LASTCHOICE = CURRENTCHOICE;
         SyncRecordBuffers();
     }
+    // Of several lists, the one the user works in has the toolbar.
+    if (TOOLBAR && TOOLBARITEM && TOOLBAR->current() != TOOLBARITEM) TOOLBAR->SetToolbarTarget(LISTCONTROL);
     if (keyCode_ == bkey::RightUp) {
         keyCode_ = 0;
         if (POPUP) POPUP->Ask();

@@ -11,6 +11,8 @@
 // - The list shows a copy of the queue (pushed when the queue changed) with CURRENTCHOICE
 //   selected; the list pages nothing itself but posts its scroll events here.
 #pragma once
+#include "framework/popupmanager.h"
+#include "framework/toolbarmanager.h"
 #include "framework/viewmanager.h"
 #include "framework/windowmanager.h"
 #include "runtime/queue.h"
@@ -20,30 +22,6 @@
 #include <string_view>
 
 namespace sorv::fw {
-
-// The list's context menu (the popup manager), as far as a browse uses it.
-class BrowsePopup {
-public:
-    virtual ~BrowsePopup() = default;
-    // A plain item, or with the text "-" a separator.
-    virtual void AddItem(std::string_view text, std::string_view name) = 0;
-    // An item that mimics a button: the two texts of its pair, and the button.
-    virtual void AddButtonItem(std::string_view first, std::string_view second, int control) = 0;
-    // Shows the menu; answers the chosen item's name (its event is posted by the popup).
-    virtual std::string Ask() = 0;
-    // Shows the items as a small floating window with this title.
-    virtual void ShowAsToolbox(std::string_view title) = 0;
-};
-
-// The frame's toolbar manager, as far as a browse uses it.
-class BrowseToolbar {
-public:
-    virtual ~BrowseToolbar() = default;
-    // The current target redraws the toolbar's buttons.
-    virtual void ShowToolbarState() = 0;
-    // Adds the toolbar's buttons to a popup.
-    virtual void AddToPopup(BrowsePopup& popup) = 0;
-};
 
 // Query by example (framework/query.h), as far as a browse uses it: Ask shows the query window
 // and answers 1 when the user asked for a new filter, which BuildQueryFilter then gives.
@@ -125,7 +103,7 @@ public:
     std::uint8_t RETAINROW = 0;
     std::int32_t PRINTCONTROL = 0;
     std::uint16_t PRINTPROCEDURE = 0;
-    BrowsePopup* POPUP = nullptr;
+    PopupManager* POPUP = nullptr;
     BrowseQuery* QUERY = nullptr;
     std::int32_t QUERYCONTROL = 0;
     std::uint8_t QUERYSHARED = 0;
@@ -136,7 +114,7 @@ public:
     SortOrder* SORT = nullptr;
     std::uint8_t STARTATCURRENT = 0;
     std::uint8_t TABACTION = 0;
-    BrowseToolbar* TOOLBAR = nullptr;
+    ToolbarManager* TOOLBAR = nullptr;
     std::int32_t TOOLCONTROL = 0;
     ToolbarTarget* TOOLBARITEM = nullptr;
     FieldRef VIEWPOSITION; // the queue's field that holds each row's view position
@@ -191,6 +169,10 @@ public:
     void SetAlerts() override { RegisterAlertKeys(); }
     void SetSelecting(bool selecting) override { SELECTING = selecting ? 1 : 0; }
 
+    // Joins the window's toolbar manager (registered with the window first) with a browse
+    // target of this list and its buttons, which becomes the toolbar's current target.
+    void AddToolbarTarget();
+
     // Adds a key to the list's alert keys (locators call it from their RegisterAlertKeys).
     void AddListAlert(int keyCode);
     // Positions by the free element (the locator set it) and reloads there.
@@ -216,6 +198,7 @@ protected:
     void setThumb(int percent);
     bool hasControl(int control);
 
+    BrowseToolbarTarget toolbarTarget_;
     int keyCode_ = 0; // the last alert key, as the runtime keeps it until it is used
     std::string alerts_;
 

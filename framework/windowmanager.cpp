@@ -1,5 +1,6 @@
 // The window manager's event loop, dispatch, resets and life cycle.
 #include "framework/windowmanager.h"
+#include "framework/toolbarmanager.h"
 
 #include <algorithm>
 
@@ -48,7 +49,7 @@ void WindowManager::Kill() {
     for (SavedFileEntry& f : FILES)
         if (f.file) f.file->DiscardSaved(f.id);
     FILES.clear();
-    if (TOOLBAR) TOOLBAR->Detach(*this);
+    if (TOOLBAR) TOOLBAR->Kill();
     if (RESIZE) RESIZE->Kill();
     WINDOW.close();
     OPENED = 0;
@@ -108,12 +109,13 @@ void WindowManager::SetResult(int response) {
 
 Level WindowManager::HandleAccepted() {
     const int control = EVENT.control;
-    if (TOOLBAR) {
-        if (control == 2011) {
+    if (TOOLBAR && toolbutton::isButton(control)) {
+        // A toolbar button is the toolbar's alone: nothing else of the window has its number.
+        if (control == toolbutton::History)
             RecallFieldHistory(WINDOW.focusedControl());
-            return LevelNone;
-        }
-        if (TOOLBAR->TakeAccepted(control, *this)) return LevelNone;
+        else
+            TOOLBAR->HandleEvent(control);
+        return LevelNotify;
     }
     for (const ButtonResponse& b : BUTTONS)
         if (b.control == control) {
@@ -243,19 +245,18 @@ void WindowManager::AddItem(WindowFileDrop* drop) {
 void WindowManager::AddItem(WindowResize* resizer) {
     RESIZE = resizer;
 }
-void WindowManager::AddItem(WindowToolbar* toolbar) {
+void WindowManager::AddItem(ToolbarManager* toolbar) {
     TOOLBAR = toolbar;
+    if (toolbar && toolbar->window() != this) toolbar->Init(*this);
 }
 
 void WindowManager::AddItem(ToolbarTarget* target) {
     if (!target) return;
-    if (HISTORYKEY) target->SetHistory(true);
-    target->SetRequest(ORIGINALREQUEST);
-    target->DisplayButtons();
-    if (TOOLBAR) {
-        TOOLBAR->AddTarget(target);
-        TOOLBAR->SetTarget(target);
-    }
+    if (HISTORYKEY) target->HISTORY = 1;
+    target->REQUEST = ORIGINALREQUEST;
+    if (!TOOLBAR) return; // without a toolbar there are no buttons to show
+    TOOLBAR->AddToolbarTarget(target, target->CONTROL);
+    TOOLBAR->SetToolbarTarget(target->CONTROL);
 }
 
 void WindowManager::AddSavedFile(SavedFile* file, std::uint16_t id) {

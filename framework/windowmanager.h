@@ -18,6 +18,8 @@ namespace sorv::fw {
 
 class ErrorManager;
 class RelationManager;
+class ToolbarManager;
+class ToolbarTarget;
 class WindowManager;
 
 // Requests a procedure is called with, and its responses.
@@ -81,25 +83,6 @@ public:
     virtual void Kill() = 0;
 };
 
-// A toolbar target: the browse or form the frame's toolbar drives.
-class ToolbarTarget {
-public:
-    virtual ~ToolbarTarget() = default;
-    virtual void SetRequest(int request) = 0;
-    virtual void SetHistory(bool on) = 0;
-    virtual void DisplayButtons() = 0;
-};
-
-class WindowToolbar {
-public:
-    virtual ~WindowToolbar() = default;
-    // An accepted control of the window; true when it was a toolbar button the toolbar handled.
-    virtual bool TakeAccepted(int control, WindowManager& window) = 0;
-    virtual void AddTarget(ToolbarTarget* target) = 0;
-    virtual void SetTarget(ToolbarTarget* target) = 0;
-    virtual void Detach(WindowManager& window) = 0;
-};
-
 // A file whose saved buffer the procedure holds; the discard drops it without restoring.
 class SavedFile {
 public:
@@ -159,7 +142,7 @@ public:
     WindowResize* RESIZE = nullptr;
     std::uint8_t RESPONSE = 0;
     std::uint16_t SAVED = 0;
-    WindowToolbar* TOOLBAR = nullptr;
+    ToolbarManager* TOOLBAR = nullptr;
     Translator* TRANSLATOR = nullptr;
     std::int32_t* VCRREQUEST = nullptr;
 
@@ -198,7 +181,7 @@ public:
     void AddItem(int control, int response); // a button that ends the window with a response
     void AddItem(WindowFileDrop* drop);
     void AddItem(WindowResize* resizer);
-    void AddItem(WindowToolbar* toolbar);
+    void AddItem(ToolbarManager* toolbar);
     void AddItem(ToolbarTarget* target);
     void AddSavedFile(SavedFile* file, std::uint16_t id);
     void AddFieldHistory(int control, const FieldRef& field);

@@ -578,6 +578,10 @@ void beep() {
     onGui([] { QApplication::beep(); });
 }
 
+void showHelp() {
+    onGui([] { noHelpFile(); });
+}
+
 WaitCursor::WaitCursor() {
     onGui([] { QApplication::setOverrideCursor(QCursor(Qt::WaitCursor)); });
 }

@@ -8,6 +8,7 @@
 #include "runtime/errors.h"
 #include "runtime/picture.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QLabel>
 #include <QMainWindow>
@@ -76,6 +77,12 @@ void forget(int id) {
         std::erase(state->windows, id);
         state->queue.discard(id);
     }
+}
+
+QAction* actionOf(GuiWindow* w, int number) {
+    if (!w) return nullptr;
+    auto it = w->actions.find(number);
+    return it == w->actions.end() ? nullptr : it->second;
 }
 
 template <class F> auto withControl(int window, int control, F f) {
@@ -266,14 +273,37 @@ std::string Window::text(int control) const {
 }
 
 void Window::setProperty(int control, int property, const std::string& value) {
-    withControl(id_, control, [&](GuiWindow*, Control* c) {
-        if (c) c->setProperty(property, qs(value));
+    withControl(id_, control, [&](GuiWindow* w, Control* c) {
+        if (c) return c->setProperty(property, qs(value));
+        // Menu items and tool buttons answer the properties they share with controls.
+        QAction* a = actionOf(w, control);
+        if (!a) return;
+        if (property == prop::Tip) {
+            a->setToolTip(qs(value));
+            a->setStatusTip(qs(value));
+        } else if (property == prop::Disable) {
+            a->setEnabled(value != "1");
+        } else if (property == prop::Hide) {
+            a->setVisible(value != "1");
+        }
     });
 }
 
 std::string Window::property(int control, int property) const {
-    return withControl(id_, control, [&](GuiWindow*, Control* c) {
-        return c ? c->property(property).toStdString() : std::string();
+    return withControl(id_, control, [&](GuiWindow* w, Control* c) {
+        if (c) return c->property(property).toStdString();
+        QAction* a = actionOf(w, control);
+        if (!a) return std::string();
+        switch (property) {
+        case prop::Tip:
+            return a->toolTip().toStdString();
+        case prop::Disable:
+            return std::string(a->isEnabled() ? "0" : "1");
+        case prop::Hide:
+            return std::string(a->isVisible() ? "0" : "1");
+        default:
+            return std::string();
+        }
     });
 }
 
@@ -308,8 +338,8 @@ void Window::hide(int control, bool hidden) {
         if (!w) return;
         if (Control* c = w->control(control))
             c->widget()->setVisible(!hidden);
-        else if (auto a = w->actions.find(control); a != w->actions.end())
-            a->second->setVisible(!hidden);
+        else if (QAction* a = actionOf(w, control))
+            a->setVisible(!hidden);
     });
 }
 
@@ -320,8 +350,8 @@ void Window::enable(int control, bool enabled) {
         if (!w) return;
         if (Control* c = w->control(control))
             c->widget()->setEnabled(enabled);
-        else if (auto a = w->actions.find(control); a != w->actions.end())
-            a->second->setEnabled(enabled);
+        else if (QAction* a = actionOf(w, control))
+            a->setEnabled(enabled);
     });
 }
 

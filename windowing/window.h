@@ -61,6 +61,8 @@ public:
 
     void setText(int control, const std::string& text);
     std::string text(int control) const;
+    // A menu item or tool button of the window (no control of that number) answers the tip, the
+    // disabled and the hidden property.
     void setProperty(int control, int property, const std::string& value);
     std::string property(int control, int property) const;
     void setData(int control, std::shared_ptr<const ControlData> data);

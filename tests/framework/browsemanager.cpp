@@ -481,21 +481,19 @@ TEST(Browse, KeysLocatorAndSelectMode) {
 
 namespace {
 
-struct FakePopup : BrowsePopup {
-    std::vector<std::string> items;
+// The real popup whose menu is answered without being shown.
+struct FakePopup : PopupManager {
     int asked = 0;
-    std::string toolbox;
-    void AddItem(std::string_view text, std::string_view name) override {
-        items.push_back(std::string(text) + "|" + std::string(name));
-    }
-    void AddButtonItem(std::string_view first, std::string_view second, int control) override {
-        items.push_back(std::string(first) + "|" + std::string(second) + "|" + std::to_string(control));
-    }
     std::string Ask() override {
         ++asked;
         return "Change";
     }
-    void ShowAsToolbox(std::string_view title) override { toolbox = title; }
+    std::vector<std::string> items() const {
+        std::vector<std::string> out;
+        for (const PopupItem& i : POPUPITEMS)
+            out.push_back(i.NAME + "|" + i.TEXT + "|" + std::to_string(i.CONTROLID));
+        return out;
+    }
 };
 
 } // namespace
@@ -505,13 +503,14 @@ TEST(Browse, AlertKeysAndPopupItemsMimicTheButtons) {
         Rig rig(30);
         ASSERT_TRUE(rig.opened);
         FakePopup popup;
+        popup.Init(rig.window.WINDOW);
         rig.browse.POPUP = &popup;
         rig.browse.PRINTCONTROL = 77; // not in the window: no item
         rig.start();
         EXPECT_EQ(rig.window.WINDOW.property(List, win::listprop::VScroll), "1")
             << "the browse shows the bar itself once a page is full";
-        EXPECT_EQ(popup.items, (std::vector<std::string>{"!&Insert|&Insert|11", "!&Change|&Change|12",
-                                                         "!&Delete|&Delete|13"}))
+        EXPECT_EQ(popup.items(),
+                  (std::vector<std::string>{"Insert|&Insert|11", "Change|&Change|12", "Delete|&Delete|13"}))
             << "Select only while selecting";
 
         // A right click on row 4 selects it and opens the popup on the new selection.

@@ -1,6 +1,7 @@
 // The window manager: dispatch order, window events, resets, buttons, the loop and Kill, against
 // a real window on the offscreen desktop.
 #include "framework/windowmanager.h"
+#include "framework/toolbarmanager.h"
 #include "tests/windowing/harness.h"
 
 #include "windowing/threads.h"
@@ -237,12 +238,14 @@ TEST(WindowManager, RunsTheLoopOnItsThreadAndKillsOnce) {
 }
 
 TEST(WindowManager, OkControlCompletesAndCancelClearsTheNavigationRequest) {
-    struct Toolbar : WindowToolbar {
-        bool TakeAccepted(int control, WindowManager&) override { return control == 2001; }
-        void AddTarget(ToolbarTarget*) override {}
-        void SetTarget(ToolbarTarget*) override {}
-        void Detach(WindowManager&) override { ++detached; }
-        int detached = 0;
+    struct Toolbar : ToolbarManager {
+        void Kill() override {
+            ++killed;
+            ToolbarManager::Kill();
+        }
+        void HandleEvent(int control) override { handled.push_back(control); }
+        int killed = 0;
+        std::vector<int> handled;
     } toolbar;
     TestProcedure wm;
     std::int32_t vcr = 2003;
@@ -251,7 +254,8 @@ TEST(WindowManager, OkControlCompletesAndCancelClearsTheNavigationRequest) {
     sorv::test::runWithDesktop([&] {
         wm.AddItem(&toolbar);
         wm.VCRREQUEST = &vcr;
-        win::Window::postToThread(0, win::event::Accepted, 3); // OK: completes
+        win::Window::postToThread(0, win::event::Accepted, 2001); // a toolbar button
+        win::Window::postToThread(0, win::event::Accepted, 3);    // OK: completes
         response = [&] {
             if (wm.Init() != LevelNone) return 0;
             win::Event e;
@@ -270,7 +274,8 @@ TEST(WindowManager, OkControlCompletesAndCancelClearsTheNavigationRequest) {
     EXPECT_EQ(codes.back(), win::event::CloseWindow);
     EXPECT_EQ(response, ResponseCancelled);
     EXPECT_EQ(vcr, 0);
-    EXPECT_EQ(toolbar.detached, 1);
+    EXPECT_EQ(toolbar.killed, 1);
+    EXPECT_EQ(toolbar.handled, std::vector<int>{2001});
 }
 
 TEST(WindowManager, FieldHistoryIsRecalled) {
