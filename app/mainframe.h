@@ -14,6 +14,8 @@ void Main();
 
 // What the frame does with a toolbar button: posts it to the thread of the active MDI child when
 // that is a started thread other than the calling one, and answers that slot; -1 when dropped.
+// There the child's toolbar manager hands it to its current browse or form target, which also
+// sets the buttons' tips and enabled states; a child without one lets the button go.
 int forwardToolbarButton(int control);
 
 // Starts the procedure of a menu item on a thread of its own; the slot, or -1 when the item

@@ -3,11 +3,9 @@
 #include "browse_rig.h"
 
 #include "framework/popupmanager.h"
+#include "menu_answer.h"
 #include "tests/windowing/harness.h"
-#include "windowing/popupmenu.h"
 
-#include <QAction>
-#include <QMenu>
 #include <QToolButton>
 #include <gtest/gtest.h>
 
@@ -21,48 +19,6 @@ std::vector<std::string> names(const PopupManager& p) {
     for (const PopupItem& i : p.POPUPITEMS) out.push_back(std::to_string(i.DEPTH) + ":" + i.NAME);
     return out;
 }
-
-// What a shown menu held, line by line: depth, text, and "(off)" for a disabled entry.
-struct MenuShape {
-    std::vector<std::string> lines;
-    void read(QMenu* menu, int depth = 0) {
-        for (QAction* a : menu->actions()) {
-            std::string line =
-                std::to_string(depth) + ":" + (a->isSeparator() ? "-" : a->text().toStdString());
-            if (!a->isEnabled()) line += "(off)";
-            lines.push_back(line);
-            if (a->menu()) read(a->menu(), depth + 1);
-        }
-    }
-};
-
-// Answers the next shown menu by triggering the entry with `text` ("" closes it unchosen).
-struct MenuAnswer {
-    MenuShape shape;
-    explicit MenuAnswer(std::string text) {
-        win::setPopupMenuObserver([this, text](QMenu* menu) {
-            shape = {};
-            shape.read(menu);
-            QMetaObject::invokeMethod(
-                menu,
-                [menu, text] {
-                    std::function<bool(QMenu*)> pick = [&](QMenu* m) {
-                        for (QAction* a : m->actions()) {
-                            if (a->menu() && pick(a->menu())) return true;
-                            if (!a->menu() && a->text().toStdString() == text) {
-                                a->trigger();
-                                return true;
-                            }
-                        }
-                        return false;
-                    };
-                    if (text.empty() || !pick(menu)) menu->close();
-                },
-                Qt::QueuedConnection);
-        });
-    }
-    ~MenuAnswer() { win::setPopupMenuObserver({}); }
-};
 
 } // namespace
 

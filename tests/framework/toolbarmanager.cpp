@@ -4,6 +4,7 @@
 #include "browse_rig.h"
 
 #include "framework/toolbarmanager.h"
+#include "menu_answer.h"
 #include "tests/windowing/harness.h"
 #include "windowing/threads.h"
 
@@ -95,6 +96,35 @@ TEST(Toolbar, ButtonsScrollTheBrowseStandForItsButtonsAndSelect) {
         EXPECT_FALSE(t.press(toolbutton::Select));
         EXPECT_EQ(rig.window.RESPONSE, ResponseDone);
         EXPECT_EQ(rig.file.record.get("PPL:SysId").toLong(), 4);
+    });
+}
+
+TEST(Toolbar, ThePopupCarriesTheNavigationButtonsToTheTarget) {
+    runWithDesktop([] {
+        ToolbarRig t(25);
+        ASSERT_TRUE(t.rig.opened);
+        Rig& rig = t.rig;
+        PopupManager popup;
+        popup.Init(rig.window.WINDOW);
+        rig.browse.POPUP = &popup;
+        rig.start();
+        std::vector<std::string> names;
+        for (const PopupItem& i : popup.POPUPITEMS) names.push_back(i.NAME);
+        EXPECT_EQ(names,
+                  (std::vector<std::string>{"Insert", "Change", "Delete", "Separator", "First", "PriorPage",
+                                            "PriorRecord", "NextRecord", "NextPage", "Last"}));
+        {
+            MenuAnswer answer("Ne&xt Page");
+            EXPECT_EQ(popup.Ask(), "NextPage");
+        }
+        rig.pump();
+        EXPECT_EQ(rig.ids().front(), 11) << "the page moved as by the frame's button";
+        {
+            MenuAnswer answer("&Prior Record");
+            popup.Ask();
+        }
+        rig.pump();
+        EXPECT_EQ(rig.selectedId(), 10);
     });
 }
 
