@@ -166,11 +166,12 @@ void FormToolbarTarget::ShowToolbarState() {
 
 void FormToolbarTarget::HandleEvent(std::int32_t* vcrRequest, WindowManager& w) {
     const int button = w.field();
+    // A button the request disables does nothing, however its event came: a Select would
+    // otherwise close the form as done without saving it.
+    if (auto on = formButtonOn(REQUEST, HISTORY != 0, button); on && !*on) return;
     const bool navigation =
         button == toolbutton::Insert || (button >= toolbutton::Last && button <= toolbutton::Previous);
     if (!navigation) return BrowseToolbarTarget::HandleEvent(vcrRequest, w);
-    // A button the request leaves disabled does nothing, however its event came.
-    if (!formButtonOn(REQUEST, HISTORY != 0, button).value_or(false)) return;
     if (vcrRequest) *vcrRequest = button;
     // The OK logic completes the form: validate, save, close; the calling browse then moves by
     // the request and asks the form again.

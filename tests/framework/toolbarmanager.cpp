@@ -273,6 +273,9 @@ TEST(Toolbar, NextRecordInAChangeFormSavesAndReopensOnTheFollowingRow) {
                     // The user edits the name and presses the frame's next-record button.
                     rig.file.record.set("PPL:LastName", Value("Edited"));
                     f.WINDOW.display();
+                    // Select and Change are off in a change form: their events do nothing.
+                    win::Window::postToThread(win::currentSlot(), win::event::Accepted, toolbutton::Select);
+                    win::Window::postToThread(win::currentSlot(), win::event::Accepted, toolbutton::Change);
                     win::Window::postToThread(win::currentSlot(), win::event::Accepted, toolbutton::Next);
                 } else {
                     f.WINDOW.post(win::event::CloseWindow); // the second form is left alone
