@@ -35,9 +35,9 @@ public:
     std::uint8_t CLEARKEYCODE = 0; // no effect here: key codes travel with their events
     std::string LASTSELECTION;     // the name of the item chosen last, "" when none was
     std::vector<PopupItem> POPUPITEMS;
-    Translator* TRANSLATOR = nullptr;
-    IniManager* INIMGR = nullptr;
-    std::uint8_t INTOOLBOX = 0; // the items were shown as a toolbox
+    Translator* TRANSLATOR = nullptr; // not yet there: the texts are shown as given
+    IniManager* INIMGR = nullptr;     // not yet there: the toolbox's place is not kept
+    std::uint8_t INTOOLBOX = 0;       // the items were shown as a toolbox (the user may have closed it)
     std::int32_t MYTHREAD = -1;
     win::Window PARENTWINDOW;
     win::Window THISWINDOW;
