@@ -33,17 +33,16 @@ public:
 };
 
 // Read results and the record-navigation requests a form sets.
+// A request is the number of the toolbar button that asks for the same move.
 namespace vcr {
-enum : int {
-    Insert = 2000,
-    Last = 2004,
-    First = 2005,
-    PageDown = 2006,
-    PageUp = 2007,
-    Next = 2008,
-    Previous = 2009,
-};
-}
+inline constexpr int Insert = toolbutton::Insert;
+inline constexpr int Last = toolbutton::Last;
+inline constexpr int First = toolbutton::First;
+inline constexpr int PageDown = toolbutton::PageDown;
+inline constexpr int PageUp = toolbutton::PageUp;
+inline constexpr int Next = toolbutton::Next;
+inline constexpr int Previous = toolbutton::Previous;
+} // namespace vcr
 
 // The browse's own event numbers (code less 0x1400).
 namespace bevent {

@@ -191,7 +191,9 @@ TEST(Locators, ThumbRoundTripsOverTheTablesFirstAndLastKeys) {
             const int first = rig.selectedId();
             ASSERT_GT(first, 0);
             EXPECT_GE(nameOf(first), std::string(clipRight(v))) << p;
-            if (first > 1) EXPECT_LT(nameOf(first - 1), std::string(clipRight(v))) << p;
+            if (first > 1) {
+                EXPECT_LT(nameOf(first - 1), std::string(clipRight(v))) << p;
+            }
             EXPECT_GE(rig.thumb(), p);
             EXPECT_EQ(rig.thumb(), s->ThumbPercentOf(Value(nameOf(first))));
             EXPECT_EQ(s->ThumbPercentOf(Value(v)), p) << "the value maps back to its percent";
