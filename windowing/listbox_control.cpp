@@ -280,11 +280,14 @@ private:
         auto* w = dynamic_cast<GuiWindow*>(&host_);
         return w ? w->yDiv : 1;
     }
-    void postMouse(int number) { postEvent(eventCode(number), nullptr, 0); }
+    // The hook's events carry the mouse's x in pixels from the list's left (as column edges are
+    // read), so that the owner can tell where a dragged header was let go.
+    void postMouse(int number) { postEvent(eventCode(number), nullptr, mouseX_); }
     // The hook's events: presses and releases, and while a header is held, a sideways move
     // (a drag) and leaving the pressed header.
     void mouse(ListMouse kind, const ListPoint& p, const QPoint& at) {
         if (!hook_) return;
+        mouseX_ = at.x() + list_->viewport()->x();
         switch (kind) {
         case ListMouse::LeftDown:
         case ListMouse::DoubleClick:
@@ -316,7 +319,7 @@ private:
 
     ListBox* list_;
     bool hook_ = false, flag5C_ = false, flag65_ = false, outPosted_ = false;
-    int headerHeld_ = 0, pressX_ = 0;
+    int headerHeld_ = 0, pressX_ = 0, mouseX_ = 0;
 };
 
 } // namespace

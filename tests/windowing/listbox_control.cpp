@@ -114,8 +114,13 @@ TEST(ListControl, RowsPropertiesAndEventsThroughTheWindow) {
         EXPECT_EQ(w.property(2, listprop::PressColumn), "2");
         nextOf(w, eventCode(listmouse::OutOfHeader));
         nextOf(w, eventCode(listmouse::HeaderDrag));
-        nextOf(w, eventCode(listmouse::LeftUp));
+        const int releasedAt = nextOf(w, eventCode(listmouse::LeftUp)).param;
         EXPECT_EQ(w.property(2, listprop::ReleaseColumn), "3");
+        // The release's x lies within column 3 as its edges read.
+        const int left3 = std::stoi(w.property(2, listColumnProperty(listprop::ColumnPixelLeft, 3)));
+        EXPECT_GT(releasedAt, left3);
+        EXPECT_LT(releasedAt,
+                  left3 + std::stoi(w.property(2, listColumnProperty(listprop::ColumnPixelWidth, 3))));
 
         // Position and size in dialog units; column widths and edges in pixels as well.
         w.setProperty(2, listprop::Width, "250");
