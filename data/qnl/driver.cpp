@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <map>
@@ -299,6 +300,14 @@ private:
             } else if (word == "QUICKSCAN") {
                 args.textOut = st->quickScan;
                 if (eq != std::string::npos) st->quickScan = upper(value);
+            } else if (word == "CACHEPAGES") {
+                // The page cache of this handle, in pages of 4096 bytes; a value that is not a
+                // positive number leaves it as it is.
+                Pager& pager = st->table.pager();
+                args.textOut = std::to_string(pager.cacheSize());
+                char* end = nullptr;
+                long n = eq == std::string::npos ? 0 : std::strtol(value.c_str(), &end, 10);
+                if (n > 0 && end && *end == 0) pager.setCacheSize(static_cast<std::size_t>(n));
             }
             return 0;
         }

@@ -4,6 +4,7 @@
 #include "data/qnl/txlog.h"
 #include "runtime/errors.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -261,11 +262,26 @@ int Pager::corruption(int number, int code) {
     return code;
 }
 
-// Forgets every page but the header: what is dropped is read again when needed, and the header
-// keeps telling whether the rest may still be used without locks.
+void Pager::setCacheSize(std::size_t pages) {
+    cacheLimit_ = std::max<std::size_t>(pages, 16);
+}
+
+// Forgets the least recently used pages, never the header: what is dropped is read again when
+// needed, and the header keeps telling whether the rest may still be used without locks.
 void Pager::trimCache() {
+    std::size_t keep = cacheLimit_ - cacheLimit_ / 8;
+    if (clean_.size() <= keep) return;
+    std::vector<std::uint64_t> uses;
+    uses.reserve(clean_.size());
+    for (auto& [pgno, page] : clean_)
+        if (pgno != 0) uses.push_back(page->used);
+    std::size_t drop = clean_.size() - keep;
+    if (drop > uses.size()) drop = uses.size();
+    std::nth_element(uses.begin(), uses.begin() + static_cast<std::ptrdiff_t>(drop - 1), uses.end());
+    // Stamps are unique, so exactly the oldest `drop` pages are at or below the cut.
+    std::uint64_t cut = uses[drop - 1];
     for (auto it = clean_.begin(); it != clean_.end();)
-        it = it->first == 0 ? std::next(it) : clean_.erase(it);
+        it = it->first != 0 && it->second->used <= cut ? clean_.erase(it) : std::next(it);
 }
 
 void Pager::dropCache() {
@@ -392,7 +408,7 @@ int Pager::beginRead(bool lockless) {
         return err::FileNotOpen;
     }
     lost_ = false;
-    if (clean_.size() > 4096) trimCache();
+    if (clean_.size() > cacheLimit_) trimCache();
     if (lockless && cacheIsCurrent()) {
         lockless_ = true;
         readDepth_ = 1;
@@ -435,7 +451,7 @@ int Pager::beginWrite() {
         writing_ = true;
         return 0;
     }
-    if (clean_.size() > 4096) trimCache();
+    if (clean_.size() > cacheLimit_) trimCache();
     if (!lockWithin(fd_, WriterLockAt, true, lockTimeoutMs_)) {
         setError(err::FileIsLocked);
         return err::FileIsLocked;
@@ -507,9 +523,10 @@ int Pager::writeDirtyPages(bool sync) {
 
 void Pager::adoptDirty() {
     for (auto& [pgno, d] : dirty_)
-        if (d.data)
+        if (d.data) {
+            d.data->used = ++useClock_;
             clean_[pgno] = std::move(d.data);
-        else
+        } else
             clean_.erase(pgno);
     dirty_.clear();
     opUndo_.clear();
@@ -592,7 +609,10 @@ void Pager::abortWrite() {
 
 const std::uint8_t* Pager::load(std::uint32_t pgno, int& err) {
     auto it = clean_.find(pgno);
-    if (it != clean_.end()) return it->second->b;
+    if (it != clean_.end()) {
+        it->second->used = ++useClock_;
+        return it->second->b;
+    }
     if (pgno >= committedPages()) {
         err = corruption(corrupt::BadPageType);
         return nullptr;
@@ -619,6 +639,7 @@ const std::uint8_t* Pager::load(std::uint32_t pgno, int& err) {
         return nullptr;
     }
     const std::uint8_t* p = buf->b;
+    buf->used = ++useClock_;
     clean_[pgno] = std::move(buf);
     return p;
 }

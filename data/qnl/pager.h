@@ -18,6 +18,7 @@
 #pragma once
 #include "data/qnl/format.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -30,7 +31,14 @@ namespace sorv::qnl {
 
 struct PageBuf {
     std::uint8_t b[PageSize];
+    std::uint64_t used = 0; // in the cache: when the page was last handed out (least recent go first)
 };
+
+// Pages a handle keeps by default: 16 MB. The pages a browse touches over and over (the header,
+// the branch pages of its key, the records of the page shown) are a small part of that, so they
+// stay while scans stream through the rest; several files open on several threads stay far from
+// the memory a whole file would take.
+constexpr std::size_t DefaultCachePages = 4096;
 
 // Lock bytes far beyond any file's end: byte 0 the read lock, byte 1 the writer lock, byte 2 the
 // exclusive-use lock, and one byte per record pointer for held records.
@@ -69,6 +77,12 @@ public:
     // fsync the journal and the file at every write (else only FLUSH and COMMIT sync).
     void setSyncEveryWrite(bool on) { syncEveryWrite_ = on; }
     void setCorruptionHook(std::function<void(int)> hook) { onCorrupt_ = std::move(hook); }
+    // Clean pages kept between operations (at least 16). When there are more, the least recently
+    // used go, down to seven eighths of the size, so that trimming is rare; pages are only ever
+    // dropped between operations, so a page in use is never freed under its reader.
+    void setCacheSize(std::size_t pages);
+    std::size_t cacheSize() const { return cacheLimit_; }
+    std::size_t cachedPages() const { return clean_.size(); }
 
     // A read: shared lock, roll back a dead writer's half-done write, drop the cache when
     // another handle committed. Inside a transaction the writer lock already keeps others out.
@@ -137,6 +151,8 @@ private:
     bool readOnly_ = false;
     bool syncEveryWrite_ = false;
     int lockTimeoutMs_ = 10000;
+    std::size_t cacheLimit_ = DefaultCachePages;
+    std::uint64_t useClock_ = 0;
     std::function<void(int)> onCorrupt_;
 
     std::unordered_map<std::uint32_t, std::unique_ptr<PageBuf>> clean_;
