@@ -751,6 +751,51 @@ std::optional<FieldRef> Expression::asUpperField() const {
     return std::nullopt;
 }
 
+std::vector<Expression::Bound> Expression::requiredBounds() const {
+    std::vector<Bound> out;
+    if (root_ < 0) return out;
+    auto node = [&](int i) -> const Node& { return nodes_[static_cast<std::size_t>(i)]; };
+    // The field a side compares: the field itself or UPPER of it.
+    auto fieldOf = [&](const Node& n, Bound& b) {
+        if (n.op == Op::Field) {
+            b.field = n.field;
+            return true;
+        }
+        if (n.op == Op::Upper && node(n.args[0]).op == Op::Field) {
+            b.field = node(n.args[0]).field;
+            b.upper = true;
+            return true;
+        }
+        return false;
+    };
+    std::vector<int> pending{root_};
+    while (!pending.empty()) {
+        const Node& n = node(pending.back());
+        pending.pop_back();
+        if (n.op == Op::And) {
+            pending.push_back(n.args[0]);
+            pending.push_back(n.args[1]);
+            continue;
+        }
+        if (n.op != Op::Compare) continue;
+        Bound b;
+        const Node &left = node(n.args[0]), &right = node(n.args[1]);
+        if (right.op == Op::Const && fieldOf(left, b)) {
+            b.outcomes = n.mask;
+            b.constant = right.constant;
+        } else if (left.op == Op::Const && fieldOf(right, b)) {
+            // constant < field is field > constant
+            b.outcomes = static_cast<std::uint8_t>((n.mask & Equal) | ((n.mask & Less) ? Greater : 0) |
+                                                   ((n.mask & Greater) ? Less : 0));
+            b.constant = left.constant;
+        } else {
+            continue;
+        }
+        out.push_back(std::move(b));
+    }
+    return out;
+}
+
 std::vector<FieldRef> Expression::fields() const {
     std::vector<FieldRef> out;
     // Nodes are stored children first, in the order the text names them.

@@ -65,6 +65,17 @@ public:
     // Every field the expression reads, in order of appearance, without repeats.
     std::vector<FieldRef> fields() const;
 
+    // A comparison of a field (or of UPPER of one) with a constant that must hold for the whole
+    // expression to be true: one of the terms its top-level ANDs join. `outcomes` says which
+    // results of compare(field's value, constant) satisfy it (1 less, 2 equal, 4 greater).
+    struct Bound {
+        FieldRef field;
+        bool upper = false;
+        std::uint8_t outcomes = 0;
+        Value constant;
+    };
+    std::vector<Bound> requiredBounds() const;
+
     struct Node;
 
 private:

@@ -116,7 +116,8 @@ int compareBytes(std::string_view a, std::string_view b) {
 }
 
 // ---- Position texts ---------------------------------------------------------------------
-// "K" key index (hex) ":" pointer ":" driver position, or "S" order hash ":" pointer ":" values;
+// "K" key index (hex) ":" pointer ":" driver position, or "S" order hash ":" pointer ":" values, or
+// "R" order hash ":" pointer ":" driver position's length, driver position and values;
 // the variable parts in hex so that the text is printable and ends in no blank.
 
 std::string hex(std::string_view bytes) {
@@ -149,8 +150,8 @@ std::optional<std::string> unhex(std::string_view text) {
 }
 
 struct Position {
-    char kind = 0;             // 'K' or 'S'
-    std::uint64_t plan = 0;    // key index + 1 (K) or order hash (S)
+    char kind = 0;             // 'K' (live), 'S' (sorted) or 'R' (key-led)
+    std::uint64_t plan = 0;    // key index + 1 (K) or order hash (S, R)
     std::uint64_t pointer = 0; // the record
     std::string data;          // driver position (K) or order values (S)
     bool truncated = false;    // S: the values were cut
@@ -166,7 +167,7 @@ std::string encodePosition(const Position& p) {
 std::optional<Position> decodePosition(std::string_view text) {
     text = clipRight(text);
     Position p;
-    if (text.empty() || (text[0] != 'K' && text[0] != 'S')) return std::nullopt;
+    if (text.empty() || (text[0] != 'K' && text[0] != 'S' && text[0] != 'R')) return std::nullopt;
     p.kind = text[0];
     auto number = [&](std::uint64_t& out) {
         std::size_t colon = text.find(':');
@@ -447,45 +448,116 @@ std::string View::getProperty(int code) const {
 
 // ---- Planning -----------------------------------------------------------------------------
 
+namespace {
+
+std::string upperText(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return s;
+}
+
+} // namespace
+
+// The key that serves the whole order wins (the first one, as keys are declared); else the key
+// that serves the most leading items makes a key-led order; else the order is sorted.
 void View::choosePlan() {
-    sorted_ = true;
+    plan_ = Plan::Records;
+    edge_ = 0;
+    sorted_ = false;
     key_ = -1;
+    served_ = 0;
     backward_ = false;
-    if (!filter_.empty()) return;
-    if (items_.empty()) {
-        sorted_ = false; // record order, live
-        return;
-    }
+    fixed_.clear();
+    low_.reset();
+    high_.reset();
+    if (items_.empty()) return;
     Record& rec = primary_.record();
     const std::vector<ViewKey>& keys = primary_.keys();
+    int best = -1;
+    std::size_t bestServed = 0;
+    bool bestBackward = false;
     for (std::size_t k = 0; k < keys.size(); ++k) {
         const ViewKey& key = keys[k];
-        if (items_.size() > key.components.size()) continue;
-        bool match = true;
+        std::size_t n = 0;
         std::optional<bool> reversed;
-        for (std::size_t i = 0; i < items_.size() && match; ++i) {
-            const ViewKey::Component& c = key.components[i];
-            if (c.field < 0 || c.field >= static_cast<int>(rec.layout().count())) {
-                match = false;
-                break;
-            }
+        for (; n < items_.size() && n < key.components.size(); ++n) {
+            const ViewKey::Component& c = key.components[n];
+            if (c.field < 0 || c.field >= static_cast<int>(rec.layout().count())) break;
             FieldRef want = rec.ref(c.field);
             bool text = isTextType(want.type());
             // A case-sensitive key serves the field itself; a NOCASE key serves UPPER(field) for
             // text fields (numbers have no case, so the field itself).
             std::optional<FieldRef> got =
-                (key.noCase && text) ? items_[i].expr.asUpperField() : items_[i].expr.asField();
-            match = got && *got == want;
-            bool rev = items_[i].descending != c.descending;
-            if (reversed && *reversed != rev) match = false;
+                (key.noCase && text) ? items_[n].expr.asUpperField() : items_[n].expr.asField();
+            if (!got || !(*got == want)) break;
+            bool rev = items_[n].descending != c.descending;
+            if (reversed && *reversed != rev) break;
             reversed = rev;
         }
-        if (match) {
-            sorted_ = false;
-            key_ = static_cast<int>(k);
-            backward_ = reversed.value_or(false);
+        if (n == items_.size()) {
+            best = static_cast<int>(k);
+            bestServed = n;
+            bestBackward = reversed.value_or(false);
+            break;
+        }
+        if (n > bestServed) {
+            best = static_cast<int>(k);
+            bestServed = n;
+            bestBackward = reversed.value_or(false);
+        }
+    }
+    if (best < 0) {
+        plan_ = Plan::Sorted;
+        sorted_ = true;
+        return;
+    }
+    key_ = best;
+    served_ = bestServed;
+    backward_ = bestBackward;
+    plan_ = served_ == items_.size() ? Plan::Key : Plan::KeyRuns;
+    sorted_ = plan_ == Plan::KeyRuns;
+    chooseRange();
+}
+
+// The filter's comparisons of key components with constants that every record of the view must
+// satisfy. A comparison is used only where the records it admits lie together in the key: the
+// constant of the field's kind, surviving being stored in the field, and on a NOCASE key either
+// an equality or a comparison of UPPER(field) with an upper-case constant. The filter itself is
+// still tested on every record; the range only spares the walk the rest of the key.
+void View::chooseRange() {
+    const ViewKey& key = primary_.keys()[static_cast<std::size_t>(key_)];
+    Record scratch = primary_.record();
+    std::vector<Expression::Bound> bounds = filter_.requiredBounds();
+    constexpr std::uint8_t Less = 1, Equal = 2, Greater = 4;
+    auto usable = [&](const Expression::Bound& b, int field) -> bool {
+        FieldRef f = scratch.ref(field);
+        if (!(b.field == primary_.record().ref(field))) return false;
+        bool text = isTextType(f.type());
+        if (text != b.constant.isText()) return false;
+        if (text && key.noCase
+                ? (b.upper ? upperText(b.constant.text()) != b.constant.text() : b.outcomes != Equal)
+                : b.upper)
+            return false;
+        f.set(b.constant);
+        return compare(f.get(), b.constant) == 0;
+    };
+    for (const ViewKey::Component& c : key.components) {
+        std::optional<Value> equal, low, high;
+        for (const Expression::Bound& b : bounds) {
+            if (!usable(b, c.field)) continue;
+            if (b.outcomes == Equal) {
+                if (!equal) equal = b.constant;
+            } else if ((b.outcomes & Greater) && !(b.outcomes & Less)) {
+                if (!low || compare(b.constant, *low) > 0) low = b.constant;
+            } else if ((b.outcomes & Less) && !(b.outcomes & Greater)) {
+                if (!high || compare(b.constant, *high) < 0) high = b.constant;
+            }
+        }
+        if (!equal) {
+            low_ = low;
+            high_ = high;
             return;
         }
+        fixed_.push_back(*equal);
     }
 }
 
@@ -496,7 +568,7 @@ int View::readingKey() {
         dirty_ = true;
         built_ = false;
     }
-    return sorted_ ? -2 : key_;
+    return plan_ == Plan::Sorted ? -2 : key_;
 }
 
 bool View::readsBackwards() {
@@ -504,12 +576,20 @@ bool View::readsBackwards() {
     return backward_;
 }
 
+bool View::readsSlices() {
+    readingKey();
+    return sorted_;
+}
+
 int View::prepare() {
     if (!open_) return err::FileNotOpen;
     readingKey();
-    if (sorted_ && (dirty_ || !built_ || primary_.changeStamp() != stamp_)) {
-        if (!buildSet()) return errorCode() ? errorCode() : err::UnknownError;
+    if (built_ && (dirty_ || primary_.changeStamp() != stamp_)) {
+        built_ = false;
+        entries_.clear();
+        arena_.clear();
     }
+    dirty_ = false;
     return 0;
 }
 
@@ -565,6 +645,110 @@ void View::appendSortKey(std::string& out) const {
     for (const OrderItem& item : items_) encodeValue(item.expr.evaluate(), item.descending, out);
 }
 
+// ---- Key walks --------------------------------------------------------------------------------
+
+// Whether the record just read lies beyond the filter's range in the direction of the walk.
+bool View::pastRange(bool keyForward) {
+    if (fixed_.empty() && !low_ && !high_) return false;
+    const ViewKey& key = primary_.keys()[static_cast<std::size_t>(key_)];
+    Record& rec = primary_.record();
+    auto versus = [&](std::size_t i, const Value& limit) {
+        const ViewKey::Component& c = key.components[i];
+        Value x = rec.ref(c.field).get(), y = limit;
+        if (key.noCase && x.isText()) {
+            x = Value(upperText(x.text()));
+            y = Value(upperText(y.toText()));
+        }
+        int r = compare(x, y);
+        return c.descending ? -r : r;
+    };
+    for (std::size_t i = 0; i < fixed_.size(); ++i) {
+        int r = versus(i, fixed_[i]);
+        if (r != 0) return keyForward ? r > 0 : r < 0;
+    }
+    std::size_t i = fixed_.size();
+    if (i >= key.components.size()) return false;
+    bool descending = key.components[i].descending;
+    const std::optional<Value>& end = keyForward == descending ? low_ : high_;
+    if (!end) return false;
+    int r = versus(i, *end);
+    return keyForward ? r > 0 : r < 0;
+}
+
+int View::stepKey(bool keyForward) {
+    int rc = keyForward ? primary_.next() : primary_.previous();
+    if (rc == 0 && pastRange(keyForward)) rc = err::RecordNotAvailable;
+    return rc;
+}
+
+// Starts the key at the first (keyForward) or last entry at or within the given leading values
+// of the image, the filter's range and, for the rest, the extreme that reads first.
+int View::seekKey(std::span<const std::uint8_t> image, std::size_t given, bool keyForward) {
+    const ViewKey& key = primary_.keys()[static_cast<std::size_t>(key_)];
+    Record& rec = primary_.record();
+    auto buffer = rec.buffer();
+    std::vector<std::uint8_t> saved(buffer.begin(), buffer.end());
+    std::copy(image.begin(), image.end(), buffer.begin());
+    for (std::size_t i = given; i < key.components.size(); ++i) {
+        const ViewKey::Component& c = key.components[i];
+        if (i < fixed_.size()) {
+            rec.ref(c.field).set(fixed_[i]);
+            continue;
+        }
+        const std::optional<Value>& start = keyForward == c.descending ? high_ : low_;
+        if (i == fixed_.size() && start) {
+            rec.ref(c.field).set(*start);
+            continue;
+        }
+        writeExtreme(rec.layout().field(static_cast<std::size_t>(c.field)), buffer,
+                     c.descending == keyForward);
+    }
+    int rc = primary_.setFromBuffer(key_);
+    std::copy(saved.begin(), saved.end(), buffer.begin());
+    return rc;
+}
+
+// Counts the records a live order yields, walking its key (or the file) within the range.
+std::int64_t View::countByWalking() {
+    std::int64_t n = 0;
+    int rc = key_ >= 0 ? seekKey(primary_.record().buffer(), 0, true) : primary_.setStart(-1);
+    while (rc == 0 && (rc = stepKey(true)) == 0)
+        if (resolveJoins() && filter_.isTrue()) ++n;
+    if (rc != err::RecordNotAvailable) {
+        setError(rc);
+        return -1;
+    }
+    return n;
+}
+
+// ---- Slices of the ordered result --------------------------------------------------------------
+
+namespace {
+
+struct Candidate {
+    std::string values;
+    std::uint64_t pointer;
+};
+
+bool candidateBefore(const Candidate& a, const Candidate& b) {
+    int c = compareBytes(a.values, b.values);
+    return c != 0 ? c < 0 : a.pointer < b.pointer;
+}
+
+} // namespace
+
+void View::sortSlice(std::size_t from, std::size_t to) {
+    std::string_view arena = arena_;
+    std::sort(entries_.begin() + static_cast<std::ptrdiff_t>(from),
+              entries_.begin() + static_cast<std::ptrdiff_t>(to), [arena](const Entry& a, const Entry& b) {
+                  if (a.head[0] != b.head[0]) return a.head[0] < b.head[0];
+                  if (a.head[1] != b.head[1]) return a.head[1] < b.head[1];
+                  int c = compareBytes(arena.substr(a.offset, a.length), arena.substr(b.offset, b.length));
+                  return c != 0 ? c < 0 : a.pointer < b.pointer;
+              });
+}
+
+// The whole sorted set, from one pass over the file.
 bool View::buildSet() {
     // The pass reads every record into the buffers; what the caller had there is put back.
     std::vector<std::vector<std::uint8_t>> saved;
@@ -595,19 +779,212 @@ bool View::buildSet() {
         built_ = false;
         return false;
     }
-    std::string_view arena = arena_;
-    std::sort(entries_.begin(), entries_.end(), [arena](const Entry& a, const Entry& b) {
-        if (a.head[0] != b.head[0]) return a.head[0] < b.head[0];
-        if (a.head[1] != b.head[1]) return a.head[1] < b.head[1];
-        int c = compareBytes(arena.substr(a.offset, a.length), arena.substr(b.offset, b.length));
-        return c != 0 ? c < 0 : a.pointer < b.pointer;
-    });
+    sortSlice(0, entries_.size());
     built_ = true;
-    dirty_ = false;
+    edge_ = 0;
+    coversStart_ = coversEnd_ = true;
     nextIndex_ = 0;
     prevIndex_ = static_cast<std::ptrdiff_t>(entries_.size()) - 1;
     haveCurrent_ = false;
     return true;
+}
+
+// The first (or last) rows of a sorted order, from one pass that keeps only those rows in a heap.
+bool View::buildEdge(bool first) {
+    std::vector<std::vector<std::uint8_t>> saved;
+    for (Join& j : joins_) {
+        auto b = j.table->record().buffer();
+        saved.emplace_back(b.begin(), b.end());
+    }
+    // The heap's top is the row that leaves first: the last of the kept rows for the first rows.
+    auto heapLess = [first](const Candidate& a, const Candidate& b) {
+        return first ? candidateBefore(a, b) : candidateBefore(b, a);
+    };
+    std::vector<Candidate> heap;
+    heap.reserve(edgeRows_);
+    Candidate c;
+    std::size_t matching = 0;
+    stamp_ = primary_.changeStamp();
+    int rc = primary_.setStart(-1);
+    while (rc == 0) {
+        rc = primary_.next();
+        if (rc) break;
+        c.pointer = primary_.pointer();
+        if (!resolveJoins() || !filter_.isTrue()) continue;
+        ++matching;
+        c.values.clear();
+        appendSortKey(c.values);
+        if (heap.size() < edgeRows_) {
+            heap.push_back(c);
+            std::push_heap(heap.begin(), heap.end(), heapLess);
+        } else if (heapLess(c, heap.front())) {
+            std::pop_heap(heap.begin(), heap.end(), heapLess);
+            heap.back().values.swap(c.values);
+            heap.back().pointer = c.pointer;
+            std::push_heap(heap.begin(), heap.end(), heapLess);
+        }
+    }
+    for (std::size_t k = 0; k < joins_.size(); ++k) {
+        auto b = joins_[k].table->record().buffer();
+        std::copy(saved[k].begin(), saved[k].end(), b.begin());
+    }
+    if (rc != err::RecordNotAvailable) {
+        setError(rc);
+        built_ = false;
+        return false;
+    }
+    std::sort(heap.begin(), heap.end(), candidateBefore);
+    entries_.clear();
+    arena_.clear();
+    for (const Candidate& h : heap) {
+        auto offset = static_cast<std::uint32_t>(arena_.size());
+        arena_ += h.values;
+        entries_.push_back(Entry::of(h.pointer, arena_, offset, static_cast<std::uint32_t>(h.values.size())));
+    }
+    built_ = true;
+    edge_ = first ? 1 : -1;
+    coversStart_ = first || matching <= edgeRows_;
+    coversEnd_ = !first || matching <= edgeRows_;
+    haveCurrent_ = false;
+    return true;
+}
+
+// Loads whole runs of equal leading values from where the key stands, in the view's direction,
+// until at least runRows_ entries came in or the key ended; appends them to the slice (or puts
+// them before it when reading backwards), or makes them the slice.
+int View::loadRuns(bool forward, bool append) {
+    std::vector<std::vector<std::uint8_t>> saved;
+    for (Join& j : joins_) {
+        auto b = j.table->record().buffer();
+        saved.emplace_back(b.begin(), b.end());
+    }
+    bool keyForward = forward != backward_;
+    if (!append) {
+        entries_.clear();
+        arena_.clear();
+        sliceStart_.clear();
+        sliceEnd_.clear();
+        stamp_ = primary_.changeStamp();
+    }
+    std::size_t before = entries_.size();
+    std::string lead, values, firstPos, lastPos;
+    bool more = false;
+    int rc;
+    while ((rc = stepKey(keyForward)) == 0) {
+        values.clear();
+        for (std::size_t i = 0; i < served_; ++i)
+            encodeValue(items_[i].expr.evaluate(), items_[i].descending, values);
+        if (firstPos.empty()) {
+            lead = values;
+            firstPos = primary_.position(key_);
+        } else if (values != lead) {
+            if (entries_.size() - before >= runRows_) {
+                // A new run starts here: the slice ends with the record before it.
+                more = true;
+                rc = stepKey(!keyForward);
+                if (rc == 0) lastPos = primary_.position(key_);
+                break;
+            }
+            lead = values;
+        }
+        std::uint64_t ptr = primary_.pointer();
+        if (!resolveJoins() || !filter_.isTrue()) continue;
+        auto offset = static_cast<std::uint32_t>(arena_.size());
+        appendSortKey(arena_);
+        entries_.push_back(
+            Entry::of(ptr, arena_, offset, static_cast<std::uint32_t>(arena_.size() - offset)));
+    }
+    for (std::size_t k = 0; k < joins_.size(); ++k) {
+        auto b = joins_[k].table->record().buffer();
+        std::copy(saved[k].begin(), saved[k].end(), b.begin());
+    }
+    if (rc != 0 && rc != err::RecordNotAvailable) {
+        entries_.resize(before);
+        built_ = false;
+        return rc;
+    }
+    std::size_t added = entries_.size() - before;
+    sortSlice(before, entries_.size());
+    if (!forward) {
+        // Reading backwards, the new runs come before the slice.
+        std::rotate(entries_.begin(), entries_.begin() + static_cast<std::ptrdiff_t>(before), entries_.end());
+        nextIndex_ += static_cast<std::ptrdiff_t>(added);
+        prevIndex_ += static_cast<std::ptrdiff_t>(added);
+        if (current_ >= 0) current_ += static_cast<std::ptrdiff_t>(added);
+    }
+    std::string& near = forward ? sliceStart_ : sliceEnd_;
+    std::string& far = forward ? sliceEnd_ : sliceStart_;
+    if (!append || near.empty()) near = firstPos;
+    if (!firstPos.empty() || !append) far = more ? lastPos : std::string();
+    (forward ? coversEnd_ : coversStart_) = !more;
+    built_ = true;
+    return 0;
+}
+
+// A new slice of a key-led order from the run holding the image's leading values (components of
+// the key; 0 for the start of the order). Where the run and those after it hold nothing, the
+// slice takes the runs before instead, so that it has a place to extend from.
+int View::seekRuns(std::span<const std::uint8_t> image, std::size_t components) {
+    std::size_t given = std::min(components, served_);
+    int rc = seekKey(image, given, !backward_);
+    if (rc == 0) rc = loadRuns(true, false);
+    if (rc != 0) return rc;
+    coversStart_ = given == 0;
+    if (entries_.empty() && given > 0) {
+        rc = seekKey(image, given, backward_);
+        if (rc == 0) rc = loadRuns(false, true);
+        coversEnd_ = true;
+    }
+    return rc;
+}
+
+int View::placeRuns(std::span<const std::uint8_t> image, std::size_t components) {
+    std::vector<std::uint8_t> copy(image.begin(), image.end());
+    return seekRuns(copy, components);
+}
+
+// Reading ran off a side of the slice that is not the end of the result: a sorted order builds
+// its whole set, a key-led order loads the next runs. The view's place is kept.
+bool View::extendSlice(bool forward) {
+    if (entries_.empty()) return false;
+    if (plan_ == Plan::Sorted) {
+        // Marks of the places, by entry, to find them again in the whole set.
+        const std::ptrdiff_t n = static_cast<std::ptrdiff_t>(entries_.size());
+        auto mark = [&](std::ptrdiff_t i) {
+            const Entry& e = entries_[static_cast<std::size_t>(std::clamp<std::ptrdiff_t>(i, 0, n - 1))];
+            return Candidate{arena_.substr(e.offset, e.length), e.pointer};
+        };
+        Candidate next = mark(nextIndex_), prev = mark(prevIndex_), cur = mark(current_);
+        bool nextAfter = nextIndex_ >= n, prevBefore = prevIndex_ < 0;
+        bool hadCurrent = current_ >= 0 && current_ < n;
+        if (!buildSet()) return false;
+        std::string_view arena = arena_;
+        auto locate = [&](const Candidate& m) {
+            return std::partition_point(entries_.begin(), entries_.end(),
+                                        [&](const Entry& e) {
+                                            int c = compareBytes(arena.substr(e.offset, e.length), m.values);
+                                            return c != 0 ? c < 0 : e.pointer < m.pointer;
+                                        }) -
+                   entries_.begin();
+        };
+        nextIndex_ = locate(next) + (nextAfter ? 1 : 0);
+        prevIndex_ = locate(prev) - (prevBefore ? 1 : 0);
+        current_ = hadCurrent ? locate(cur) : -1;
+        return true;
+    }
+    // Key-led: back to the slice's last (first) record in the key, then on from it.
+    const std::string& edge = forward ? sliceEnd_ : sliceStart_;
+    if (edge.empty()) return false;
+    bool keyForward = forward != backward_;
+    if (primary_.reset(key_, edge) != 0) return false;
+    int rc = keyForward ? primary_.next() : primary_.previous();
+    if (rc == 0 && primary_.position(key_) != edge) {
+        // That record is gone and the key stands on the one after it: step back before it.
+        rc = keyForward ? primary_.previous() : primary_.next();
+        if (rc == err::RecordNotAvailable) rc = primary_.reset(key_, edge);
+    }
+    if (rc != 0 && rc != err::RecordNotAvailable) return false;
+    return loadRuns(forward, true) == 0;
 }
 
 int View::placeSortedAt(const std::string& key, std::uint64_t pointer, bool truncated) {
@@ -626,6 +1003,51 @@ int View::placeSortedAt(const std::string& key, std::uint64_t pointer, bool trun
     prevIndex_ = exact ? nextIndex_ : nextIndex_ - 1;
     haveCurrent_ = false;
     return 0;
+}
+
+// Places a slice reading at a record given by its order values and pointer, with the record in
+// the buffers when it still exists (keyPosition: its place in the key, for a key-led order whose
+// record is gone).
+int View::placeAnchor(const std::string& key, std::uint64_t pointer, bool truncated,
+                      std::string_view keyPosition) {
+    if (plan_ == Plan::Sorted) {
+        bool inside = false;
+        if (built_ && !entries_.empty()) {
+            auto versus = [&](const Entry& e) {
+                std::string_view v = std::string_view(arena_).substr(e.offset, e.length);
+                if (truncated) v = v.substr(0, std::min(v.size(), key.size()));
+                int c = compareBytes(v, key);
+                return c != 0 ? c : (e.pointer < pointer ? -1 : (e.pointer > pointer ? 1 : 0));
+            };
+            inside = (coversStart_ && versus(entries_.back()) >= 0) ||
+                     (coversEnd_ && versus(entries_.front()) <= 0);
+        } else if (built_) {
+            inside = coversStart_ && coversEnd_;
+        }
+        if (!inside && !built_ && edge_ != 0) {
+            // The window was dropped (a write, a flush): one pass makes it again, and a place
+            // inside it needs no more.
+            if (!buildEdge(edge_ > 0)) return errorCode() ? errorCode() : err::UnknownError;
+            return placeAnchor(key, pointer, truncated, keyPosition);
+        }
+        if (!inside && !buildSet()) return errorCode() ? errorCode() : err::UnknownError;
+        return placeSortedAt(key, pointer, truncated);
+    }
+    int rc = 0;
+    if (!keyPosition.empty()) {
+        // The record is gone: the run of the record that follows its place in the key.
+        rc = primary_.reset(key_, keyPosition);
+        if (rc == 0) rc = primary_.next();
+        if (rc == err::RecordNotAvailable) {
+            rc = seekKey(primary_.record().buffer(), 0, backward_);
+            if (rc == 0) rc = loadRuns(false, false);
+            coversEnd_ = true;
+            return rc ? rc : placeSortedAt(key, pointer, truncated);
+        }
+        if (rc) return rc;
+    }
+    rc = placeRuns(primary_.record().buffer(), served_);
+    return rc ? rc : placeSortedAt(key, pointer, truncated);
 }
 
 // ---- Operations --------------------------------------------------------------------------
@@ -662,7 +1084,7 @@ int View::open() {
     built_ = false;
     haveCurrent_ = false;
     int rc = prepare();
-    if (rc == 0 && !sorted_) rc = primary_.setStart(key_);
+    if (rc == 0) rc = startOver();
     if (rc != 0) open_ = false;
     return finish(OpOpen, rc, start);
 }
@@ -682,36 +1104,32 @@ int View::close() {
     return rc;
 }
 
+// A live order at its start, or at the first n order values of the buffers. The place in the key
+// depends on the direction of the first read (the first record of the range, or the last), so
+// the values are kept until then.
 int View::setLive(int items) {
     pendingSet_.clear();
+    lastGood_.clear();
     std::size_t given = std::min<std::size_t>(static_cast<std::size_t>(std::max(items, 0)), items_.size());
-    if (given == 0 || key_ < 0) return primary_.setStart(key_);
-    // Where the sequence starts depends on the direction of the first read (the first record
-    // with these leading values, or the last), so the values are kept until then.
+    if (key_ < 0) return primary_.setStart(-1);
+    if (given == 0 && fixed_.empty() && !low_ && !high_) return primary_.setStart(key_);
     auto buffer = primary_.record().buffer();
     pendingSet_.assign(buffer.begin(), buffer.end());
     pendingItems_ = given;
     return 0;
 }
 
+// The reading at the start of the order, whichever way it goes first.
+int View::startOver() {
+    if (!sorted_) return setLive(0);
+    pendingStart_ = true;
+    return 0;
+}
+
 int View::startPendingSet(bool forward) {
-    const ViewKey& key = primary_.keys()[static_cast<std::size_t>(key_)];
-    Record& rec = primary_.record();
-    auto buffer = rec.buffer();
-    std::vector<std::uint8_t> saved(buffer.begin(), buffer.end());
-    std::copy(pendingSet_.begin(), pendingSet_.end(), buffer.begin());
-    // The components after the given items take the extreme that reads first: the lowest in
-    // the key's order when the key is read forwards, the highest when backwards.
-    bool keyForward = forward != backward_;
-    for (std::size_t i = pendingItems_; i < key.components.size(); ++i) {
-        const ViewKey::Component& c = key.components[i];
-        writeExtreme(rec.layout().field(static_cast<std::size_t>(c.field)), buffer,
-                     c.descending == keyForward);
-    }
-    int rc = primary_.setFromBuffer(key_);
-    std::copy(saved.begin(), saved.end(), buffer.begin());
+    std::vector<std::uint8_t> image = std::move(pendingSet_);
     pendingSet_.clear();
-    return rc;
+    return seekKey(image, pendingItems_, forward != backward_);
 }
 
 int View::set(int items) {
@@ -720,9 +1138,11 @@ int View::set(int items) {
     if (!open_) return finish(OpSetView, err::FileNotOpen, start);
     primary_.viewOperation(OpSetView, id_);
     readingKey();
-    // The values to start from are taken before a rebuild reads through the buffers.
+    // The values to start from are taken before a slice is read through the buffers.
     std::string partial;
     std::size_t given = std::min<std::size_t>(static_cast<std::size_t>(std::max(items, 0)), items_.size());
+    auto buffer = primary_.record().buffer();
+    std::vector<std::uint8_t> image(buffer.begin(), buffer.end());
     if (sorted_ && given > 0) {
         resolveJoins();
         for (std::size_t i = 0; i < given; ++i)
@@ -730,25 +1150,32 @@ int View::set(int items) {
     }
     int rc = prepare();
     haveCurrent_ = false;
+    pendingStart_ = false;
     if (rc == 0) {
         if (!sorted_) {
             rc = setLive(items);
         } else if (given == 0) {
-            nextIndex_ = 0;
-            prevIndex_ = static_cast<std::ptrdiff_t>(entries_.size()) - 1;
+            pendingStart_ = true;
         } else {
-            std::string_view arena = arena_;
-            auto lead = [&](const Entry& e) {
-                std::string_view v = arena.substr(e.offset, e.length);
-                return v.substr(0, std::min(v.size(), partial.size()));
-            };
-            auto first = std::partition_point(entries_.begin(), entries_.end(), [&](const Entry& e) {
-                return compareBytes(lead(e), partial) < 0;
-            });
-            auto last = std::partition_point(
-                first, entries_.end(), [&](const Entry& e) { return compareBytes(lead(e), partial) <= 0; });
-            nextIndex_ = first - entries_.begin();
-            prevIndex_ = (last - entries_.begin()) - 1;
+            if (plan_ == Plan::KeyRuns)
+                rc = placeRuns(image, given);
+            else if (!holdsWholeSet() && !buildSet())
+                rc = errorCode() ? errorCode() : err::UnknownError;
+            if (rc == 0) {
+                std::string_view arena = arena_;
+                auto lead = [&](const Entry& e) {
+                    std::string_view v = arena.substr(e.offset, e.length);
+                    return v.substr(0, std::min(v.size(), partial.size()));
+                };
+                auto first = std::partition_point(entries_.begin(), entries_.end(), [&](const Entry& e) {
+                    return compareBytes(lead(e), partial) < 0;
+                });
+                auto last = std::partition_point(first, entries_.end(), [&](const Entry& e) {
+                    return compareBytes(lead(e), partial) <= 0;
+                });
+                nextIndex_ = first - entries_.begin();
+                prevIndex_ = (last - entries_.begin()) - 1;
+            }
         }
     }
     return finish(OpSetView, rc, start);
@@ -764,13 +1191,15 @@ int View::resetToFile() {
     if (!sorted_) {
         std::string pos = primary_.position(key_);
         rc = prepare();
+        lastGood_.clear();
         if (rc == 0) rc = pos.empty() ? setLive(static_cast<int>(items_.size())) : primary_.reset(key_, pos);
     } else {
         std::uint64_t ptr = primary_.pointer();
         resolveJoins();
         std::string key = sortKey();
         rc = prepare();
-        if (rc == 0) rc = placeSortedAt(key, ptr, false);
+        pendingStart_ = false;
+        if (rc == 0) rc = placeAnchor(key, ptr, false, {});
     }
     haveCurrent_ = false;
     return finish(OpResetViewFile, rc, start);
@@ -781,27 +1210,63 @@ int View::readLive(bool forward) {
         int rc = startPendingSet(forward);
         if (rc) return rc;
     }
+    bool keyForward = forward != backward_;
     while (true) {
-        int rc = (forward != backward_) ? primary_.next() : primary_.previous();
-        if (rc) return rc;
-        if (resolveJoins()) return 0;
+        int rc = stepKey(keyForward);
+        if (rc) {
+            // A walk that passed over records stands beyond the last one handed out: put it back
+            // there, so that the view stays where it was.
+            if (confined() && !lastGood_.empty() && primary_.reset(key_, lastGood_) == 0 &&
+                primary_.next() == 0)
+                resolveJoins();
+            return rc;
+        }
+        if (!resolveJoins() || !filter_.isTrue()) continue;
+        if (confined()) lastGood_ = primary_.position(key_);
+        return 0;
     }
 }
 
 int View::readSorted(bool forward) {
-    const std::ptrdiff_t n = static_cast<std::ptrdiff_t>(entries_.size());
-    std::ptrdiff_t i = forward ? nextIndex_ : prevIndex_;
-    for (; i >= 0 && i < n; i += forward ? 1 : -1) {
-        int rc = primary_.fetch(entries_[static_cast<std::size_t>(i)].pointer);
-        if (rc == err::RecordNotFound) continue; // deleted since the set was built
-        if (rc) return rc;
-        if (!resolveJoins() || !filter_.isTrue()) continue; // changed so that it no longer belongs
-        nextIndex_ = i + 1;
-        prevIndex_ = i - 1;
-        current_ = i;
-        return 0;
+    if (pendingStart_ || !built_) {
+        // SET without values: the first rows for NEXT, the last for PREVIOUS.
+        pendingStart_ = false;
+        if (holdsWholeSet()) {
+        } else if (plan_ == Plan::Sorted) {
+            if (!buildEdge(forward)) return errorCode() ? errorCode() : err::UnknownError;
+        } else {
+            int rc = seekKey(primary_.record().buffer(), 0, forward != backward_);
+            if (rc == 0) rc = loadRuns(forward, false);
+            if (rc) return rc;
+            (forward ? coversStart_ : coversEnd_) = true;
+        }
+        const auto n = static_cast<std::ptrdiff_t>(entries_.size());
+        nextIndex_ = forward ? 0 : n;
+        prevIndex_ = forward ? -1 : n - 1;
+        current_ = -1;
     }
-    return err::RecordNotAvailable;
+    std::ptrdiff_t i = forward ? nextIndex_ : prevIndex_;
+    while (true) {
+        const std::ptrdiff_t n = static_cast<std::ptrdiff_t>(entries_.size());
+        if (i < 0 || i >= n) {
+            bool more = forward ? (i >= n && !coversEnd_) : (i < 0 && !coversStart_);
+            if (!more) return err::RecordNotAvailable;
+            (forward ? nextIndex_ : prevIndex_) = i;
+            if (!extendSlice(forward)) return errorCode() ? errorCode() : err::RecordNotAvailable;
+            i = forward ? nextIndex_ : prevIndex_;
+            continue;
+        }
+        int rc = primary_.fetch(entries_[static_cast<std::size_t>(i)].pointer);
+        if (rc == 0 && resolveJoins() && filter_.isTrue()) {
+            nextIndex_ = i + 1;
+            prevIndex_ = i - 1;
+            current_ = i;
+            return 0;
+        }
+        // Deleted since the slice was read, or changed so that it no longer belongs.
+        if (rc != 0 && rc != err::RecordNotFound) return rc;
+        i += forward ? 1 : -1;
+    }
 }
 
 // A failed read leaves the last record read as the current one (its buffers are unchanged).
@@ -817,7 +1282,7 @@ int View::next() {
     if (changed_) {
         // A new order or filter starts the reading over.
         int rc = prepare();
-        if (rc == 0 && !sorted_) rc = primary_.setStart(key_);
+        if (rc == 0) rc = startOver();
         if (rc) return finish(OpNext, rc, start);
     }
     int rc = sorted_ ? readSorted(true) : readLive(true);
@@ -830,7 +1295,7 @@ int View::previous() {
     if (!open_) return finish(OpPrevious, err::FileNotOpen, start);
     if (changed_) {
         int rc = prepare();
-        if (rc == 0 && !sorted_) rc = primary_.setStart(key_);
+        if (rc == 0) rc = startOver();
         if (rc) return finish(OpPrevious, rc, start);
     }
     int rc = sorted_ ? readSorted(false) : readLive(false);
@@ -858,14 +1323,20 @@ std::string View::position() {
     Position p;
     p.pointer = currentPointer_;
     if (sorted_) {
-        p.kind = 'S';
+        // Key-led orders also keep the record's place in the key, for when it is gone: its
+        // length in one byte, then the place, then the order values.
+        p.kind = plan_ == Plan::KeyRuns ? 'R' : 'S';
         p.plan = hashText(orderText_);
-        const Entry& e = entries_[static_cast<std::size_t>(current_)];
-        p.data = arena_.substr(e.offset, e.length);
-        if (p.data.size() > MaxPositionKey) {
-            p.data.resize(MaxPositionKey);
-            p.truncated = true;
+        if (plan_ == Plan::KeyRuns) {
+            std::string keyPos =
+                primary_.pointer() == currentPointer_ ? primary_.position(key_) : std::string();
+            if (keyPos.size() > 128) keyPos.clear();
+            p.data = static_cast<char>(keyPos.size()) + keyPos;
         }
+        const Entry& e = entries_[static_cast<std::size_t>(current_)];
+        std::size_t room = MaxPositionKey - p.data.size();
+        p.data += arena_.substr(e.offset, std::min<std::size_t>(e.length, room));
+        p.truncated = e.length > room;
     } else {
         p.kind = 'K';
         p.plan = static_cast<std::uint64_t>(key_ + 1);
@@ -885,23 +1356,38 @@ int View::reset(std::string_view text) {
     int rc = prepare();
     haveCurrent_ = false;
     if (rc == 0) {
-        bool samePlan = sorted_ ? (p->kind == 'S' && p->plan == hashText(orderText_))
-                                : (p->kind == 'K' && p->plan == static_cast<std::uint64_t>(key_ + 1));
-        if (samePlan) {
-            rc = sorted_ ? placeSortedAt(p->data, p->pointer, p->truncated) : primary_.reset(key_, p->data);
-        } else if (primary_.fetch(p->pointer) == 0) {
+        char kind = plan_ == Plan::KeyRuns ? 'R' : plan_ == Plan::Sorted ? 'S' : 'K';
+        std::uint64_t plan = sorted_ ? hashText(orderText_) : static_cast<std::uint64_t>(key_ + 1);
+        bool samePlan = p->kind == kind && p->plan == plan;
+        std::string keyPos;
+        if (samePlan && kind == 'R') {
+            std::size_t n = p->data.empty() ? 0 : static_cast<unsigned char>(p->data[0]);
+            if (p->data.size() < n + 1) return finish(OpResetFile, err::RecordNotFound, start);
+            keyPos = p->data.substr(1, n);
+            p->data.erase(0, n + 1);
+        }
+        pendingStart_ = false;
+        lastGood_.clear();
+        bool alive = samePlan && !sorted_ ? true : primary_.fetch(p->pointer) == 0;
+        if (samePlan && !sorted_) {
+            rc = primary_.reset(key_, p->data);
+        } else if (samePlan && !alive && kind == 'R' && keyPos.empty()) {
+            rc = startOver(); // gone, and its place in the key not kept
+        } else if (samePlan) {
+            if (alive) resolveJoins();
+            rc = placeAnchor(p->data, p->pointer, p->truncated, alive ? std::string_view() : keyPos);
+        } else if (alive) {
             // A position of another order: find the record and place the view at it.
             if (!sorted_) {
                 std::string pos = primary_.position(key_);
                 rc = primary_.reset(key_, pos);
             } else {
                 resolveJoins();
-                rc = placeSortedAt(sortKey(), p->pointer, false);
+                rc = placeAnchor(sortKey(), p->pointer, false, {});
             }
         } else {
             // The record is gone and its place in this order unknown: start at the beginning.
-            rc = sorted_ ? (nextIndex_ = 0, prevIndex_ = static_cast<std::ptrdiff_t>(entries_.size()) - 1, 0)
-                         : primary_.setStart(key_);
+            rc = startOver();
         }
     }
     return finish(OpResetFile, rc, start);
@@ -920,18 +1406,34 @@ int View::reget(std::string_view text) {
         haveCurrent_ = true;
         readingKey();
         if (sorted_ && built_) {
-            // Make the record current in the set, so that reading goes on from it.
-            std::string key = sorted_ && p->kind == 'S' && p->plan == hashText(orderText_) && !p->truncated
-                                  ? p->data
-                                  : sortKey();
+            // Make the record current in the slice, so that reading goes on from it.
+            std::string key = sortKey();
+            pendingStart_ = false;
             placeSortedAt(key, p->pointer, false);
-            if (prevIndex_ == nextIndex_) {
+            bool found = prevIndex_ == nextIndex_;
+            if (!found && !(plan_ == Plan::Sorted && holdsWholeSet())) {
+                // Outside the slice: place it anew around the record (the buffers hold it).
+                std::vector<std::vector<std::uint8_t>> saved;
+                for (Join& j : joins_) {
+                    auto b = j.table->record().buffer();
+                    saved.emplace_back(b.begin(), b.end());
+                }
+                placeAnchor(key, p->pointer, false, {});
+                for (std::size_t k = 0; k < joins_.size(); ++k) {
+                    auto b = joins_[k].table->record().buffer();
+                    std::copy(saved[k].begin(), saved[k].end(), b.begin());
+                }
+                found = prevIndex_ == nextIndex_;
+            }
+            if (found) {
                 current_ = nextIndex_;
                 nextIndex_ = current_ + 1;
                 prevIndex_ = current_ - 1;
             } else {
                 haveCurrent_ = false;
             }
+        } else if (!sorted_) {
+            lastGood_.clear();
         }
     }
     return finish(OpRegetFile, rc, start);
@@ -962,17 +1464,22 @@ std::int64_t View::records() {
     if (rc == 0) {
         bool anyInner = false;
         for (const Join& j : joins_) anyInner = anyInner || j.inner;
-        if (sorted_) {
+        if (plan_ == Plan::Sorted) {
+            if (!holdsWholeSet()) {
+                // The whole set replaces a window: the reading starts over.
+                if (!buildSet()) rc = errorCode() ? errorCode() : err::UnknownError;
+                pendingStart_ = true;
+            }
             n = static_cast<std::int64_t>(entries_.size());
-        } else if (!anyInner) {
-            n = primary_.records();
+        } else if (!anyInner && !confined()) {
+            n = key_ >= 0 && primary_.keys()[static_cast<std::size_t>(key_)].optional
+                    ? primary_.keyRecords(key_)
+                    : primary_.records();
         } else {
-            // Counting who has their inner partners takes a pass; the reading starts over after.
-            n = 0;
-            rc = primary_.setStart(-1);
-            while (rc == 0 && (rc = primary_.next()) == 0)
-                if (resolveJoins()) ++n;
-            rc = rc == err::RecordNotAvailable ? primary_.setStart(key_) : rc;
+            // Counting takes a walk; the reading starts over after.
+            n = countByWalking();
+            rc = n < 0 ? errorCode() : 0;
+            if (rc == 0) rc = startOver();
             haveCurrent_ = false;
         }
     }

@@ -1,27 +1,38 @@
 // The view engine: a read-mostly window onto a primary file and the files joined to it, delivering
 // records in the order of its order expressions and restricted by its filter expression.
 //
-// How a view reads (the invariants every operation keeps):
-// - Key mode. With no filter and an order whose items match the leading components of a key of
-//   the primary file (a NOCASE key matching UPPER(field)), or with no order at all (record
-//   order), the view reads live through that key, forwards or backwards. Nothing is held in
-//   memory, so every change to the file shows at once.
-// - Sorted mode. Any other order, or any filter, is served from a result set built in one pass
-//   over the primary file: for each record that has its inner partners and passes the filter,
-//   the encoded values of the order items and the record's pointer. The set is sorted by
-//   (values, pointer), so every matching record appears exactly once and ties keep a fixed order.
-//   Pages read from the set fetch records by pointer, so a page costs a page's work; a record
-//   deleted since is skipped, a record changed so that it no longer passes the filter is skipped.
-//   The set is rebuilt at the next positioning (SET, RESET) after a FLUSH, after a change of order
-//   or filter, or when the primary file's change stamp moved (a write by this or another process).
+// How a view reads (the invariants every operation keeps). Every way of reading gives the same
+// records in the same order: the records that have their inner partners and pass the filter,
+// ordered by the order values and then by record pointer (by the key's own order of ties when a
+// key serves the whole order). Which way a view reads depends on its order alone:
+// - Record order (no order): the file read live in record order.
+// - Key order: the order items match the leading components of a key of the primary file (a
+//   NOCASE key matching UPPER(field)); the view reads live through that key, forwards or
+//   backwards. A filter is tested record by record as the key is walked, so a page costs the
+//   records walked to fill it. Where the filter requires the leading key components to equal
+//   constants, and the next one to lie between constants (as range limits write them), the walk
+//   starts at the first such entry and stops after the last. An OPT key holds no record whose key
+//   fields are all blank or zero, and neither does a view in its order, filtered or not.
+// - Key-led order: a key serves the leading order items but not all. The view walks the key and
+//   sorts each run of records with equal leading values, holding a slice of whole runs.
+// - Sorted order: no key serves the first item. The first page (and the last, for End) comes from
+//   one pass over the file that keeps only the first (last) rows of the order; the whole sorted
+//   set is built when the reading goes beyond those rows or a position falls outside them.
+// In the last two, records are held as slices of the ordered result (entries_): the encoded order
+// values and the record's pointer, sorted by (values, pointer). Pages fetch records by pointer, so
+// a record deleted since is skipped and a record changed so that it no longer passes the filter
+// is skipped. A slice is dropped at the next positioning (SET, RESET) after a FLUSH, after a
+// change of order or filter, or when the primary file's change stamp moved; live reads never
+// hold anything, so every change to the file shows at once.
 // - Positions are texts of printable characters (so that a browse can keep them in a STRING
-//   field) carrying the record's pointer and, in sorted mode, its order values; a position taken
-//   in one order is still understood after the order changed (the record is found by pointer and
-//   placed in the new order), and a position of a record deleted since places the view where the
-//   record would have been.
+//   field) carrying the record's pointer and, in sorted and key-led orders, its order values; a
+//   position taken in one order is still understood after the order changed (the record is found
+//   by pointer and placed in the new order), and a position of a record deleted since places the
+//   view where the record would have been.
 // - After SET or RESET the view stands between records: NEXT reads the record at the position
 //   (or the first after it), PREVIOUS the record at the position (or the last before it). After a
-//   read, NEXT and PREVIOUS move on from the record read.
+//   read, NEXT and PREVIOUS move on from the record read; a read that fails leaves the view where
+//   it was.
 // - Joins give each record of their outer file its first partner: through a key of the inner file
 //   (the outer linking fields give the key's leading components) or with explicit field pairs.
 //   Without a partner the inner record buffer is cleared, and an inner join leaves the outer
@@ -30,11 +41,13 @@
 #include "data/expr.h"
 #include "runtime/field.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <fstream>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -59,6 +72,7 @@ struct ViewKey {
     bool noCase = false;
     bool duplicates = false;
     bool primary = false;
+    bool optional = false; // OPT: records whose key fields are all blank or zero are not in the key
 };
 
 // What the view needs of one file. An adapter over the record-file interface implements it for
@@ -92,6 +106,11 @@ public:
     // The first record whose leading `components` key components equal the buffer's.
     virtual int getByKey(int key, int components) = 0;
     virtual std::int64_t records() = 0;
+    // The entries of one key (fewer than records() for an OPT key).
+    virtual std::int64_t keyRecords(int key) {
+        (void)key;
+        return records();
+    }
     // Moves whenever the file's contents changed (in this process or another).
     virtual std::uint64_t changeStamp() = 0;
 
@@ -169,8 +188,20 @@ public:
     int hold(int seconds = -1);
     int release();
 
-    // Which way the view reads now: a key index, -1 for record order, or -2 for the sorted set.
+    // Rows a first or last window of a sorted order holds, and entries a key-led order loads at
+    // least (whole runs of equal leading values): a few pages of a browse by default.
+    void setSliceRows(std::size_t edgeRows, std::size_t runRows) {
+        edgeRows_ = std::max<std::size_t>(edgeRows, 1);
+        runRows_ = std::max<std::size_t>(runRows, 1);
+    }
+
+    // Which way the view reads now: a key index (also for a key-led order), -1 for record order,
+    // or -2 for a sorted order.
     int readingKey();
+    // Whether the records come from held slices (key-led and sorted orders) and whether the whole
+    // sorted set is held.
+    bool readsSlices();
+    bool holdsWholeSet() const { return built_ && coversStart_ && coversEnd_; }
     bool readsBackwards();
     std::uint64_t id() const { return id_; }
     const ViewTraceSettings& trace() const { return trace_; }
@@ -182,10 +213,24 @@ private:
     struct OrderItem;
     struct Entry;
 
+    enum class Plan { Records, Key, KeyRuns, Sorted };
+
     int finish(int op, int code, std::chrono::steady_clock::time_point start);
     void choosePlan();
-    int prepare(); // (re)builds the sorted set when needed
+    void chooseRange();
+    int prepare(); // drops a slice that is out of date
     bool buildSet();
+    bool buildEdge(bool first);
+    int loadRuns(bool forward, bool append);
+    int seekRuns(std::span<const std::uint8_t> image, std::size_t components);
+    int placeRuns(std::span<const std::uint8_t> image, std::size_t components);
+    bool extendSlice(bool forward);
+    void sortSlice(std::size_t from, std::size_t to);
+    int seekKey(std::span<const std::uint8_t> image, std::size_t given, bool keyForward);
+    bool pastRange(bool keyForward);
+    int stepKey(bool keyForward);
+    bool confined() const { return !filter_.empty() || !fixed_.empty() || low_ || high_; }
+    std::int64_t countByWalking();
     bool resolveJoins(); // false when an inner join has no partner
     bool resolveJoin(const Join& j);
     std::string sortKey() const;
@@ -194,7 +239,10 @@ private:
     void noteRead(int rc);
     int readSorted(bool forward);
     int placeSortedAt(const std::string& key, std::uint64_t pointer, bool exactPrevious);
+    int placeAnchor(const std::string& key, std::uint64_t pointer, bool truncated,
+                    std::string_view keyPosition);
     int setLive(int items);
+    int startOver();
     int startPendingSet(bool forward);
     NameResolver resolver();
 
@@ -206,14 +254,28 @@ private:
     bool open_ = false;
     bool changed_ = true;
     // Plan.
-    int key_ = -1; // live mode: key or -1
+    Plan plan_ = Plan::Records;
+    int key_ = -1;           // the key read (key and key-led orders), else -1
+    std::size_t served_ = 0; // order items the key serves
     bool backward_ = false;
     std::vector<std::uint8_t> pendingSet_; // live SET by leading values, until the first read
     std::size_t pendingItems_ = 0;
-    bool sorted_ = false;
-    // Sorted set.
+    bool pendingStart_ = false; // slices: SET without values, until the direction of the first read
+    bool sorted_ = false;       // reading from slices (key-led and sorted orders)
+    // The part of the key the filter confines a walk to: the leading components it fixes, then
+    // limits on the next one (in the language's order of values).
+    std::vector<Value> fixed_;
+    std::optional<Value> low_, high_;
+    std::string lastGood_; // confined key walks: the key position of the last record handed out
+    // Slice of the ordered result: the entries, whether it reaches the start and the end of the
+    // whole result, and (key-led orders) the key positions of its first and last records, in the
+    // view's order.
     std::vector<Entry> entries_;
     std::string arena_;
+    bool coversStart_ = false, coversEnd_ = false;
+    std::size_t edgeRows_ = 128, runRows_ = 64;
+    int edge_ = 0; // sorted orders: the slice last read was the first (1) or last (-1) rows
+    std::string sliceStart_, sliceEnd_;
     bool built_ = false;
     bool dirty_ = true;
     std::uint64_t stamp_ = 0;

@@ -19,6 +19,7 @@ FileViewTable::FileViewTable(FileDecl& file) : file_(file) {
         v.noCase = k.noCase();
         v.duplicates = k.dup();
         v.primary = k.primary();
+        v.optional = k.opt();
         keys_.push_back(std::move(v));
     }
 }
@@ -101,6 +102,10 @@ int FileViewTable::getByKey(int key, int components) {
 
 std::int64_t FileViewTable::records() {
     return sorv::records(file_);
+}
+
+std::int64_t FileViewTable::keyRecords(int key) {
+    return sorv::records(file_, key);
 }
 
 std::uint64_t FileViewTable::changeStamp() {

@@ -24,6 +24,7 @@ public:
     int fetch(std::uint64_t pointer) override;
     int getByKey(int key, int components) override;
     std::int64_t records() override;
+    std::int64_t keyRecords(int key) override;
     // The file's modification time, size and identity on disk: writes by this process and by
     // others all move it.
     std::uint64_t changeStamp() override;

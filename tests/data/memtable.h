@@ -104,6 +104,20 @@ public:
         return 0;
     }
     std::int64_t records() override { return static_cast<std::int64_t>(live().size()); }
+    std::int64_t keyRecords(int key) override {
+        std::int64_t n = 0;
+        for (std::uint64_t p : live()) n += inKey(key, p) ? 1 : 0;
+        return n;
+    }
+    // An OPT key leaves out the records whose key fields are all blank or zero.
+    bool inKey(int key, std::uint64_t p) const {
+        if (key < 0 || !keys_[static_cast<std::size_t>(key)].optional) return true;
+        for (const ViewKey::Component& c : keys_[static_cast<std::size_t>(key)].components) {
+            Value v = readField(rec_.layout().field(static_cast<std::size_t>(c.field)), *slots_[p - 1]);
+            if (v.isText() ? !clipRight(v.text()).empty() : v.toDecimal().sign() != 0) return true;
+        }
+        return false;
+    }
     std::uint64_t changeStamp() override { return stamp_; }
     int put() override {
         if (!current_ || !slots_[current_ - 1]) return err::RecordNotAvailable;
@@ -169,6 +183,7 @@ private:
     int step(bool forward) {
         std::uint64_t best = 0;
         for (std::uint64_t p : live()) {
+            if (!inKey(order_, p)) continue;
             bool candidate = true;
             switch (state_) {
             case State::Start:

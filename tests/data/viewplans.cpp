@@ -1,0 +1,493 @@
+// Every way a view reads (record order, key walks with filters and ranges, key-led orders, sorted
+// orders from first and last windows or the whole set) against a plain read-and-sort of the same
+// records: whole reads both ways, a browse's paging by position, record counts, random walks,
+// writes between pages, and the same over a real native file written by another process while
+// its page cache holds a small part of the file.
+#include "data/files.h"
+#include "data/view.h"
+#include "data/viewfile.h"
+#include "memtable.h"
+#include "qnl_fixture.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <random>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace sorv;
+using sorvtest::MemTable;
+
+namespace {
+
+enum PplField { Id, LastName, FirstName, Salary, CustNumber };
+
+Layout layout() {
+    Layout l;
+    l.add("PPL:Id", FieldType::Long);
+    l.add("PPL:LastName", FieldType::String, 20);
+    l.add("PPL:FirstName", FieldType::String, 20);
+    l.addDecimal("PPL:Salary", 9, 2);
+    l.add("PPL:CustNumber", FieldType::Long);
+    return l;
+}
+
+// Duplicates everywhere, NOCASE keys, a descending component and an OPT key over a field that
+// is often blank.
+std::vector<KeyDecl> keyDecls() {
+    auto key = [](const char* label, std::vector<KeyComponent> c, std::uint8_t flags) {
+        KeyDecl k;
+        k.label = label;
+        k.components = std::move(c);
+        k.flags = flags;
+        return k;
+    };
+    return {key("PPL:KeyId", {{Id, false}}, keyflag::Dup),
+            key("PPL:KeyName", {{LastName, false}, {FirstName, false}}, keyflag::Dup | keyflag::NoCase),
+            key("PPL:KeyCust", {{CustNumber, false}, {Salary, true}}, keyflag::Dup),
+            key("PPL:KeyFirst", {{FirstName, false}}, keyflag::Dup | keyflag::Opt | keyflag::NoCase)};
+}
+
+std::vector<ViewKey> viewKeys() {
+    std::vector<ViewKey> out;
+    for (const KeyDecl& k : keyDecls()) {
+        ViewKey v;
+        v.label = k.label;
+        for (const KeyComponent& c : k.components) v.components.push_back({c.field, c.descending});
+        v.noCase = k.noCase();
+        v.duplicates = k.dup();
+        v.optional = k.opt();
+        out.push_back(v);
+    }
+    return out;
+}
+
+void fillPerson(Record& r, std::mt19937& rng) {
+    static const char* lasts[] = {"Smith",  "smith", "SMITH", "Jones",  "Brown",  "miller",
+                                  "O'Neil", "Adams", "Zeta",  "Tanaka", "Moreau", ""};
+    static const char* firsts[] = {"Anna", "anna", "", "Bob", "", "Carl", "eve", "Dora"};
+    static const char* salaries[] = {"1000", "2500.50", "2500.5", "4000", "5000.25", "12000", "0", "-10"};
+    r.clear();
+    r.set("PPL:Id", static_cast<int>(rng() % 150));
+    r.set("PPL:LastName", lasts[rng() % 12]);
+    r.set("PPL:FirstName", firsts[rng() % 8]);
+    r.set("PPL:Salary", Value(*Decimal::parse(salaries[rng() % 8])));
+    r.set("PPL:CustNumber", static_cast<int>(rng() % 6));
+}
+
+// One record as the reference sees it: its pointer and its field values.
+struct Row {
+    std::uint64_t pointer;
+    std::vector<Value> v;
+};
+
+std::string up(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return s;
+}
+
+struct Item {
+    int field;
+    bool upper = false;
+    bool descending = false;
+};
+
+// A view's order and filter, and the same written out for the reference: the order items, the
+// records kept, whether ties (equal in every item) come in falling pointer order (a key read
+// backwards), whether records with a blank first name are left out (the OPT key) and the key
+// components that order ties before their pointers.
+struct Case {
+    const char* order;
+    const char* filter;
+    std::vector<Item> items;
+    std::function<bool(const Row&)> keep;
+    bool tiesBackwards = false;
+    bool optFirst = false;
+    // A key that serves the leading items orders records equal in them by its other components.
+    std::vector<Item> keyTies = {};
+};
+
+bool all(const Row&) {
+    return true;
+}
+std::string last(const Row& r) {
+    return std::string(clipRight(r.v[LastName].text()));
+}
+
+const std::vector<Case>& cases() {
+    static const std::vector<Case> c = {
+        {"PPL:Id", "", {{Id}}, all},
+        {"PPL:Id",
+         "PPL:Salary > 2000",
+         {{Id}},
+         [](const Row& r) { return compare(r.v[Salary], Value(2000)) > 0; }},
+        {"-PPL:Id",
+         "SUB(UPPER(PPL:LastName),1,1) = 'S'",
+         {{Id, false, true}},
+         [](const Row& r) { return !last(r).empty() && std::toupper(last(r)[0]) == 'S'; },
+         true},
+        {"PPL:Id",
+         "PPL:Id >= 50 AND PPL:Id < 120",
+         {{Id}},
+         [](const Row& r) { return r.v[Id].toLong() >= 50 && r.v[Id].toLong() < 120; }},
+        {"UPPER(PPL:LastName),UPPER(PPL:FirstName)",
+         "UPPER(PPL:LastName) = 'SMITH'",
+         {{LastName, true}, {FirstName, true}},
+         [](const Row& r) { return up(last(r)) == "SMITH"; }},
+        {"UPPER(PPL:LastName)",
+         "PPL:LastName = 'smith'",
+         {{LastName, true}},
+         [](const Row& r) { return last(r) == "smith"; },
+         false,
+         false,
+         {{FirstName, true}}},
+        {"UPPER(PPL:LastName)",
+         "UPPER(PPL:LastName) >= 'M' AND UPPER(PPL:LastName) < 'T'",
+         {{LastName, true}},
+         [](const Row& r) { return up(last(r)) >= "M" && up(last(r)) < "T"; },
+         false,
+         false,
+         {{FirstName, true}}},
+        {"PPL:CustNumber,-PPL:Salary",
+         "PPL:CustNumber = 3",
+         {{CustNumber}, {Salary, false, true}},
+         [](const Row& r) { return r.v[CustNumber].toLong() == 3; }},
+        {"PPL:CustNumber,-PPL:Salary",
+         "PPL:CustNumber >= 2 AND PPL:CustNumber <= 4",
+         {{CustNumber}, {Salary, false, true}},
+         [](const Row& r) { return r.v[CustNumber].toLong() >= 2 && r.v[CustNumber].toLong() <= 4; }},
+        {"PPL:CustNumber,-PPL:Salary",
+         "PPL:CustNumber = 3 AND PPL:Salary >= 2500",
+         {{CustNumber}, {Salary, false, true}},
+         [](const Row& r) {
+             return r.v[CustNumber].toLong() == 3 && compare(r.v[Salary], Value(2500)) >= 0;
+         }},
+        {"-PPL:CustNumber,PPL:Salary", "", {{CustNumber, false, true}, {Salary}}, all, true},
+        {"-PPL:CustNumber,PPL:Salary",
+         "PPL:Salary < 4000 AND 2 < PPL:CustNumber",
+         {{CustNumber, false, true}, {Salary}},
+         [](const Row& r) { return compare(r.v[Salary], Value(4000)) < 0 && r.v[CustNumber].toLong() > 2; },
+         true},
+        {"UPPER(PPL:LastName),PPL:Salary", "", {{LastName, true}, {Salary}}, all},
+        {"UPPER(PPL:LastName),PPL:Salary",
+         "PPL:CustNumber <> 5",
+         {{LastName, true}, {Salary}},
+         [](const Row& r) { return r.v[CustNumber].toLong() != 5; }},
+        {"-UPPER(PPL:LastName),PPL:Id", "", {{LastName, true, true}, {Id}}, all},
+        {"PPL:CustNumber,PPL:Id",
+         "PPL:CustNumber = 2",
+         {{CustNumber}, {Id}},
+         [](const Row& r) { return r.v[CustNumber].toLong() == 2; }},
+        {"PPL:Salary,PPL:Id", "", {{Salary}, {Id}}, all},
+        {"PPL:LastName", "", {{LastName}}, all},
+        {"-PPL:Salary",
+         "PPL:Salary >= 2500 AND PPL:Salary <= 5000",
+         {{Salary, false, true}},
+         [](const Row& r) {
+             return compare(r.v[Salary], Value(2500)) >= 0 && compare(r.v[Salary], Value(5000)) <= 0;
+         }},
+        {"", "PPL:CustNumber = 0", {}, [](const Row& r) { return r.v[CustNumber].toLong() == 0; }},
+        {"UPPER(PPL:FirstName)", "", {{FirstName, true}}, all, false, true},
+        {"UPPER(PPL:FirstName)",
+         "PPL:Salary > 1000",
+         {{FirstName, true}},
+         [](const Row& r) { return compare(r.v[Salary], Value(1000)) > 0; },
+         false,
+         true},
+        {"UPPER(PPL:FirstName),PPL:Id", "", {{FirstName, true}, {Id}}, all, false, true},
+    };
+    return c;
+}
+
+// The plain answer: every record kept, sorted by the items and then by pointer.
+std::vector<std::uint64_t> reference(const Case& c, std::vector<Row> rows) {
+    std::vector<Row> kept;
+    for (Row& r : rows)
+        if (c.keep(r) && !(c.optFirst && clipRight(r.v[FirstName].text()).empty()))
+            kept.push_back(std::move(r));
+    std::vector<Item> items = c.items;
+    items.insert(items.end(), c.keyTies.begin(), c.keyTies.end());
+    std::sort(kept.begin(), kept.end(), [&](const Row& a, const Row& b) {
+        for (const Item& i : items) {
+            Value x = a.v[static_cast<std::size_t>(i.field)], y = b.v[static_cast<std::size_t>(i.field)];
+            if (i.upper) x = Value(up(x.text())), y = Value(up(y.text()));
+            int r = compare(x, y);
+            if (r) return i.descending ? r > 0 : r < 0;
+        }
+        return c.tiesBackwards ? a.pointer > b.pointer : a.pointer < b.pointer;
+    });
+    std::vector<std::uint64_t> out;
+    for (const Row& r : kept) out.push_back(r.pointer);
+    return out;
+}
+
+Row rowOf(std::uint64_t pointer, std::span<const std::uint8_t> image) {
+    static const Layout l = layout();
+    Row r{pointer, {}};
+    for (std::size_t f = 0; f < l.count(); ++f) r.v.push_back(readField(l.field(f), image));
+    return r;
+}
+
+// Reads that a browse does: everything from where the view stands, and pages by position (the
+// page's last row, read again before the next page, as a browse reloads around its row).
+std::vector<std::uint64_t> readAll(View& v, ViewTable& t, bool forward) {
+    std::vector<std::uint64_t> out;
+    while ((forward ? v.next() : v.previous()) == 0 && out.size() < 100000) out.push_back(t.pointer());
+    EXPECT_EQ(errorCode(), err::RecordNotAvailable);
+    return out;
+}
+
+std::vector<std::uint64_t> page(View& v, ViewTable& t, std::string& pos, bool forward, int rows) {
+    std::vector<std::uint64_t> out;
+    if (pos.empty()) {
+        EXPECT_EQ(v.set(), 0);
+    } else {
+        EXPECT_EQ(v.reset(pos), 0);
+        if ((forward ? v.next() : v.previous()) != 0) return out;
+    }
+    while (static_cast<int>(out.size()) < rows && (forward ? v.next() : v.previous()) == 0)
+        out.push_back(t.pointer());
+    pos = out.empty() ? std::string() : v.position();
+    return out;
+}
+
+// Whole reads both ways, paging both ways and the count, against the reference.
+void checkReads(View& v, ViewTable& t, const std::vector<std::uint64_t>& want) {
+    ASSERT_EQ(v.set(), 0);
+    EXPECT_EQ(readAll(v, t, true), want);
+    ASSERT_EQ(v.set(), 0);
+    auto back = readAll(v, t, false);
+    std::reverse(back.begin(), back.end());
+    EXPECT_EQ(back, want);
+    for (bool forward : {true, false}) {
+        std::string pos;
+        std::vector<std::uint64_t> paged;
+        for (int n = 0; n < 1000; ++n) {
+            auto p = page(v, t, pos, forward, 7);
+            paged.insert(paged.end(), p.begin(), p.end());
+            if (p.size() < 7) break;
+        }
+        if (!forward) std::reverse(paged.begin(), paged.end());
+        EXPECT_EQ(paged, want) << (forward ? "paging down" : "paging up from the end");
+    }
+    EXPECT_EQ(v.records(), static_cast<std::int64_t>(want.size()));
+}
+
+class ViewPlans : public ::testing::Test {
+protected:
+    ViewPlans() : people("PEOPLE", layout(), viewKeys()) {}
+    void SetUp() override {
+        std::mt19937 rng(7);
+        for (int i = 0; i < 120; ++i) {
+            fillPerson(people.record(), rng);
+            people.add();
+        }
+    }
+    std::vector<Row> rows() {
+        std::vector<Row> out;
+        for (std::uint64_t p : people.live()) {
+            auto img = people.image(p);
+            out.push_back(rowOf(p, img));
+        }
+        return out;
+    }
+    MemTable people;
+};
+
+TEST_F(ViewPlans, EveryOrderFilterAndRangeReadsAsAFullSortDoes) {
+    for (const Case& c : cases()) {
+        SCOPED_TRACE(std::string(c.order) + " / " + c.filter);
+        View v(people, ViewTraceSettings{});
+        v.setSliceRows(12, 6); // small slices: reading runs off them all the time
+        ASSERT_TRUE(v.setOrder(c.order) && v.setFilter(c.filter));
+        ASSERT_EQ(v.open(), 0);
+        auto want = reference(c, rows());
+        ASSERT_FALSE(want.empty());
+        checkReads(v, people, want);
+
+        // A random walk of reads, positions kept and returned to, and starts over.
+        std::mt19937 rng(11);
+        std::vector<std::pair<std::string, std::ptrdiff_t>> saved;
+        ASSERT_EQ(v.set(), 0);
+        const auto n = static_cast<std::ptrdiff_t>(want.size());
+        std::ptrdiff_t nextAt = 0, prevAt = n - 1, at = -1;
+        for (int step = 0; step < 300; ++step) {
+            int what = static_cast<int>(rng() % 10);
+            if (what < 6) {
+                bool forward = what < 4;
+                int rc = forward ? v.next() : v.previous();
+                std::ptrdiff_t expect = forward ? nextAt : prevAt;
+                if (expect < 0 || expect >= n) {
+                    ASSERT_EQ(rc, err::RecordNotAvailable) << "step " << step;
+                } else {
+                    ASSERT_EQ(rc, 0) << "step " << step;
+                    ASSERT_EQ(people.pointer(), want[static_cast<std::size_t>(expect)]) << "step " << step;
+                    at = expect;
+                    nextAt = at + 1;
+                    prevAt = at - 1;
+                }
+            } else if (what < 8) {
+                if (at >= 0) saved.emplace_back(v.position(), at);
+            } else if (what < 9 && !saved.empty()) {
+                auto& [pos, index] = saved[rng() % saved.size()];
+                ASSERT_EQ(v.reset(pos), 0);
+                nextAt = prevAt = index;
+                at = -1;
+            } else {
+                ASSERT_EQ(v.set(), 0);
+                at = -1;
+                nextAt = 0;
+                prevAt = n - 1;
+            }
+        }
+    }
+}
+
+// Records added before and after the place, the next record deleted and another changed so that
+// it moves: the next page is the reference's records after the page's last row.
+TEST_F(ViewPlans, ThePageAfterWritesByOthers) {
+    for (const Case& c : cases()) {
+        SCOPED_TRACE(std::string(c.order) + " / " + c.filter);
+        View v(people, ViewTraceSettings{});
+        v.setSliceRows(12, 6);
+        ASSERT_TRUE(v.setOrder(c.order) && v.setFilter(c.filter));
+        ASSERT_EQ(v.open(), 0);
+        auto before = reference(c, rows());
+        std::string pos;
+        auto first = page(v, people, pos, true, 5);
+        ASSERT_EQ(first.size(), std::min<std::size_t>(5, before.size()));
+        if (before.size() < 8) continue;
+        std::uint64_t anchor = first.back();
+        std::mt19937 rng(static_cast<unsigned>(before.size()));
+        for (int i = 0; i < 6; ++i) {
+            fillPerson(people.record(), rng);
+            people.add();
+        }
+        people.erase(before[5]);
+        Record moved(layout());
+        auto img = people.image(before[7]);
+        std::copy(img.begin(), img.end(), moved.buffer().begin());
+        moved.set("PPL:Salary", Value(2600));
+        moved.set("PPL:Id", 1);
+        people.overwrite(before[7], moved);
+
+        auto after = reference(c, rows());
+        auto at = std::find(after.begin(), after.end(), anchor);
+        ASSERT_NE(at, after.end());
+        std::vector<std::uint64_t> want(at + 1, after.end());
+        if (want.size() > 5) want.resize(5);
+        EXPECT_EQ(page(v, people, pos, true, 5), want);
+        // And the whole answer is the new one.
+        checkReads(v, people, after);
+        v.close();
+        for (int i = 0; i < 6; ++i) people.erase(people.live().back());
+    }
+}
+
+// ---- The same over a real native file -----------------------------------------------------
+
+FileDecl peopleFile(const std::string& path) {
+    FileDecl f;
+    f.label = "PEOPLE";
+    f.driver = "QUARNELL";
+    f.name = path;
+    f.attributes = fileattr::Create;
+    f.record.setLayout(layout());
+    f.keys = keyDecls();
+    return f;
+}
+
+std::vector<Row> fileRows(const std::string& path) {
+    FileDecl f = peopleFile(path);
+    share(f);
+    std::vector<Row> out;
+    set(f);
+    while (next(f), errorCode() == 0) out.push_back(rowOf(pointer(f), f.record.buffer()));
+    close(f);
+    return out;
+}
+
+// Runs body in a child process (another station) and answers its exit status.
+int inChild(const std::function<int()>& body) {
+    pid_t pid = ::fork();
+    if (pid == 0) _exit(body());
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status);
+}
+
+TEST(ViewPlansOnFile, ReadsAgreeWithTheFileAndWithAnotherStationsWrites) {
+    qnltest::TempDir dir;
+    std::string path = dir.file("PEOPLE.QNL");
+    {
+        FileDecl f = peopleFile(path);
+        create(f);
+        share(f);
+        ASSERT_EQ(errorCode(), 0);
+        std::mt19937 rng(3);
+        logout(0, {&f});
+        for (int i = 0; i < 1500; ++i) {
+            fillPerson(f.record, rng);
+            add(f);
+            ASSERT_EQ(errorCode(), 0);
+        }
+        commit();
+        close(f);
+    }
+    FileDecl f = peopleFile(path);
+    share(f);
+    ASSERT_EQ(errorCode(), 0);
+    // A cache of a few pages of a file of a few hundred: pages come and go at every read.
+    send(f, "CACHEPAGES=16");
+    EXPECT_EQ(send(f, "CACHEPAGES"), "16");
+    FileViewTable table(f);
+    int round = 0;
+    for (const Case& c : cases()) {
+        SCOPED_TRACE(std::string(c.order) + " / " + c.filter);
+        View v(table, ViewTraceSettings{});
+        ASSERT_TRUE(v.setOrder(c.order) && v.setFilter(c.filter));
+        ASSERT_EQ(v.open(), 0);
+        auto want = reference(c, fileRows(path));
+        checkReads(v, table, want);
+
+        std::string pos;
+        auto first = page(v, table, pos, true, 20);
+        if (first.size() < 20) continue;
+        // Another station adds records, deletes the record after the page and changes one.
+        std::uint64_t gone = want[20];
+        int status = inChild([&] {
+            FileDecl other = peopleFile(path);
+            share(other);
+            std::mt19937 rng(100 + round);
+            for (int i = 0; i < 20; ++i) {
+                fillPerson(other.record, rng);
+                add(other);
+            }
+            getPointer(other, static_cast<std::uint32_t>(gone));
+            deleteRecord(other);
+            int rc = errorCode();
+            if (want.size() > 21) {
+                getPointer(other, static_cast<std::uint32_t>(want.back()));
+                other.record.set("PPL:Id", 77);
+                other.record.set("PPL:LastName", "Moreau");
+                put(other);
+                rc = rc ? rc : errorCode();
+            }
+            close(other);
+            return rc;
+        });
+        ++round;
+        ASSERT_EQ(status, 0);
+        auto after = reference(c, fileRows(path));
+        auto at = std::find(after.begin(), after.end(), first.back());
+        ASSERT_NE(at, after.end());
+        std::vector<std::uint64_t> next(at + 1, after.end());
+        if (next.size() > 20) next.resize(20);
+        EXPECT_EQ(page(v, table, pos, true, 20), next);
+    }
+    close(f);
+}
+
+} // namespace
