@@ -1,6 +1,7 @@
 // The frame's menu and toolbar tables.
 #include "app/frametables.h"
 
+#include "app/browsecustomer.h"
 #include "app/textwindows.h"
 #include "app/weblinks.h"
 
@@ -20,7 +21,7 @@ const std::vector<MenuProcedure>& menuProcedures() {
     // The browses and lists come with their own parts of the program; their items are in the
     // menu already and start nothing until then.
     static const std::vector<MenuProcedure> table = {
-        {menu::BrowseCustomer, "SORVD002", 50000, nullptr},
+        {menu::BrowseCustomer, "SORVD002", 50000, &BrowseCustomer},
         {menu::BrowsePeople, "SORVD003", 50000, nullptr},
         {menu::BrowseParentChild, "SORVD007", 25000, nullptr},
         {menu::FileLoadedList, "SORVD008", 25000, nullptr},

@@ -1,6 +1,7 @@
 // The program entry in its order, and main()'s desktop.
 #include "app/program.h"
 
+#include "app/browsecustomer.h"
 #include "app/dictionary.h"
 #include "app/frametables.h"
 #include "app/mainframe.h"
@@ -21,6 +22,7 @@ void registerAppResources() {
         registerFrameWindow();
         registerWebLinksWindow();
         registerTextWindows();
+        registerBrowseCustomer();
     });
 }
 

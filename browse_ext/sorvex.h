@@ -487,6 +487,7 @@ private:
     void hookList();
     void moveColumn(int step);
     void storeDisplayed(const SorvexColumn& column);
+    void keepDirection(const SorvexColumn& column);
     void headerPress();
     void headerDrag();
     void headerOut();

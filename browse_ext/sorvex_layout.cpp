@@ -4,6 +4,7 @@
 #include "browse_ext/sorvex.h"
 
 #include "runtime/inifile.h"
+#include "runtime/listformat.h"
 #include "windowing/listbox_control.h"
 
 #include <charconv>
@@ -52,7 +53,11 @@ void Sorvex::RestoreLayout(std::string_view control, std::string_view procedure)
     FormatSlot slot;
     if (design == DEF.ORIGFORMATSTRING) {
         for (std::int64_t i = 1; FORQ.get(i, slot); ++i) {
-            slot.FORMAT = fitted(read("SorvexFormatString-", DEF.ORIGFORMATSTRING, std::to_string(i)));
+            slot.FORMAT = read("SorvexFormatString-", DEF.ORIGFORMATSTRING, std::to_string(i));
+            // A stored format the list would not take (cut short, or edited by hand) gives the
+            // design back rather than a list of default columns.
+            if (slot.FORMAT != "0" && (slot.FORMAT.size() > MaxFormat || ListFormat::check(slot.FORMAT) != 0))
+                slot.FORMAT = DEF.ORIGFORMATSTRING;
             FORQ.put(slot);
         }
         if (FORQ.get(1, slot)) {
@@ -85,6 +90,7 @@ void Sorvex::RestoreLayout(std::string_view control, std::string_view procedure)
             setSortedColumn(sorted);
             col.ASCDESC = readNumber(PrevDirKey, 0) == 1 ? 1 : 0;
             storeDisplayed(col);
+            keepDirection(col);
             QNOS = static_cast<std::uint8_t>(col.QNOS);
             HDRTOKEN = col.ASCDESC ? DESCTOKEN : ASCTOKEN;
             if (RRESTOREHEADER) *RRESTOREHEADER = 1;

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdlib>
 
 namespace sorv::bx {
 
@@ -25,7 +26,8 @@ int toInt(const std::string& s) {
 struct HeaderMouse {
     Sorvex* list = nullptr; // the list that took the last left press
     bool buttonDown = false;
-    bool headerPressed = false;
+    bool headerPressed = false; // shown pressed (until the mouse leaves the header)
+    int pressedColumn = 0;      // the header the press was on, 0 for none
     bool dragBox = false;
     int pressX = 0, moveX = 0, releaseX = 0;
     int cellLeft = 0, cellWidth = 0;
@@ -46,6 +48,8 @@ void Sorvex::hookList() {
 void Sorvex::headerPress() {
     mouse.list = this;
     mouse.buttonDown = true;
+    mouse.pressedColumn = 0;
+    mouse.dragBox = false;
     const int col = toInt(listProperty(win::listprop::PressColumn));
     const int row = toInt(listProperty(win::listprop::PressRow));
     const int zone = toInt(listProperty(win::listprop::PressZone));
@@ -54,12 +58,16 @@ void Sorvex::headerPress() {
         mouse.cellLeft = toInt(listProperty(win::listprop::ColumnPixelLeft, col));
         mouse.cellWidth = toInt(listProperty(win::listprop::ColumnPixelWidth, col));
         mouse.headerPressed = true;
+        mouse.pressedColumn = col;
         HEADERBUTTON = LB; // the list shows the header pressed
     }
 }
 
 void Sorvex::headerDrag() {
-    if (mouse.list != this || !mouse.headerPressed) return;
+    // A hand that shakes a little is still a click; the list shows the box from the same distance.
+    if (mouse.list != this || !mouse.buttonDown || !mouse.pressedColumn ||
+        std::abs(mouse.moveX - mouse.pressX) <= 4)
+        return;
     mouse.dragBox = true;
     HEADERMASK = LB; // the list shows the grey box with the header's text
     HEADERBUTTON = 0;
@@ -77,6 +85,7 @@ void Sorvex::HandleHeaderClick(bool showMessage) {
     if (mouse.dragBox) {
         mouse.dragBox = false;
         mouse.headerPressed = false;
+        mouse.pressedColumn = 0;
         HEADERMASK = 0;
         if (mouse.releaseX < mouse.cellLeft)
             W->post(win::eventCode(sevent::MoveLeft), LB);
@@ -108,6 +117,7 @@ void Sorvex::HandleHeaderClick(bool showMessage) {
         }
     }
     mouse.headerPressed = false;
+    mouse.pressedColumn = 0;
 }
 
 void Sorvex::HandleHeaderMenu() {
@@ -158,6 +168,7 @@ void Sorvex::SortOnColumn() {
     ReportSortField(c);
     QNOS = static_cast<std::uint8_t>(c.QNOS);
     storeDisplayed(c);
+    keepDirection(c);
     if (LISTTYPE == 1) {
         if (RVIEWORDER) *RVIEWORDER = 1;
     } else {
@@ -217,7 +228,8 @@ void Sorvex::ApplyColumnOrder(std::string_view direction, int mode) {
         first = false;
     }
     if (!any) {
-        applyOrderItem(componentExpression(col.FIELD, col.PICTURE, col.ASCDESC, d), mode == 1);
+        // The column as its own component, running its own way (ASCDESC is the sort's direction).
+        applyOrderItem(componentExpression(col.FIELD, col.PICTURE, 0, d), mode == 1);
         appendAdditional(d);
     } else if (APPLYALL == 1) {
         appendAdditional(d);
@@ -277,7 +289,7 @@ std::string Sorvex::sortStringOf(const SorvexColumn& column, int direction) {
             any = true;
             add(part(s.FIELDNAME, s.ASCDESC));
         }
-    if (!any) add(part(column.FIELD, column.ASCDESC));
+    if (!any) add(part(column.FIELD, 0));
     if (!any || APPLYALL == 1)
         for (std::int64_t p = 1; AOQ.get(p, s); ++p) add(part(s.FIELDNAME, s.ASCDESC));
     return out.substr(0, 100);
@@ -306,6 +318,17 @@ void Sorvex::BuildSortStrings() {
             LSQ.add(e);
         }
     }
+}
+
+void Sorvex::keepDirection(const SorvexColumn& column) {
+    // FQ keeps the direction too: SQ is taken apart from FQ again after every change of format.
+    SorvexColumn f;
+    for (std::int64_t p = 1; FQ.get(p, f); ++p)
+        if (f.QNOS == column.QNOS) {
+            f.ASCDESC = column.ASCDESC;
+            FQ.put(f);
+            return;
+        }
 }
 
 // ---- marks ----
@@ -548,7 +571,10 @@ void Sorvex::HandleListEvent(int event) {
 fw::Level Sorvex::TakeListEvent(const win::Event& e) {
     const int number = win::frameworkNumber(e.code);
     if (e.control != LB || LB == 0) return fw::LevelNone;
-    if (number == fw::wmevent::Accepted && IGNOREEVENT) {
+    // After a menu of its own the list's next accepted event (or the right release that asked
+    // for the menu, as the list reports it) is the object's: the owner would act on it again.
+    if (IGNOREEVENT && (number == fw::wmevent::Accepted ||
+                        (number == fw::wmevent::AlertKey && e.keyCode == win::key::RightUp))) {
         IGNOREEVENT = 0;
         return fw::LevelNotify;
     }

@@ -1,0 +1,375 @@
+// The Customer browse in the real program on the offscreen desktop, driven by real mouse input
+// on its list's header and tabs and read back as a screen reader reads it (header and cell texts
+// through the accessibility interface), with the layout it leaves in "sorvdemo.INI".
+#include "app/browsecustomer.h"
+#include "app/demodata.h"
+#include "runtime/inifile.h"
+#include "runtime/listformat.h"
+#include "tests/app/program_rig.h"
+#include "windowing/listbox.h"
+
+using namespace sorv;
+#include "tests/framework/menu_answer.h"
+
+#include <QAccessible>
+#include <QMouseEvent>
+#include <QTabBar>
+#include <QTabWidget>
+#include <algorithm>
+#include <cctype>
+
+namespace {
+
+using namespace programtest;
+using win::ListBox;
+
+constexpr int Customers = 12; // all of them on screen at once
+
+struct Shown {
+    std::vector<std::string> headers;
+    std::vector<std::vector<std::string>> rows;
+    int tab = 0; // 1-based
+};
+
+ListBox* listOf(QMdiSubWindow* sub) {
+    return sub ? sub->findChild<ListBox*>() : nullptr;
+}
+
+// What the list shows, as assistive technology reads it.
+Shown shown(QMdiSubWindow* sub) {
+    return win::onGui([&] {
+        Shown s;
+        ListBox* list = listOf(sub);
+        if (!list) return s;
+        QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(list);
+        QAccessibleTableInterface* table = iface ? iface->tableInterface() : nullptr;
+        if (!table) return s;
+        for (int c = 0; c < table->columnCount(); ++c)
+            s.headers.push_back(table->columnDescription(c).toStdString());
+        for (int r = 0; r < table->rowCount(); ++r) {
+            std::vector<std::string> row;
+            for (int c = 0; c < table->columnCount(); ++c)
+                row.push_back(table->cellAt(r, c)->text(QAccessible::Name).trimmed().toStdString());
+            s.rows.push_back(row);
+        }
+        if (auto* tabs = sub->findChild<QTabWidget*>()) s.tab = tabs->currentIndex() + 1;
+        return s;
+    });
+}
+
+int column(const Shown& s, const std::string& header) {
+    for (std::size_t i = 0; i < s.headers.size(); ++i) {
+        std::string h = s.headers[i];
+        if (!h.empty() && (h[0] == '>' || h[0] == '<')) h.erase(0, 1);
+        if (h == header) return static_cast<int>(i);
+    }
+    return -1;
+}
+
+std::string upper(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return s;
+}
+
+// Whether the rows run in the order of the headers given, case ignored (descending reversed).
+bool ordered(const Shown& s, std::vector<std::string> by, bool descending = false) {
+    std::vector<int> cols;
+    for (const std::string& h : by) cols.push_back(column(s, h));
+    if (s.rows.size() != std::size_t(Customers)) return false;
+    return std::is_sorted(s.rows.begin(), s.rows.end(), [&](const auto& a, const auto& b) {
+        for (int c : cols) {
+            const std::string x = upper(a[c]), y = upper(b[c]);
+            if (x != y) return descending ? x > y : x < y;
+        }
+        return false;
+    });
+}
+
+void mouse(ListBox* list, QEvent::Type type, QPoint at, Qt::MouseButton b, Qt::MouseButtons held) {
+    QMouseEvent e(type, QPointF(at), list->viewport()->mapToGlobal(QPointF(at)), b, held, Qt::NoModifier);
+    QApplication::sendEvent(list->viewport(), &e);
+}
+
+// A click on the header of list column `col` (1-based, format order) with a button.
+void clickHeader(QMdiSubWindow* sub, int col, Qt::MouseButton b = Qt::LeftButton) {
+    win::onGui([&] {
+        ListBox* list = listOf(sub);
+        QPoint at = list->headerRect(col).center();
+        mouse(list, QEvent::MouseButtonPress, at, b, b);
+        mouse(list, QEvent::MouseButtonRelease, at, b, Qt::NoButton);
+    });
+}
+
+// A header pressed, moved sideways in steps to x and let go there.
+void dragHeader(QMdiSubWindow* sub, int col, int toX) {
+    win::onGui([&] {
+        ListBox* list = listOf(sub);
+        QPoint at = list->headerRect(col).center();
+        mouse(list, QEvent::MouseButtonPress, at, Qt::LeftButton, Qt::LeftButton);
+        for (int step = 1; step <= 4; ++step) {
+            QPoint p(at.x() + (toX - at.x()) * step / 4, at.y());
+            mouse(list, QEvent::MouseMove, p, Qt::NoButton, Qt::LeftButton);
+        }
+        mouse(list, QEvent::MouseButtonRelease, QPoint(toX, at.y()), Qt::LeftButton, Qt::NoButton);
+    });
+}
+
+int headerLeft(QMdiSubWindow* sub, int col) {
+    return win::onGui([&] { return listOf(sub)->headerRect(col).left(); });
+}
+
+void clickTab(QMdiSubWindow* sub, int tab) {
+    win::onGui([&] {
+        QTabBar* bar = sub->findChild<QTabWidget*>()->tabBar();
+        QPoint at = bar->tabRect(tab - 1).center();
+        QMouseEvent press(QEvent::MouseButtonPress, QPointF(at), bar->mapToGlobal(QPointF(at)),
+                          Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(bar, &press);
+        QMouseEvent release(QEvent::MouseButtonRelease, QPointF(at), bar->mapToGlobal(QPointF(at)),
+                            Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(bar, &release);
+    });
+}
+
+class CustomerBrowseTest : public ProgramTest {
+protected:
+    void SetUp() override {
+        ProgramTest::SetUp();
+        DemoDataOptions options;
+        options.customers = Customers;
+        options.people = 10;
+        ASSERT_EQ(writeDemoData(dir_.string(), options), "");
+        copyTexts();
+    }
+    // Opens a Customer browse from the menu and waits for its rows; the new child window.
+    QMdiSubWindow* open() {
+        // The notes open by themselves first.
+        EXPECT_TRUE(waitUntil([] { return childCount() >= 1; }));
+        const QList<QMdiSubWindow*> before = win::onGui([] { return children(); });
+        choose(menuText(menu::BrowseCustomer));
+        QMdiSubWindow* sub = nullptr;
+        EXPECT_TRUE(waitUntil([&] {
+            return win::onGui([&] {
+                for (QMdiSubWindow* c : children())
+                    if (!before.contains(c) && c->windowTitle() == "Customers - Multiple Formats one per TAB")
+                        sub = c;
+                return sub != nullptr;
+            });
+        }));
+        EXPECT_TRUE(waitUntil([&] { return shown(sub).rows.size() == std::size_t(Customers); }));
+        return sub;
+    }
+    bool waitShown(QMdiSubWindow* sub, const std::function<bool(const Shown&)>& check) {
+        return waitUntil([&] { return check(shown(sub)); });
+    }
+    bool waitHeaders(QMdiSubWindow* sub, std::vector<std::string> headers) {
+        return waitShown(sub, [&](const Shown& s) { return s.headers == headers; });
+    }
+    std::string key(const std::string& k) {
+        return getPrivateProfileString((dir_ / "sorvdemo.INI").string(), "BrowseCustomer", k, "<none>");
+    }
+    void setKey(const std::string& k, const std::string& v) {
+        writePrivateProfileString((dir_ / "sorvdemo.INI").string(), "BrowseCustomer", k, v);
+    }
+};
+
+const std::vector<std::string> Design{"Company", "City", "Country", "Postal Zip Code"};
+
+TEST_F(CustomerBrowseTest, HeaderClicksSortMarkAndReturnToKeyAndFileOrder) {
+    QAccessible::setActive(true);
+    runProgram([&] {
+        QMdiSubWindow* sub = open();
+        EXPECT_EQ(win::onGui([&] { return sub->windowTitle().toStdString(); }),
+                  "Customers - Multiple Formats one per TAB");
+        const Shown keyOrder = shown(sub);
+        EXPECT_EQ(keyOrder.headers, Design);
+        EXPECT_EQ(keyOrder.tab, 1);
+
+        // First click on City: ascending, marked ">"; second: descending, "<".
+        clickHeader(sub, 2);
+        ASSERT_TRUE(waitHeaders(sub, {"Company", ">City", "Country", "Postal Zip Code"}));
+        EXPECT_TRUE(waitShown(sub, [](const Shown& s) {
+            return ordered(s, {"City", "Company", "Country"});
+        }));
+        clickHeader(sub, 2);
+        ASSERT_TRUE(waitHeaders(sub, {"Company", "<City", "Country", "Postal Zip Code"}));
+        EXPECT_TRUE(waitShown(sub, [](const Shown& s) {
+            return ordered(s, {"City", "Company", "Country"}, true);
+        }));
+        // Country: ascending with its own components, City's header plain again.
+        clickHeader(sub, 3);
+        ASSERT_TRUE(waitHeaders(sub, {"Company", "City", ">Country", "Postal Zip Code"}));
+        EXPECT_TRUE(waitShown(sub, [](const Shown& s) {
+            return ordered(s, {"Country", "City", "Company"});
+        }));
+
+        // A click that only shakes a little is still a click.
+        win::onGui([&] {
+            ListBox* list = listOf(sub);
+            QPoint at = list->headerRect(4).center();
+            mouse(list, QEvent::MouseButtonPress, at, Qt::LeftButton, Qt::LeftButton);
+            mouse(list, QEvent::MouseMove, at + QPoint(2, 0), Qt::NoButton, Qt::LeftButton);
+            mouse(list, QEvent::MouseButtonRelease, at + QPoint(2, 0), Qt::LeftButton, Qt::NoButton);
+        });
+        ASSERT_TRUE(waitHeaders(sub, {"Company", "City", "Country", ">Postal Zip Code"}));
+
+        // The header menu: back to the tab's key order, unmarked.
+        {
+            browsetest::MenuAnswer answer("Key Sequence");
+            clickHeader(sub, 1, Qt::RightButton);
+            ASSERT_TRUE(waitHeaders(sub, Design));
+            EXPECT_TRUE(waitShown(sub, [&](const Shown& s) { return s.rows == keyOrder.rows; }));
+            EXPECT_EQ(answer.shape.lines,
+                      (std::vector<std::string>{"0:Escape", "0:Key Sequence", "0:File Sequence"}));
+        }
+        // On the Company tab the rows run by company; "File Sequence" shows them as the file holds them.
+        clickTab(sub, 2);
+        EXPECT_TRUE(waitShown(sub, [](const Shown& s) { return s.tab == 2 && ordered(s, {"Company"}); }));
+        {
+            browsetest::MenuAnswer answer("File Sequence");
+            clickHeader(sub, 2, Qt::RightButton);
+            EXPECT_TRUE(waitShown(sub, [&](const Shown& s) { return s.rows == keyOrder.rows; }));
+        }
+        closeChild(sub, childCount());
+        choose("E&xit");
+    });
+}
+
+TEST_F(CustomerBrowseTest, ReopensWithItsTabColumnsAndSortAndIgnoresAnotherDesign) {
+    QAccessible::setActive(true);
+    runProgram([&] {
+        QMdiSubWindow* sub = open();
+        // The City tab, Country dragged left past City's edge, then City sorted descending.
+        clickTab(sub, 3);
+        ASSERT_TRUE(waitShown(sub, [](const Shown& s) { return s.tab == 3 && ordered(s, {"City"}); }));
+        dragHeader(sub, 3, headerLeft(sub, 2) + 4);
+        ASSERT_TRUE(waitHeaders(sub, {"Company", "Country", "City", "Postal Zip Code"}));
+        clickHeader(sub, 3);
+        clickHeader(sub, 3);
+        ASSERT_TRUE(waitHeaders(sub, {"Company", "Country", "<City", "Postal Zip Code"}));
+        // The sorted column follows City when City moves and when a neighbour moves past it: the
+        // mark stays with City, and a click on it reverses City, not what now stands there.
+        dragHeader(sub, 3, headerLeft(sub, 2) + 4);
+        ASSERT_TRUE(waitHeaders(sub, {"Company", "<City", "Country", "Postal Zip Code"}));
+        dragHeader(sub, 1, headerLeft(sub, 2) + 4);
+        ASSERT_TRUE(waitHeaders(sub, {"<City", "Company", "Country", "Postal Zip Code"}));
+        clickHeader(sub, 1);
+        ASSERT_TRUE(waitHeaders(sub, {">City", "Company", "Country", "Postal Zip Code"}));
+        EXPECT_TRUE(waitShown(sub, [](const Shown& s) {
+            return ordered(s, {"City", "Company", "Country"});
+        }));
+        closeChild(sub, childCount());
+        choose("E&xit");
+    });
+    EXPECT_EQ(key("FormatChoice-?Browse:1"), "3");
+    EXPECT_EQ(key("SorvexPrevCol-?Browse:1"), "1");
+    const std::string design = key("SorvexOrigFormatString-?Browse:1");
+    EXPECT_EQ(
+        design,
+        "80L(2)|M~Company~@s30@80L(2)|M~City~@s20@80L(2)|M~Country~@s20@64L(2)|M~Postal Zip Code~@s12@");
+    EXPECT_EQ(key("SorvexFormatString-?Browse:11"), design);
+    const std::string cityTab = key("SorvexFormatString-?Browse:13");
+    EXPECT_EQ(cityTab.find('>'), std::string::npos) << "no stored layout carries a mark: " << cityTab;
+    EXPECT_NE(cityTab.find("~City~"), std::string::npos) << cityTab;
+    EXPECT_LT(cityTab.find("~City~"), cityTab.find("~Company~")) << cityTab;
+    for (const char* k :
+         {"SorvexXpos-", "SorvexYpos-", "SorvexHeight-", "SorvexWidth-", "SorvexHscroll-", "SorvexVscroll-",
+          "SorvexLineHeight-", "SorvexFont-", "SorvexPoint-", "SorvexColor-", "SorvexStyle-"})
+        EXPECT_NE(key(std::string(k) + "?Browse:1"), "<none>") << k;
+
+    runProgram([&] {
+        QMdiSubWindow* sub = open();
+        EXPECT_TRUE(waitShown(sub, [](const Shown& s) {
+            return s.tab == 3 &&
+                   s.headers == std::vector<std::string>{">City", "Company", "Country", "Postal Zip Code"} &&
+                   ordered(s, {"City", "Company", "Country"});
+        }));
+        // Another tab shows its own layout, unsorted; back on City the layout is there again.
+        clickTab(sub, 1);
+        EXPECT_TRUE(waitHeaders(sub, Design));
+        clickTab(sub, 3);
+        EXPECT_TRUE(waitHeaders(sub, {"City", "Company", "Country", "Postal Zip Code"}));
+        closeChild(sub, childCount());
+        choose("E&xit");
+    });
+    EXPECT_EQ(key("SorvexPrevCol-?Browse:1"), "0") << "closed in key order";
+
+    // A layout stored for another design is ignored, and overwritten at the close.
+    setKey("SorvexOrigFormatString-?Browse:1", "80L(2)|M~Company~@s30@");
+    runProgram([&] {
+        QMdiSubWindow* sub = open();
+        EXPECT_TRUE(waitShown(sub, [](const Shown& s) { return s.headers == Design && s.tab == 3; }));
+        closeChild(sub, childCount());
+        choose("E&xit");
+    });
+    EXPECT_EQ(key("SorvexOrigFormatString-?Browse:1"), design);
+    EXPECT_EQ(key("SorvexFormatString-?Browse:13"), design);
+}
+
+TEST_F(CustomerBrowseTest, TwoBrowsesAtOnceEachWithItsOwnSort) {
+    QAccessible::setActive(true);
+    runProgram([&] {
+        QMdiSubWindow* a = open();
+        QMdiSubWindow* b = open();
+        EXPECT_EQ(win::startedThreadCount(), 3); // the notes and the two browses
+        clickHeader(a, 2);
+        clickHeader(b, 3);
+        clickHeader(b, 3);
+        EXPECT_TRUE(waitHeaders(a, {"Company", ">City", "Country", "Postal Zip Code"}));
+        EXPECT_TRUE(waitHeaders(b, {"Company", "City", "<Country", "Postal Zip Code"}));
+        EXPECT_TRUE(waitShown(a, [](const Shown& s) { return ordered(s, {"City", "Company", "Country"}); }));
+        EXPECT_TRUE(waitShown(b, [](const Shown& s) {
+            return ordered(s, {"Country", "City", "Company"}, true);
+        }));
+        closeChild(b, childCount());
+        closeChild(a, childCount());
+        choose("E&xit");
+    });
+}
+
+TEST_F(CustomerBrowseTest, StoredLayoutsThatTheDesignDoesNotGiveAreMendedOrRefused) {
+    QAccessible::setActive(true);
+    const std::string design =
+        "80L(2)|M~Company~@s30@80L(2)|M~City~@s20@80L(2)|M~Country~@s20@64L(2)|M~Postal Zip Code~@s12@";
+    const std::string longHeader = "City of the Customer Here"; // 25 characters
+    setKey("SorvexOrigFormatString-?Browse:1", design);
+    // Slot 1: the hidden key column shown, a header of 25 characters whose header indent (0)
+    // differs from its data indent; slot 2: a format cut short, as an editor might leave it.
+    setKey("SorvexFormatString-?Browse:11",
+           "28R(1)|M~Sys Id~@n7@#5#80L(2)|M~" + longHeader + "~L(0)@s20@#2#80L(2)|M~Company~@s30@#1#");
+    setKey("SorvexFormatString-?Browse:12", "80L(2)|M~Company~@s3");
+    setKey("SorvexPrevCol-?Browse:1", "2");
+    setKey("SorvexPrevDir-?Browse:1", "1");
+    sorv::test::BoxAnswers boxes({win::button::Ok});
+    runProgram([&] {
+        QMdiSubWindow* sub = open();
+        // Reopened sorted as stored: on the long header, descending, its last character kept.
+        ASSERT_TRUE(waitHeaders(sub, {"Sys Id", "<" + longHeader, "Company"}));
+        EXPECT_TRUE(waitShown(sub, [](const Shown& s) {
+            return ordered(s, {"City of the Customer Here", "Company"}, true);
+        }));
+        // The hidden key column cannot be ordered on: the refusal, and nothing changes.
+        clickHeader(sub, 1);
+        EXPECT_TRUE(waitUntil([&] { return boxes.shown().size() == 1; }));
+        EXPECT_EQ(shown(sub).headers[1], "<" + longHeader);
+        // Moved, the column keeps its header indent of 0.
+        dragHeader(sub, 3, headerLeft(sub, 2) + 2);
+        ASSERT_TRUE(waitHeaders(sub, {"Sys Id", "Company", "<" + longHeader}));
+        const std::string format = win::onGui([&] { return listOf(sub)->format(); });
+        EXPECT_NE(format.find("~<" + longHeader + "~L(0)"), std::string::npos) << format;
+        closeChild(sub, childCount());
+        choose("E&xit");
+    });
+    auto b = boxes.shown();
+    ASSERT_EQ(b.size(), 1u);
+    EXPECT_EQ(b[0].text, "Data cannot be ordered on column: Sys Id(CUST:SysId)");
+    EXPECT_EQ(b[0].title, "Sorvex Template - Re-Order Option");
+    const std::string stored = key("SorvexFormatString-?Browse:11");
+    EXPECT_EQ(ListFormat::check(stored), 0) << stored;
+    EXPECT_NE(stored.find("~" + longHeader + "~"), std::string::npos) << "no mark, nothing cut: " << stored;
+    EXPECT_EQ(key("SorvexFormatString-?Browse:12"), design) << "the format cut short gives the design back";
+    EXPECT_EQ(key("SorvexPrevCol-?Browse:1"), "3");
+    EXPECT_EQ(key("SorvexPrevDir-?Browse:1"), "1");
+}
+
+} // namespace
