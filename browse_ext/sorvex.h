@@ -510,6 +510,7 @@ private:
     std::int64_t fqAt_ = 0;        // the FQ entry of ApplyColumnOrder and AddColumnSortOrder
     int sortOrderCall_ = 0;        // 1 or 2: which of a column's AddColumnSortOrder calls runs
     int markOn_ = 0;               // the list column whose header carries the mark, 0 none
+    bool sortedNow_ = false;       // the event being handled sorted the list
 };
 
 } // namespace sorv::bx

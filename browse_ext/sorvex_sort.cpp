@@ -166,6 +166,7 @@ void Sorvex::SortOnColumn() {
         setSortedColumn(CURRENTCOL);
     }
     ReportSortField(c);
+    sortedNow_ = true;
     QNOS = static_cast<std::uint8_t>(c.QNOS);
     storeDisplayed(c);
     keepDirection(c);
@@ -615,10 +616,12 @@ fw::Level Sorvex::TakeListEvent(const win::Event& e) {
         if (WM) WM->Reset(true);
         return fw::LevelNotify;
     }
+    sortedNow_ = false;
     HandleListEvent(number);
-    // After a release on a browse's header the owner's reset applies the new order.
-    if (number == sevent::LeftUp && LISTTYPE == 1) {
-        if (RVIEWORDER && *RVIEWORDER && RFILESEQON) *RFILESEQON = 0;
+    // After a header click that sorted a browse, the owner's reset applies the new order (a click
+    // on a row or a refused header leaves the page as it is).
+    if (number == sevent::LeftUp && LISTTYPE == 1 && sortedNow_) {
+        if (RFILESEQON) *RFILESEQON = 0;
         W->post(win::eventCode(sevent::ResetBrowse), LB);
     }
     return fw::LevelNotify;

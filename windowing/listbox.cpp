@@ -595,7 +595,9 @@ void ListBox::paintEvent(QPaintEvent*) {
             QRect hr = headerRect(c + 1);
             if (hr.isEmpty()) continue;
             const ListColumn& col = cols[c];
-            if (pressedHeader_ == c + 1 && !dragging_) p.fillRect(hr, pal.color(QPalette::Dark));
+            // Pressed while the mouse stays on it: leaving the header releases the look.
+            if (pressedHeader_ == c + 1 && !dragging_ && move_.row == 0 && move_.column == pressedHeader_)
+                p.fillRect(hr, pal.color(QPalette::Dark));
             if (!col.hasHeader) continue;
             p.setPen(pal.color(QPalette::ButtonText));
             p.save();

@@ -12,6 +12,7 @@ using namespace sorv;
 #include "tests/framework/menu_answer.h"
 
 #include <QAccessible>
+#include <QImage>
 #include <QMouseEvent>
 #include <QTabBar>
 #include <QTabWidget>
@@ -212,6 +213,26 @@ TEST_F(CustomerBrowseTest, HeaderClicksSortMarkAndReturnToKeyAndFileOrder) {
             mouse(list, QEvent::MouseButtonRelease, at + QPoint(2, 0), Qt::LeftButton, Qt::NoButton);
         });
         ASSERT_TRUE(waitHeaders(sub, {"Company", "City", "Country", ">Postal Zip Code"}));
+        // A header pressed looks pressed; the mouse taken off it down into the rows releases the
+        // look, and letting go there sorts nothing: the next click on Postal reverses it.
+        const bool looks = win::onGui([&] {
+            ListBox* list = listOf(sub);
+            QRect h = list->headerRect(2);
+            auto shade = [&] {
+                return list->viewport()->grab().toImage().pixelColor(h.left() + 2, h.top() + 2);
+            };
+            const QColor plain = shade();
+            mouse(list, QEvent::MouseButtonPress, h.center(), Qt::LeftButton, Qt::LeftButton);
+            const bool pressed = shade() != plain;
+            QPoint below = list->cellRect(4, 2).center();
+            mouse(list, QEvent::MouseMove, below, Qt::NoButton, Qt::LeftButton);
+            const bool released = shade() == plain;
+            mouse(list, QEvent::MouseButtonRelease, below, Qt::LeftButton, Qt::NoButton);
+            return pressed && released;
+        });
+        EXPECT_TRUE(looks);
+        clickHeader(sub, 4);
+        ASSERT_TRUE(waitHeaders(sub, {"Company", "City", "Country", "<Postal Zip Code"}));
 
         // The header menu: back to the tab's key order, unmarked.
         {

@@ -105,6 +105,15 @@ TEST(SortOrders, TwoOrdersPerSortableColumnAndTheirResetToAnotherKey) {
             s.SortOnColumn();
             EXPECT_EQ(s.SortChoice(), first + 3);
             EXPECT_EQ(rig.window.WINDOW.property(List, win::listColumnProperty(0x7E03, 2)), "<Last Name");
+            // A column the format leaves out keeps being filled: the browse gets its pair too.
+            rig.window.WINDOW.setProperty(List, win::listprop::Format,
+                                          "80L(2)|M~Last Name~@s20@#2#40R(2)~Sys Id~@n6@#1#");
+            rig.browse.FIELDS.clear();
+            s.RegisterBrowseFields();
+            std::vector<std::string> filled;
+            for (const auto& p : rig.browse.FIELDS) filled.push_back(p.LEFT.name() + "<" + p.RIGHT.name());
+            EXPECT_EQ(filled, (std::vector<std::string>{"Q:LastName<PPL:LastName", "Q:SysId<PPL:SysId",
+                                                        "Q:CustId<PPL:CustId"}));
             s.Kill();
         }
     });
@@ -167,5 +176,50 @@ TEST(SortOrders, QueueListSortsItsQueueByItsSortStrings) {
         EXPECT_EQ(rig.window.WINDOW.property(List, win::listColumnProperty(0x7E03, 2)), "Last Name");
         EXPECT_EQ(rig.window.WINDOW.property(List, win::listColumnProperty(0x7E03, 1)), ">Sys Id");
         s.Kill();
+    });
+}
+
+TEST(SortOrders, UnderlineAndTextBarVisuals) {
+    runWithDesktop([] {
+        Rig rig(0);
+        ASSERT_TRUE(rig.opened);
+        struct Case {
+            std::string_view visual;
+            std::string pattern;
+            std::string sorted, reversed, restored; // what the list or the caption shows
+        };
+        const Case cases[] = {
+            {VisualUnderline, "", "1", "1", "0"},
+            {VisualTextBar, "People by \" now ", "People by Last Name now (Ascending)",
+             "People by Last Name now (Descending)", "People by key sequence now "},
+            {VisualTextBar, "", "Last Name(Ascending)", "Last Name(Descending)", "Key Sequence"},
+        };
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.visual) + " " + c.pattern);
+            NoPopup owner;
+            PeopleSorvex s;
+            std::uint8_t viewOrder = 0, sorted = 0;
+            std::string title = c.pattern;
+            SorvexOwnerRefs refs;
+            refs.viewOrder = &viewOrder;
+            refs.sequenceNbr = &sorted;
+            refs.titleText = &title;
+            s.InitQueueList(rig.window, owner, *rig.queue, rig.window.WINDOW, List, "", c.visual, refs);
+            s.BuildSortStrings();
+            auto look = [&] {
+                return c.visual == VisualUnderline
+                           ? rig.window.WINDOW.property(List, win::listColumnProperty(0x7E00, 2))
+                           : rig.window.WINDOW.caption();
+            };
+            s.CURRENTCOL = 2;
+            s.SortOnColumn();
+            EXPECT_EQ(look(), c.sorted);
+            s.SortOnColumn();
+            EXPECT_EQ(look(), c.reversed);
+            s.RestoreHeader();
+            EXPECT_EQ(look(), c.restored);
+            EXPECT_EQ(rig.window.WINDOW.property(List, win::listColumnProperty(0x7E03, 2)), "Last Name");
+            s.Kill();
+        }
     });
 }
