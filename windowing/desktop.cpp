@@ -1,8 +1,9 @@
 // The desktop on the GUI thread: the call road from program threads, the table of open windows
 // with their widgets (frame, MDI children, plain and modal windows), message boxes, the shell,
-// the clipboard, printer set-up, session end, and the program's run.
+// the clipboard, session end, and the program's run.
 #include "windowing/desktop.h"
 #include "windowing/gui_call.h"
+#include "windowing/gui_dialogs.h"
 #include "windowing/gui_window.h"
 #include "windowing/threads.h"
 
@@ -25,8 +26,6 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPointer>
-#include <QPrintDialog>
-#include <QPrinter>
 #include <QProcess>
 #include <QPushButton>
 #include <QSessionManager>
@@ -355,14 +354,9 @@ void GuiWindow::buildMenu(QMenu* menu, const std::vector<MenuItem>& items) {
             case StdAction::CloseFrame:
                 post(makeEvent(event::CloseWindow));
                 break;
-            case StdAction::PrintSetup: {
-                auto* printer = new QPrinter;
-                auto* dialog = new QPrintDialog(printer, top);
-                dialog->setAttribute(Qt::WA_DeleteOnClose);
-                QObject::connect(dialog, &QObject::destroyed, [printer] { delete printer; });
-                dialog->open();
+            case StdAction::PrintSetup:
+                showPrinterSetup(top);
                 break;
-            }
             case StdAction::Cut:
             case StdAction::Copy:
             case StdAction::Paste:
@@ -625,35 +619,6 @@ bool copyWindowImage(int windowId) {
         QApplication::clipboard()->setImage(w->top->grab().toImage());
         return true;
     });
-}
-
-bool printerSetup() {
-    struct Wait {
-        std::mutex m;
-        std::condition_variable cv;
-        bool done = false, accepted = false;
-    };
-    auto wait = std::make_shared<Wait>();
-    bool shown = onGui([&] {
-        auto* printer = new QPrinter;
-        GuiWindow* f = guiFrame();
-        auto* dialog = new QPrintDialog(printer, f ? f->top.data() : nullptr);
-        dialog->setAttribute(Qt::WA_DeleteOnClose);
-        QObject::connect(dialog, &QDialog::finished, dialog, [wait, printer](int result) {
-            delete printer;
-            std::lock_guard g(wait->m);
-            wait->accepted = result == QDialog::Accepted;
-            wait->done = true;
-            wait->cv.notify_all();
-        });
-        dialog->open();
-        return true;
-    });
-    if (!shown || onGuiThread()) return false;
-    LockReleased unlocked;
-    std::unique_lock g(wait->m);
-    wait->cv.wait(g, [&] { return wait->done; });
-    return wait->accepted;
 }
 
 int activeChildThread() {

@@ -1,6 +1,6 @@
 // The desktop's services for program threads: message boxes, the warning beep, the shell, the
-// clipboard, the printer set-up dialog, the active MDI child, and the entry that runs a program on
-// its first thread while the calling (main) thread serves the desktop.
+// clipboard, the active MDI child, and the entry that runs a program on its first thread while the
+// calling (main) thread serves the desktop. Printing is windowing/printer.h and windowing/report.h.
 #pragma once
 #include <functional>
 #include <string>
@@ -48,9 +48,6 @@ int runCommand(const std::string& commandLine);
 
 // Copies the image of an open window to the clipboard; false for a window that is not open.
 bool copyWindowImage(int windowId);
-
-// The printer set-up dialog (modal; the lock is given up). True when it was accepted.
-bool printerSetup();
 
 // The thread slot of the active MDI child, -1 when none is active.
 int activeChildThread();

@@ -5,10 +5,14 @@
 #include "app/mainframe.h"
 #include "app/weblinks.h"
 #include "tests/app/program_rig.h"
+#include "windowing/printer.h"
 
 #include <QCursor>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRadioButton>
 #include <atomic>
 
 namespace {
@@ -70,6 +74,21 @@ TEST_F(ProgramTest, NotesAtStartEveryWindowOfTheMenuOpensAndClosesAndTheProgramE
             EXPECT_EQ(win::threadState(0)->queue.size(), 0u);
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
+
+        // "&Print Setup ..." opens the printer set-up (not a print dialog); what it accepts holds.
+        win::setPrinterChoice({"", "SvReport.PDF", 0, win::orientation::None});
+        choose("&Print Setup ...");
+        ASSERT_TRUE(waitUntil([] {
+            return win::onGui([] {
+                auto* d = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+                if (!d || d->windowTitle() != "Print Setup") return false;
+                for (QRadioButton* b : d->findChildren<QRadioButton*>())
+                    if (b->text() == "&Portrait") b->click();
+                d->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+                return true;
+            });
+        }));
+        EXPECT_EQ(win::printerChoice().orientation, win::orientation::Portrait);
 
         // Every menu item that has a window opens it on a thread of its own and closes again.
         for (const MenuProcedure& p : menuProcedures()) {

@@ -1,0 +1,397 @@
+// The report engine, the previewer and the printer set-up under the offscreen platform: reports
+// are written as PDF files and read back with poppler's pdftotext, pdfinfo and pdftoppm, as a user
+// would read the paper.
+#include "harness.h"
+
+#include "windowing/printer.h"
+#include "windowing/report.h"
+
+#include <QComboBox>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPrintPreviewWidget>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QToolBar>
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <regex>
+#include <sstream>
+#include <thread>
+#include <unistd.h>
+
+using namespace sorv::win;
+using sorv::test::runWithDesktop;
+namespace fs = std::filesystem;
+
+namespace {
+
+fs::path tempDir() {
+    static fs::path dir = [] {
+        std::string tmpl = (fs::temp_directory_path() / "sorvreport-XXXXXX").string();
+        return fs::path(mkdtemp(tmpl.data()));
+    }();
+    return dir;
+}
+
+std::string readFile(const fs::path& p) {
+    std::ifstream in(p);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// Output of a poppler tool run on `pdf`; the test fails when it does not run.
+std::string poppler(const std::string& tool, const std::string& options, const fs::path& pdf) {
+    const fs::path out = tempDir() / "tool.out";
+    const std::string command = tool + " " + options + " '" + pdf.string() + "' " +
+                                (tool == "pdfinfo" ? "> " : "") + "'" + out.string() + "' 2>&1";
+    EXPECT_EQ(std::system(command.c_str()), 0) << command;
+    return readFile(out);
+}
+
+std::vector<std::string> pagesOf(const fs::path& pdf) {
+    std::string text = poppler("pdftotext", "-layout", pdf);
+    std::vector<std::string> pages;
+    std::size_t from = 0;
+    for (std::size_t at; (at = text.find('\f', from)) != std::string::npos; from = at + 1)
+        pages.push_back(text.substr(from, at - from));
+    return pages;
+}
+
+// Width and height of the first page in points.
+std::pair<double, double> pageSize(const fs::path& pdf) {
+    const std::string info = poppler("pdfinfo", "", pdf);
+    std::smatch m;
+    static const std::regex size(R"(Page size:\s+([\d.]+) x ([\d.]+) pts)");
+    if (!std::regex_search(info, m, size)) return {0, 0};
+    return {std::stod(m[1]), std::stod(m[2])};
+}
+
+// Words with their boxes in points, as pdftotext -bbox finds them, in reading order.
+struct Word {
+    double xMin, yMin, xMax, yMax;
+    std::string text;
+};
+std::vector<Word> wordsOf(const fs::path& pdf) {
+    const std::string html = poppler("pdftotext", "-bbox", pdf);
+    static const std::regex word(
+        R"re(<word xMin="([\d.]+)" yMin="([\d.]+)" xMax="([\d.]+)" yMax="([\d.]+)">([^<]*)</word>)re");
+    std::vector<Word> words;
+    for (std::sregex_iterator it(html.begin(), html.end(), word), end; it != end; ++it)
+        words.push_back(
+            {std::stod((*it)[1]), std::stod((*it)[2]), std::stod((*it)[3]), std::stod((*it)[4]), (*it)[5]});
+    return words;
+}
+const Word* find(const std::vector<Word>& words, const std::string& text) {
+    for (const Word& w : words)
+        if (w.text == text) return &w;
+    return nullptr;
+}
+
+ReportFont arial(int points, int style = 400) {
+    return {"Arial", points, style};
+}
+
+// A list report in miniature: a page header with a title and column headers, one detail line per
+// number and a total.
+void buildList(Report& r, int rows) {
+    r.setTitle("Numbers");
+    r.setWidth(9800);
+    r.setPageNumbers(arial(8));
+    ReportBand& h = r.pageHeader();
+    h.texts = {{0, 0, 9800, "Numbers Listed", arial(12, 700)},
+               {0, 400, 3000, "Name", arial(10, 700 + 4096)},
+               {3000, 400, 2000, "Amount", arial(10, 700), TextAlign::Right, 20}};
+    h.lines = {{0, 650, 9800, 650, 10}};
+    h.height = 700;
+    for (int i = 1; i <= rows; ++i) {
+        ReportBand d;
+        char name[32];
+        std::snprintf(name, sizeof name, "Row%04d", i);
+        d.texts = {{0, 20, 3000, name, arial(10)},
+                   {3000, 20, 2000, std::to_string(i) + ".00", arial(10), TextAlign::Decimal, 400}};
+        r.print(d);
+    }
+    ReportBand total;
+    total.texts = {{3000, 60, 2000, std::to_string(rows * (rows + 1) / 2) + ".00", arial(10, 700),
+                    TextAlign::Decimal, 400}};
+    total.lines = {{3000, 20, 5000, 20, 10}};
+    r.print(total);
+    r.endPage();
+    r.close();
+}
+
+// Waits until a dialog of that accessible name is shown and runs `act` on it (GUI side); a dialog
+// once handled is not handled again.
+template <class D> void whenShown(const QString& name, std::function<void(D*)> act) {
+    for (int waited = 0; waited < 10000; waited += 10) {
+        D* d = onGui([&]() -> D* {
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (auto* d = qobject_cast<D*>(w);
+                    d && d->accessibleName() == name && d->isVisible() && !d->property("handled").toBool())
+                    return d;
+            return nullptr;
+        });
+        if (d)
+            return onGui([&] {
+                d->setProperty("handled", true);
+                act(d);
+            });
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ADD_FAILURE() << name.toStdString() << " was never shown";
+}
+
+} // namespace
+
+TEST(ReportEngine, AThousandLinesOverPagesWithTheHeaderAndNumberOnEachAndTheTotalLast) {
+    const fs::path pdf = tempDir() / "thousand.pdf";
+    int pageCount = 0;
+    runWithDesktop([&] {
+        setPrinterChoice({"", pdf.string(), 0, orientation::None});
+        Report r;
+        buildList(r, 1000);
+        pageCount = r.pageCount();
+        std::string error;
+        EXPECT_TRUE(printReport(r, &error)) << error;
+    });
+    ASSERT_TRUE(fs::exists(pdf));
+    // Letter across (the engine's own default), 10 inches less the header and number per page.
+    EXPECT_EQ(pageSize(pdf), std::make_pair(792.0, 612.0));
+    const auto pages = pagesOf(pdf);
+    ASSERT_EQ(int(pages.size()), pageCount);
+    EXPECT_GT(pageCount, 20);
+    EXPECT_LT(pageCount, 40);
+    int expected = 1;
+    for (int p = 0; p < pageCount; ++p) {
+        const std::string& page = pages[p];
+        const auto title = page.find("Numbers Listed");
+        const auto header = page.find("Name");
+        ASSERT_NE(title, std::string::npos) << "page " << p + 1;
+        ASSERT_NE(header, std::string::npos) << "page " << p + 1;
+        EXPECT_LT(title, header);
+        // Every row once, in order, below the header.
+        static const std::regex row(R"(Row(\d{4})\s+(\d+)\.00)");
+        std::size_t last = header;
+        for (std::sregex_iterator it(page.begin(), page.end(), row), end; it != end; ++it) {
+            EXPECT_EQ(std::stoi((*it)[1]), expected) << "page " << p + 1;
+            EXPECT_EQ(std::stoi((*it)[2]), expected);
+            EXPECT_GT(std::size_t(it->position()), last);
+            last = it->position();
+            ++expected;
+        }
+        const std::string number = "Page " + std::to_string(p + 1) + " of " + std::to_string(pageCount);
+        EXPECT_GT(page.find(number), last) << number;
+    }
+    EXPECT_EQ(expected, 1001);
+    // The total comes after the last row, on the last page.
+    const std::string& lastPage = pages.back();
+    EXPECT_GT(lastPage.find("500500.00"), lastPage.find("Row1000"));
+
+    // A look at the first page.
+    EXPECT_EQ(std::system(("pdftoppm -r 60 -png -f 1 -l 1 '" + pdf.string() + "' '" +
+                           (tempDir() / "thousand").string() + "'")
+                              .c_str()),
+              0);
+}
+
+TEST(ReportEngine, TextsPlacedByAlignmentAndIndentAndTheDesignScaledToNarrowPaper) {
+    // Each case: the printer set-up's paper and orientation, and the report's own.
+    struct Case {
+        int choicePaper, choiceTurn, reportPaper;
+        double width, height;        // of the paper in points
+        double printableWidthPoints; // across the page less two half-inch margins
+    };
+    const Case cases[] = {
+        {0, orientation::None, 9, 841.89, 595.28, 841.89 - 72},
+        {5, orientation::Portrait, 9, 612, 1008, 612 - 72},
+    };
+    for (const Case& c : cases) {
+        const fs::path pdf = tempDir() / "aligned.pdf";
+        runWithDesktop([&] {
+            setPrinterChoice({"", pdf.string(), c.choicePaper, c.choiceTurn});
+            Report r;
+            r.setPaper(c.reportPaper);
+            r.setWidth(9800);
+            ReportBand b;
+            b.texts = {{0, 0, 9800, "LEFTMOST", arial(10), TextAlign::Left, 0},
+                       {0, 0, 9800, "RIGHTMOST", arial(10), TextAlign::Right, 0},
+                       {0, 300, 9800, "MIDDLE", arial(10), TextAlign::Centre, 0},
+                       {0, 600, 4900, "RIGHTHALF", arial(10), TextAlign::Right, 490},
+                       {0, 900, 4900, "7.25", arial(10), TextAlign::Decimal, 490},
+                       {0, 1200, 4900, "1234.75", arial(10), TextAlign::Decimal, 490},
+                       {0, 1500, 4900, "42", arial(10), TextAlign::Decimal, 490}};
+            r.print(b);
+            r.close();
+            std::string error;
+            EXPECT_TRUE(writeReportPdf(r, pdf.string(), &error)) << error;
+        });
+        const auto [width, height] = pageSize(pdf);
+        EXPECT_NEAR(width, c.width, 0.5);
+        EXPECT_NEAR(height, c.height, 0.5);
+        const auto words = wordsOf(pdf);
+        const Word* left = find(words, "LEFTMOST");
+        const Word* right = find(words, "RIGHTMOST");
+        const Word* middle = find(words, "MIDDLE");
+        const Word* half = find(words, "RIGHTHALF");
+        ASSERT_TRUE(left && right && middle && half) << c.width;
+        // The design's 9800 units span what the paper offers: on legal upright it is scaled down.
+        const double scale = std::min(1.0, c.printableWidthPoints / (9800 * 0.072));
+        EXPECT_NEAR(left->xMin, 36, 1.5) << c.width;
+        EXPECT_NEAR(right->xMax, 36 + 9800 * 0.072 * scale, 1.5) << c.width;
+        EXPECT_NEAR((middle->xMin + middle->xMax) / 2, 36 + 4900 * 0.072 * scale, 1.5);
+        EXPECT_NEAR(half->xMax, 36 + (4900 - 490) * 0.072 * scale, 1.5);
+        // Decimal points line up; a number without one ends where they stand.
+        const Word* a = find(words, "7.25");
+        const Word* b = find(words, "1234.75");
+        const Word* n = find(words, "42");
+        ASSERT_TRUE(a && b && n);
+        EXPECT_NEAR(a->xMax, b->xMax, 0.5);
+        EXPECT_NEAR(n->xMax, half->xMax, 0.5);
+        EXPECT_LT(n->xMax, a->xMax);
+        if (scale < 1) {
+            EXPECT_LT(right->yMax - right->yMin, 10 * 1.3 * scale);
+        }
+    }
+}
+
+TEST(ReportEngine, ABandTallerThanAPageAndAnEmptyReportStillMakePages) {
+    runWithDesktop([] {
+        setPrinterChoice({"", (tempDir() / "x.pdf").string(), 1, orientation::Landscape});
+        Report empty;
+        empty.pageHeader().texts = {{0, 0, 1000, "Header", arial(10)}};
+        empty.close();
+        EXPECT_EQ(empty.pageCount(), 1);
+        EXPECT_EQ(empty.pages()[0].texts.size(), 1u);
+
+        Report tall;
+        ReportBand small, huge;
+        small.texts = {{0, 0, 1000, "small", arial(10)}};
+        huge.height = tall.pageHeight() * 2;
+        tall.print(small);
+        tall.print(huge);
+        tall.print(small);
+        tall.print(small);
+        tall.close();
+        // The tall band starts a page of its own and the next band follows on a new one.
+        EXPECT_EQ(tall.pageCount(), 3);
+        EXPECT_EQ(tall.pages()[2].texts.size(), 2u);
+
+        Report refused;
+        refused.close();
+        std::string error;
+        EXPECT_FALSE(writeReportPdf(refused, "/nonexistent-dir/r.pdf", &error));
+        EXPECT_NE(error.find("/nonexistent-dir/r.pdf"), std::string::npos) << error;
+    });
+}
+
+TEST(Previewer, ShowsThePagesJumpsAndZoomsAndAnswersPrintOrCancel) {
+    struct Seen {
+        int pages = 0, pageAfterJump = 0, pageAfterLast = 0;
+        double zoomBefore = 0, zoomAfter = 0;
+        std::string of;
+    } seen;
+    std::atomic<int> answers[2] = {-1, -1};
+    std::thread user([&] {
+        whenShown<QDialog>("Print Preview", [&](QDialog* d) {
+            auto* view = d->findChild<QPrintPreviewWidget*>();
+            auto* page = d->findChild<QSpinBox*>();
+            ASSERT_TRUE(view && page);
+            seen.pages = view->pageCount();
+            page->setValue(3); // typed into the page box
+            seen.pageAfterJump = view->currentPage();
+            seen.zoomBefore = view->zoomFactor();
+            for (QAction* a : d->findChildren<QAction*>()) {
+                if (a->text() == "Zoom &In") a->trigger();
+                if (a->text() == "&Last") a->trigger();
+            }
+            seen.zoomAfter = view->zoomFactor();
+            seen.pageAfterLast = page->value();
+            for (QLabel* l : d->findChildren<QLabel*>())
+                if (l->accessibleName() == "Page count") seen.of = l->text().toStdString();
+            for (QPushButton* b : d->findChildren<QPushButton*>())
+                if (b->text() == "&Print") b->click();
+        });
+        whenShown<QDialog>("Print Preview", [&](QDialog* d) {
+            for (QPushButton* b : d->findChildren<QPushButton*>())
+                if (b->text() == "&Cancel") b->click();
+        });
+    });
+    int pageCount = 0;
+    runWithDesktop([&] {
+        setPrinterChoice({"", (tempDir() / "preview.pdf").string(), 0, orientation::None});
+        Report r;
+        buildList(r, 200);
+        pageCount = r.pageCount();
+        answers[0] = previewReport(r);
+        answers[1] = previewReport(r);
+    });
+    user.join();
+    EXPECT_EQ(answers[0], 1);
+    EXPECT_EQ(answers[1], 0);
+    EXPECT_GE(pageCount, 5);
+    EXPECT_EQ(seen.pages, pageCount);
+    EXPECT_EQ(seen.pageAfterJump, 3);
+    EXPECT_EQ(seen.pageAfterLast, pageCount);
+    EXPECT_GT(seen.zoomAfter, seen.zoomBefore);
+    EXPECT_EQ(seen.of, " of " + std::to_string(pageCount) + " ");
+    EXPECT_FALSE(fs::exists(tempDir() / "preview.pdf")) << "the previewer prints nothing itself";
+}
+
+TEST(PrinterSetup, TheChoiceIsKeptOnlyWhenAcceptedAndReportsUseIt) {
+    const fs::path pdf = tempDir() / "chosen.pdf";
+    std::atomic<int> accepted{-1}, cancelled{-1};
+    std::vector<std::string> papers;
+    std::thread user([&] {
+        whenShown<QDialog>("Print Setup", [&](QDialog* d) {
+            QComboBox* printer = nullptr;
+            QComboBox* paper = nullptr;
+            for (QComboBox* c : d->findChildren<QComboBox*>())
+                (c->accessibleName() == "Name" ? printer : paper) = c;
+            ASSERT_TRUE(printer && paper);
+            printer->setCurrentIndex(printer->findText("PDF file"));
+            for (int i = 0; i < paper->count(); ++i) papers.push_back(paper->itemText(i).toStdString());
+            paper->setCurrentIndex(paper->findText("Legal"));
+            for (QLineEdit* e : d->findChildren<QLineEdit*>())
+                if (e->accessibleName() == "File") e->setText(QString::fromStdString(pdf.string()));
+            for (QRadioButton* b : d->findChildren<QRadioButton*>())
+                if (b->text() == "&Portrait") b->click();
+            d->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+        });
+        whenShown<QDialog>("Print Setup", [&](QDialog* d) {
+            for (QRadioButton* b : d->findChildren<QRadioButton*>())
+                if (b->text() == "&Landscape") b->click();
+            d->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Cancel)->click();
+        });
+    });
+    PrinterChoice after;
+    runWithDesktop([&] {
+        setPrinterChoice({"", "elsewhere.pdf", 0, orientation::None});
+        accepted = printerSetup();
+        cancelled = printerSetup();
+        after = printerChoice();
+        // The report goes to the chosen file on the chosen paper, whatever paper it asks for.
+        Report r;
+        r.setPaper(9);
+        r.print(ReportBand{0, {{0, 0, 1000, "Chosen", arial(10)}}, {}});
+        r.close();
+        std::string error;
+        EXPECT_TRUE(printReport(r, &error)) << error;
+    });
+    user.join();
+    EXPECT_EQ(accepted, 1);
+    EXPECT_EQ(cancelled, 0);
+    EXPECT_EQ(after, (PrinterChoice{"", pdf.string(), 5, orientation::Portrait}));
+    EXPECT_NE(std::find(papers.begin(), papers.end(), "A4"), papers.end());
+    EXPECT_EQ(pageSize(pdf), std::make_pair(612.0, 1008.0));
+    EXPECT_EQ(paperName(9), "A4");
+    EXPECT_EQ(paperName(0), "");
+}
