@@ -59,10 +59,6 @@ void Sorvex::SetColumnFlag(std::string_view) {
     notYetThere("This column setting");
 }
 
-bool Sorvex::PreviewReport(SorvexPreview&, SorvexReport&) {
-    return false;
-}
-
 void Sorvex::ApplyFieldJustification() {
     notYetThere("Data justification");
 }
@@ -73,10 +69,6 @@ void Sorvex::ApplyHeaderJustification() {
 
 void Sorvex::Preferences() {
     notYetThere("Preferences");
-}
-
-void Sorvex::PrintList(std::string_view) {
-    notYetThere("Printing the list");
 }
 
 void Sorvex::FormatListbox() {

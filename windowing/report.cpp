@@ -11,6 +11,7 @@
 #include <QDialog>
 #include <QFile>
 #include <QFileInfo>
+#include <QFontMetrics>
 #include <QFontMetricsF>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -263,6 +264,17 @@ int lineHeight(const ReportFont& font) {
 int textWidth(const ReportFont& font, const std::string& text) {
     const double w = onGui([&] { return QFontMetricsF(referenceFont(font)).horizontalAdvance(qs(text)); });
     return int(std::ceil(w * unitsPerPixel(font)));
+}
+
+int screenTextWidth(const ReportFont& font, const std::string& text) {
+    return onGui([&] {
+        QFont f(qs(font.face));
+        f.setPointSize(std::max(1, font.points));
+        const QFont styled = referenceFont(font);
+        f.setWeight(styled.weight());
+        f.setItalic(styled.italic());
+        return QFontMetrics(f).horizontalAdvance(qs(text));
+    });
 }
 
 // ---- layout ----

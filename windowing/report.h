@@ -62,6 +62,8 @@ struct ReportBand {
 int lineHeight(const ReportFont& font);
 // Natural width of a text in a font, in thousandths of an inch.
 int textWidth(const ReportFont& font, const std::string& text);
+// Width of a text in a font as a window on the screen shows it, in pixels.
+int screenTextWidth(const ReportFont& font, const std::string& text);
 
 class Report {
 public:

@@ -201,12 +201,26 @@ bool Window::isOpen() const {
 }
 
 bool Window::accept(Event& e) {
+    return takeEvent(e, true);
+}
+
+bool Window::poll(Event& e) {
+    return takeEvent(e, false);
+}
+
+bool Window::takeEvent(Event& e, bool wait) {
     if (!isOpen()) return false;
     auto state = currentThreadState();
     if (!state || tWindows.count(id_) == 0) return false; // only the owner takes a window's events
     // Events posted to the thread as a whole go to the window opened last.
     bool newest = !state->windows.empty() && state->windows.back() == id_;
-    e = state->queue.take(id_, newest);
+    if (wait) {
+        e = state->queue.take(id_, newest);
+    } else {
+        std::optional<Event> waiting = state->queue.poll(id_, newest);
+        if (!waiting) return false;
+        e = std::move(*waiting);
+    }
     e.window = id_;
     if (e.code == event::Accepted && e.hasText) {
         auto& bound = tWindows[id_].bound;

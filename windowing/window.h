@@ -45,6 +45,9 @@ public:
     // The next event of this window, once the previous one has been handled. False when the window
     // is closed. A modal window's loop leaves its thread's other windows' events waiting.
     bool accept(Event& e);
+    // The next event of this window when one is waiting, without waiting (a long job asks between
+    // its steps whether the user pressed its "Cancel"). False when none is waiting or it is closed.
+    bool poll(Event& e);
     // What the runtime does with an event unless the handler answered that it handled it: a close
     // request closes the window.
     void defaultAction(const Event& e);
@@ -111,6 +114,7 @@ public:
 
 private:
     static void closeDownOthers(int frameId);
+    bool takeEvent(Event& e, bool wait);
     int id_ = 0;
 };
 

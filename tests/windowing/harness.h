@@ -9,10 +9,12 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QWidget>
+#include <chrono>
 #include <deque>
 #include <functional>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace sorv::test {
@@ -99,6 +101,30 @@ inline QWidget* findWidget(const QString& name, const char* className = nullptr)
     for (QWidget* w : QApplication::allWidgets())
         if (w->accessibleName() == name && (!className || w->inherits(className))) return w;
     return nullptr;
+}
+
+// Waits (on a thread of the test's own, not the desktop's nor the program's) until a top-level
+// widget of class D with that accessible name is shown, and runs `act` on it on the GUI thread. A
+// widget once handled is not handled again, so the same dialog opened twice is seen twice.
+template <class D> bool whenShown(const QString& name, std::function<void(D*)> act, int ms = 10000) {
+    for (int waited = 0; waited < ms; waited += 10) {
+        D* d = win::onGui([&]() -> D* {
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (auto* d = qobject_cast<D*>(w);
+                    d && d->accessibleName() == name && d->isVisible() && !d->property("handled").toBool())
+                    return d;
+            return nullptr;
+        });
+        if (d) {
+            win::onGui([&] {
+                d->setProperty("handled", true);
+                act(d);
+            });
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
 }
 
 } // namespace sorv::test
