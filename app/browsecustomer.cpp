@@ -133,6 +133,19 @@ public:
     void AddColumnSortOrder(int n) override;
     void ResetColumnSortOrders() override;
     void ReportSortField(const bx::SorvexColumn& column) override { sortField = column.FIELD; }
+    // The report of this list carries a title of its own, fits in 12 to 10 points, always goes
+    // through the previewer and has bold italic headers.
+    void PrintList(std::string_view mode) override {
+        const std::string caption = W->caption();
+        W->setCaption("Whatever You Want");
+        MAXFONTSIZE = 12;
+        MINFONTSIZE = 10;
+        if (mode.starts_with("View")) ALLPREVIEW = 1;
+        if (mode.starts_with("Page")) PAGEPREVIEW = 1;
+        HEADERSTYLE = 4796;
+        bx::Sorvex::PrintList(mode);
+        W->setCaption(caption);
+    }
 
     std::string sortField; // the field of the column sorted on last
 

@@ -13,13 +13,13 @@
 
 namespace sorv::test {
 
-// Output of a poppler tool run on `pdf` (pdftotext writes to the file named last); the test fails
-// when the tool does not run.
+// Output of a poppler tool run on `pdf` (pdftotext writes to the file named last, the others to
+// their standard output); the test fails when the tool does not run.
 inline std::string poppler(const std::string& tool, const std::string& options,
                            const std::filesystem::path& pdf) {
     const std::filesystem::path out = pdf.string() + "." + tool + ".out";
     const std::string command = tool + " " + options + " '" + pdf.string() + "' " +
-                                (tool == "pdfinfo" ? "> " : "") + "'" + out.string() + "' 2>&1";
+                                (tool == "pdftotext" ? "" : "> ") + "'" + out.string() + "' 2>&1";
     EXPECT_EQ(std::system(command.c_str()), 0) << command;
     std::ifstream in(out);
     std::stringstream s;
