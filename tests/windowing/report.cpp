@@ -87,57 +87,6 @@ void buildList(Report& r, int rows) {
 
 } // namespace
 
-TEST(ReportEngine, AThousandLinesOverPagesWithTheHeaderAndNumberOnEachAndTheTotalLast) {
-    const fs::path pdf = tempDir() / "thousand.pdf";
-    int pageCount = 0;
-    runWithDesktop([&] {
-        setPrinterChoice({"", pdf.string(), 0, orientation::None});
-        Report r;
-        buildList(r, 1000);
-        pageCount = r.pageCount();
-        std::string error;
-        EXPECT_TRUE(printReport(r, &error)) << error;
-    });
-    ASSERT_TRUE(fs::exists(pdf));
-    // Letter across (the engine's own default), 10 inches less the header and number per page.
-    EXPECT_EQ(pdfPageSize(pdf), std::make_pair(792.0, 612.0));
-    const auto pages = pdfPages(pdf);
-    ASSERT_EQ(int(pages.size()), pageCount);
-    EXPECT_GT(pageCount, 20);
-    EXPECT_LT(pageCount, 40);
-    int expected = 1;
-    for (int p = 0; p < pageCount; ++p) {
-        const std::string& page = pages[p];
-        const auto title = page.find("Numbers Listed");
-        const auto header = page.find("Name");
-        ASSERT_NE(title, std::string::npos) << "page " << p + 1;
-        ASSERT_NE(header, std::string::npos) << "page " << p + 1;
-        EXPECT_LT(title, header);
-        // Every row once, in order, below the header.
-        static const std::regex row(R"(Row(\d{4})\s+(\d+)\.00)");
-        std::size_t last = header;
-        for (std::sregex_iterator it(page.begin(), page.end(), row), end; it != end; ++it) {
-            EXPECT_EQ(std::stoi((*it)[1]), expected) << "page " << p + 1;
-            EXPECT_EQ(std::stoi((*it)[2]), expected);
-            EXPECT_GT(std::size_t(it->position()), last);
-            last = it->position();
-            ++expected;
-        }
-        const std::string number = "Page " + std::to_string(p + 1) + " of " + std::to_string(pageCount);
-        EXPECT_GT(page.find(number), last) << number;
-    }
-    EXPECT_EQ(expected, 1001);
-    // The total comes after the last row, on the last page.
-    const std::string& lastPage = pages.back();
-    EXPECT_GT(lastPage.find("500500.00"), lastPage.find("Row1000"));
-
-    // A look at the first page.
-    EXPECT_EQ(std::system(("pdftoppm -r 60 -png -f 1 -l 1 '" + pdf.string() + "' '" +
-                           (tempDir() / "thousand").string() + "'")
-                              .c_str()),
-              0);
-}
-
 TEST(ReportEngine, TextsPlacedByAlignmentAndIndentAndTheDesignScaledToNarrowPaper) {
     // Each case: the printer set-up's paper and orientation, and the report's own.
     struct Case {
