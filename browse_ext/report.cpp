@@ -12,6 +12,7 @@
 #include "windowing/printer.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <optional>
 
 namespace sorv::bx {
@@ -292,9 +293,15 @@ private:
             if (!s_.PreviewReport(images, report_)) return;
         }
         std::string error;
-        if (!win::printReport(r, &error))
+        if (!win::printReport(r, &error)) {
             win::message("The report could not be printed.|" + error, std::string(MessageCaption),
                          win::icon::Exclamation);
+        } else if (r.printer().empty()) {
+            // Printed into a file: the frame says where, since nothing else shows it.
+            std::error_code ec;
+            const std::filesystem::path file = std::filesystem::absolute(r.file(), ec);
+            win::Window(win::frameWindow()).setStatus("Report written to " + (ec ? r.file() : file.string()));
+        }
     }
 
     void finish() {

@@ -7,7 +7,9 @@
 #include "tests/windowing/pdf_text.h"
 #include "windowing/printer.h"
 
+#include <QLabel>
 #include <QPushButton>
+#include <QStatusBar>
 #include <regex>
 
 namespace {
@@ -72,6 +74,12 @@ TEST_F(CustomerReportTest, PrintsUnderItsOwnTitleThroughThePreviewAndPutsItsCapt
         print(bx::sevent::PrintAll);
         duringAll = answerPreview("&Print");
         EXPECT_TRUE(waitUntil([&] { return fs::exists(pdf) && title(sub) == Caption; }));
+        // The frame's status bar tells where the report went.
+        EXPECT_EQ(win::onGui([] {
+                      auto* status = frameWidget()->statusBar()->findChild<QLabel*>();
+                      return status ? status->text().toStdString() : std::string();
+                  }),
+                  "Report written to " + fs::absolute(pdf).string());
         // The page mode goes through the previewer too; cancelled, nothing is printed.
         fs::rename(pdf, dir_ / "all.pdf");
         print(bx::sevent::PrintPage);
