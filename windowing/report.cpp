@@ -10,11 +10,13 @@
 #include <QApplication>
 #include <QDialog>
 #include <QFile>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QFontMetrics>
 #include <QFontMetricsF>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPageLayout>
 #include <QPainter>
 #include <QPrintPreviewWidget>
@@ -194,6 +196,8 @@ public:
         act("Fit &Width", QKeySequence(), [this] { view_->fitToWidth(); });
         act("&Whole Page", QKeySequence(), [this] { view_->fitInView(); });
         bar->addSeparator();
+        act("Save &Text...", QKeySequence(), [this] { saveText(); });
+        bar->addSeparator();
         act("&First", QKeySequence(Qt::CTRL | Qt::Key_Home), [this] { go(1); });
         act("P&revious", QKeySequence(Qt::Key_PageUp), [this] { go(view_->currentPage() - 1); });
         page_ = new QSpinBox;
@@ -236,6 +240,19 @@ private:
         n = std::clamp(n, 1, std::max(1, view_->pageCount()));
         if (n != view_->currentPage()) view_->setCurrentPage(n);
         showPage();
+    }
+    void saveText() {
+        if (!report_) return;
+        QFileDialog ask(this, "Save Text", "SvReport.TXT", "Text files (*.txt *.TXT);;All files (*)");
+        ask.setAccessibleName("Save Text");
+        ask.setAcceptMode(QFileDialog::AcceptSave);
+        ask.setOption(QFileDialog::DontUseNativeDialog);
+        if (ask.exec() != QDialog::Accepted || ask.selectedFiles().isEmpty()) return;
+        QFile file(ask.selectedFiles().first());
+        const QByteArray text = QByteArray::fromStdString(reportText(*report_));
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(text) != text.size())
+            QMessageBox::warning(this, "Save Text",
+                                 "Cannot write " + file.fileName() + ": " + file.errorString());
     }
     void showPage() {
         const QSignalBlocker quiet(page_);
@@ -441,6 +458,50 @@ bool printReport(const Report& r, std::string* error) {
     });
     if (!ok && error) *error = why;
     return ok;
+}
+
+std::string reportText(const Report& r) {
+    constexpr int Column = 100; // thousandths of an inch per character
+    std::string out;
+    for (const Report::Page& page : r.pages()) {
+        // Lines by their top, texts on a line by their column.
+        std::map<int, std::vector<std::pair<int, std::string>>> lines;
+        for (const Report::PlacedText& t : page.texts) {
+            const int length = int(t.text.size());
+            int at = 0;
+            switch (t.align) {
+            case TextAlign::Left:
+                at = (t.x + t.indent) / Column;
+                break;
+            case TextAlign::Centre:
+                at = (t.x + t.width / 2) / Column - length / 2;
+                break;
+            case TextAlign::Right:
+            case TextAlign::Decimal: {
+                const std::size_t point =
+                    t.align == TextAlign::Decimal ? t.text.find('.') : std::string::npos;
+                const int before = point == std::string::npos ? length : int(point);
+                at = (t.x + t.width - t.indent) / Column - before;
+                break;
+            }
+            }
+            lines[t.y / (Column / 2)].emplace_back(std::max(0, at), t.text);
+        }
+        for (auto& [y, texts] : lines) {
+            std::sort(texts.begin(), texts.end(),
+                      [](const auto& a, const auto& b) { return a.first < b.first; });
+            std::string line;
+            for (const auto& [at, text] : texts) {
+                // Texts that would overlap keep one blank between them.
+                if (!line.empty() && int(line.size()) >= at) line += ' ';
+                line.resize(std::max<std::size_t>(line.size(), std::size_t(at)), ' ');
+                line += text;
+            }
+            out += line + "\n";
+        }
+        out += "\f";
+    }
+    return out;
 }
 
 bool previewReport(const Report& r, int parentWindow) {

@@ -156,6 +156,12 @@ bool printReport(const Report& report, std::string* error = nullptr);
 // tests' road to a file). False, with the reason, when the file cannot be written.
 bool writeReportPdf(const Report& report, const std::string& file, std::string* error = nullptr);
 
+// The report as plain text, for the previewer's text output: one line of text per line of print,
+// each text at the column its box gives it (a tenth of an inch per character: left texts start at
+// their box, right and decimal ones end at its right side less the indent, centred ones centred),
+// pages separated by form feeds.
+std::string reportText(const Report& report);
+
 // The previewer: a modal window over the pages of a closed report, with zoom, page jump, "Print"
 // and "Cancel". The runtime lock is given up while it is open. Answers true when the user chose to
 // print; it prints nothing itself. `parentWindow` (a window id, 0 for the frame) is the window it is

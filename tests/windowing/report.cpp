@@ -10,6 +10,7 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPrintPreviewWidget>
@@ -185,6 +186,9 @@ TEST(Previewer, ShowsThePagesJumpsAndZoomsAndAnswersPrintOrCancel) {
         std::string of;
     } seen;
     std::atomic<int> answers[2] = {-1, -1};
+    QDialog* preview = nullptr;
+    const fs::path textFile = tempDir() / "preview.txt";
+    std::string text;
     std::thread user([&] {
         EXPECT_TRUE(whenShown<QDialog>("Print Preview", [&](QDialog* d) {
             auto* view = d->findChild<QPrintPreviewWidget*>();
@@ -202,9 +206,23 @@ TEST(Previewer, ShowsThePagesJumpsAndZoomsAndAnswersPrintOrCancel) {
             seen.pageAfterLast = page->value();
             for (QLabel* l : d->findChildren<QLabel*>())
                 if (l->accessibleName() == "Page count") seen.of = l->text().toStdString();
-            for (QPushButton* b : d->findChildren<QPushButton*>())
-                if (b->text() == "&Print") b->click();
+            preview = d;
+            // The text output asks for a file in a dialog of its own.
+            for (QAction* a : d->findChildren<QAction*>())
+                if (a->text() == "Save &Text...")
+                    QMetaObject::invokeMethod(a, &QAction::trigger, Qt::QueuedConnection);
         }));
+        EXPECT_TRUE(whenShown<QFileDialog>("Save Text", [&](QFileDialog* f) {
+            // Typed into the name box, then saved.
+            auto* name = f->findChild<QLineEdit*>("fileNameEdit");
+            ASSERT_TRUE(name);
+            name->setText(QString::fromStdString(textFile.string()));
+            static_cast<QDialog*>(f)->accept();
+        }));
+        onGui([&] {
+            for (QPushButton* b : preview->findChildren<QPushButton*>())
+                if (b->text() == "&Print") b->click();
+        });
         EXPECT_TRUE(whenShown<QDialog>("Print Preview", [&](QDialog* d) {
             for (QPushButton* b : d->findChildren<QPushButton*>())
                 if (b->text() == "&Cancel") b->click();
@@ -218,6 +236,7 @@ TEST(Previewer, ShowsThePagesJumpsAndZoomsAndAnswersPrintOrCancel) {
         pageCount = r.pageCount();
         answers[0] = previewReport(r);
         answers[1] = previewReport(r);
+        text = reportText(r);
     });
     user.join();
     EXPECT_EQ(answers[0], 1);
@@ -229,6 +248,36 @@ TEST(Previewer, ShowsThePagesJumpsAndZoomsAndAnswersPrintOrCancel) {
     EXPECT_GT(seen.zoomAfter, seen.zoomBefore);
     EXPECT_EQ(seen.of, " of " + std::to_string(pageCount) + " ");
     EXPECT_FALSE(fs::exists(tempDir() / "preview.pdf")) << "the previewer prints nothing itself";
+    ASSERT_TRUE(fs::exists(textFile));
+    std::ifstream saved(textFile, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(saved), {}), text);
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\f'), pageCount);
+}
+
+TEST(ReportEngine, TextOutputKeepsEachTextInItsColumn) {
+    runWithDesktop([] {
+        setPrinterChoice({"", (tempDir() / "x.pdf").string(), 1, orientation::Landscape});
+        Report r;
+        r.pageHeader().texts = {{0, 0, 3000, "Title", arial(10)}};
+        ReportBand b;
+        b.texts = {{0, 20, 1000, "Left", arial(10), TextAlign::Left, 100},
+                   {1000, 20, 1000, "Right", arial(10), TextAlign::Right, 0},
+                   {2000, 20, 1000, "12.5", arial(10), TextAlign::Decimal, 300},
+                   {3000, 20, 1000, "Mid", arial(10), TextAlign::Centre, 0}};
+        r.print(b);
+        r.endPage();
+        b.texts.resize(1);
+        r.print(b);
+        r.close();
+        // Columns of a tenth of an inch: Left at 1, Right ending at 20, the point of 12.5 at 27,
+        // Mid centred on 35.
+        EXPECT_EQ(reportText(r), "Title\n"
+                                 " Left          Right     12.5     Mid\n"
+                                 "\f"
+                                 "Title\n"
+                                 " Left\n"
+                                 "\f");
+    });
 }
 
 TEST(PrinterSetup, TheChoiceIsKeptOnlyWhenAcceptedAndReportsUseIt) {
