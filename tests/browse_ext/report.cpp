@@ -357,6 +357,35 @@ TEST(ListReport, ThePageOfABrowseIsExactlyTheRowsItLoaded) {
         << "no total: " << text;
 }
 
+TEST(ListReport, AFilteredBrowsePrintsOnlyTheRecordsOfItsFilter) {
+    const fs::path pdf = tempDir() / "filtered.pdf";
+    std::string filter;
+    runWithDesktop([&] {
+        win::setPrinterChoice({"", pdf.string(), 0, win::orientation::None});
+        browsetest::Rig rig(100, 10);
+        ASSERT_TRUE(rig.opened);
+        rig.start();
+        rig.browse.SetNamedFilter("PPL:CustId = 3");
+        rig.window.Reset(true);
+        rig.pump();
+        PeopleSorvex s;
+        s.Init(rig.window, rig.browse, *rig.queue, rig.window.WINDOW, browsetest::List, "report.INI",
+               VisualHeader, {});
+        s.ALLPREVIEW = 0;
+        filter = rig.view->filter();
+        s.PrintList("View");
+    });
+    const auto pages = pdfPages(pdf);
+    ASSERT_EQ(pages.size(), 1u);
+    std::vector<std::string> expected;
+    for (int i = 21; i <= 30; ++i) expected.push_back(browsetest::nameOf(i));
+    EXPECT_EQ(namesOn(pages[0]), expected);
+    const std::string text = collapsed(pages[0]);
+    EXPECT_NE(text.find("Filter: " + filter), std::string::npos) << text;
+    EXPECT_NE(text.find("Size: 10 Records"), std::string::npos) << text;
+    EXPECT_NE(text.find("N0030 3 30 Page 1 of 1"), std::string::npos) << "the total of ten 3s: " << text;
+}
+
 TEST(ListReport, CancelOnTheProgressWindowEndsTheReportWithNothingPrinted) {
     const fs::path pdf = tempDir() / "cancelled.pdf";
     std::atomic<bool> clicked{false};
