@@ -226,13 +226,10 @@ char shownFill(char fill) {
     return fill == '_' ? ' ' : fill;
 }
 
-// A zero fill is for digits: a month or weekday name padded with zeros ("February0") would not
-// read back as a name.
+// A fill pads every part position, names included ("February000"); reading skips a name's pad.
 void applyFillAndSeparator(CompiledPicture& p, char fill, char separator) {
     for (auto& q : p.positions) {
-        bool name = q.role == PictureRole::MonthName || q.role == PictureRole::WeekdayName;
-        if (fill && isPartRole(q.role) && q.role != PictureRole::AmPm && q.pad != '0' &&
-            !(name && fill == '0'))
+        if (fill && isPartRole(q.role) && q.role != PictureRole::AmPm && q.pad != '0')
             q.pad = shownFill(fill);
         if (separator && q.role == PictureRole::Separator) q.pad = separator;
     }
@@ -382,6 +379,8 @@ bool compileNumeric(CompiledPicture& p, Reader r) {
     if (size < 1 || size > MaxPositions) return false;
     char grouping = 0;
     bool explicitGrouping = readGrouping(r, grouping);
+    // With "`" as the decimal, "." groups even where no decimal is shown.
+    const bool commaDecimal = r.peek() == '`';
     if (!readDecimals(r, n)) return false;
     if (n.signBefore == '(') {
         if (!r.take(')')) return false;
@@ -400,7 +399,7 @@ bool compileNumeric(CompiledPicture& p, Reader r) {
     else if (n.fill == '0' || n.fill == '_')
         n.grouping = 0;
     else
-        n.grouping = n.point == ',' ? '.' : ',';
+        n.grouping = commaDecimal ? '.' : ',';
     int fixed = static_cast<int>(n.currency.size()) + (n.signBefore ? 1 : 0) + (n.signAfter ? 1 : 0) +
                 (n.decimals > 0 ? n.decimals + (n.implied ? 0 : 1) : 0);
     if (fixed > size) return false;

@@ -178,6 +178,12 @@ struct Cursor {
     void skipBlanks() {
         while (i < t.size() && (t[i] == ' ' || t[i] == '*' || t[i] == '_')) ++i;
     }
+    // The pad after a name, which a "0" fill makes digits.
+    void skipPad(char pad) {
+        skipBlanks();
+        while (pad == '0' && i < t.size() && t[i] == '0') ++i;
+        skipBlanks();
+    }
     // Up to max digits; answers -1 when there is none.
     int digits(std::size_t max) {
         skipBlanks();
@@ -290,12 +296,12 @@ Parts readParts(std::string_view text, const CompiledPicture& p) {
             r.hasMonth = true;
             int m = c.name(1, 12, monthName);
             if (m > 0) r.month = m;
-            c.skipBlanks(); // the pad past the end of the name
+            c.skipPad(q.pad); // the pad past the end of the name
             break;
         }
         case PictureRole::WeekdayName:
             c.name(0, 6, weekdayName);
-            c.skipBlanks();
+            c.skipPad(q.pad);
             break;
         case PictureRole::AmPm: {
             if (!intl) intl = &intlSettings();

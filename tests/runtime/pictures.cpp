@@ -263,6 +263,9 @@ TEST_F(Pictures, NumericLayouts) {
     EXPECT_EQ(FORMAT(Value(D("1234.5")), "@n10`2"), "  1.234,50");
     EXPECT_EQ(FORMAT(Value(D("1234.5")), "@n12.`2"), "    1.234,50");
     EXPECT_EQ(FORMAT(Value(D("1234.5")), "@n10__2"), "  1 234 50");
+    // "`" as the decimal makes "." the grouping whether or not decimals are shown.
+    EXPECT_EQ(FORMAT(Value(1234567), "@n14`0"), "     1.234.567");
+    EXPECT_EQ(DEFORMAT("64.671.208.735", "@n14`0").toDecimal(), D("64671208735"));
     EXPECT_EQ(FORMAT(Value(1234567), "@n9"), "1,234,567");
     EXPECT_EQ(FORMAT(Value(1234567), "@n8"), "########");
     EXPECT_EQ(FORMAT(Value(D("0.5")), "@n9.2"), "     0.50");
@@ -533,10 +536,12 @@ TEST_F(Pictures, ReadsBackWhatItShowsInOddLayouts) {
     EXPECT_EQ(DEFORMAT("            ", "@K###-###-#0###K").text(), "");
     EXPECT_EQ(DEFORMAT("", "@K###-###-#0###K").text(), "");
     EXPECT_EQ(DEFORMAT("555", "@K###-###-#0###K").text(), "555");
-    // A zero fill pads digits, never names.
+    // A zero fill pads the same positions as any other fill, and reads back.
     Value day(dayNumber(2026, 3, 7));
-    EXPECT_EQ(FORMAT(day, "@D04").find("March0"), std::string::npos) << FORMAT(day, "@D04");
+    EXPECT_EQ(FORMAT(Value(4), "@D04"), "January00000 01, 1801");
+    EXPECT_EQ(FORMAT(day, "@D04"), "March0000000 07, 2026");
     EXPECT_EQ(DEFORMAT(FORMAT(day, "@D04"), "@D04").toLong(), day.toLong());
+    EXPECT_EQ(DEFORMAT(FORMAT(day, "@D07"), "@D07").toLong(), day.toLong());
     // Desktop formats: a name right before other letters, no month, one marker only.
     IntlSettings s;
     s.sShortDate = "yyyy dddMMM d";
