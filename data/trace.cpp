@@ -95,21 +95,38 @@ std::shared_ptr<TraceLog> openTrace(std::string_view driverName, const FileDecl&
     return log;
 }
 
-std::string declarationText(const FileDecl& file) {
+std::string declarationText(const FileDecl& file, DeclarationUse use) {
+    const bool source = use == DeclarationUse::Source;
+    // The log shows the names as they are; source quotes them so that any character reads back.
+    auto named = [source](std::string_view name, bool quotedInTrace) {
+        if (!source) return quotedInTrace ? "'" + std::string(name) + "'" : std::string(name);
+        std::string q = "'";
+        for (char c : name) q += c == '\'' ? std::string("''") : std::string(1, c);
+        return q + "'";
+    };
+    const Layout& lay = file.layout();
     std::string out = labelColumn(file.label);
     if (file.driverOptions.empty())
         out += format("FILE,DRIVER('%s')", file.driver.c_str());
     else
         out += format("FILE,DRIVER('%s','%s')", file.driver.c_str(), file.driverOptions.c_str());
     if (file.owner) out += ",OWNER(******)";
-    if (!file.name.empty()) out += format(",NAME('%s')", file.fileName().c_str());
+    if (!file.name.empty()) out += ",NAME(" + named(file.fileName(), true) + ")";
+    if (source) {
+        for (std::size_t i = 0; i < lay.count(); ++i) {
+            const std::string& n = lay.field(i).name;
+            if (auto c = n.find(':'); c != std::string::npos) {
+                out += ",PRE(" + n.substr(0, c) + ")";
+                break;
+            }
+        }
+    }
     if (file.hasAttribute(fileattr::Create)) out += ",CREATE";
     if (file.hasAttribute(fileattr::Encrypt)) out += ",ENCRYPT";
     if (file.hasAttribute(fileattr::Reclaim)) out += ",RECLAIM";
     if (file.hasAttribute(fileattr::Thread)) out += ",THREAD";
     out += '\n';
 
-    const Layout& lay = file.layout();
     for (const KeyDecl& k : file.keys) {
         out += labelColumn(bare(k.label));
         out += k.isIndex ? "INDEX(" : "KEY(";
@@ -125,13 +142,13 @@ std::string declarationText(const FileDecl& file) {
         if (k.opt()) out += ",OPT";
         if (k.noCase()) out += ",NOCASE";
         if (k.primary()) out += ",PRIMARY";
-        if (!k.externalName.empty()) out += ",NAME(" + k.externalName + ")";
+        if (!k.externalName.empty()) out += ",NAME(" + named(k.externalName, false) + ")";
         out += '\n';
     }
     for (const MemoDecl& m : file.memos) {
         out += labelColumn(bare(m.label));
         out += m.isBlob ? std::string("BLOB") : format("MEMO(%u)", m.size);
-        if (!m.externalName.empty()) out += ",NAME(" + m.externalName + ")";
+        if (!m.externalName.empty()) out += ",NAME(" + named(m.externalName, false) + ")";
         if (m.binary) out += ",BINARY";
         out += '\n';
     }
@@ -155,7 +172,7 @@ std::string declarationText(const FileDecl& file) {
         if (f.dim > 1) out += format(", DIM(%u)", unsigned(f.dim));
         if (f.over >= 0 && f.over < static_cast<int>(lay.count()))
             out += format(", OVER(%s)", lay.field(static_cast<std::size_t>(f.over)).name.c_str());
-        if (!f.externalName.empty()) out += format(",NAME('%s')", f.externalName.c_str());
+        if (!f.externalName.empty()) out += ",NAME(" + named(f.externalName, true) + ")";
         out += '\n';
         if (f.type == FieldType::Group) groupEnds.push_back(f.groupEnd);
     }

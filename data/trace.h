@@ -44,7 +44,10 @@ private:
 std::shared_ptr<TraceLog> openTrace(std::string_view driverName, const FileDecl& file);
 
 // The declaration in the language's syntax, as the log shows it (ends with an empty line).
-std::string declarationText(const FileDecl& file);
+// As source, every NAME() is quoted (inner quotes doubled) and the fields' prefix is kept as PRE(),
+// so that the text read back declares a file of the same layout whatever the names hold.
+enum class DeclarationUse { Trace, Source };
+std::string declarationText(const FileDecl& file, DeclarationUse use = DeclarationUse::Trace);
 // One field's value as the log shows it ("'Smith'", "42", "07 Dec 2026 (82...)", "1FH").
 std::string traceValue(const FieldDesc& f, std::span<const std::uint8_t> buffer, std::uint32_t element = 0);
 // The lines "  %-18s:value" of every field of the record.

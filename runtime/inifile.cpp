@@ -599,6 +599,17 @@ bool writePrivateProfileString(std::string_view file, std::string_view section,
     return true;
 }
 
+std::string iniUnstorable(std::string_view section, std::optional<std::string_view> key,
+                          std::optional<std::string_view> value) {
+    if (section.empty()) return "a section name cannot be empty";
+    if (!storableSection(section)) return "a section name cannot hold \"]\" or a line break";
+    if (key && key->empty()) return "a key cannot be empty";
+    if (key && !storableKey(*key))
+        return "a key cannot hold \"=\" or a line break, nor start with \"[\", \";\" or \"#\"";
+    if (key && value && !storableValue(*value)) return "a value cannot hold a line break";
+    return {};
+}
+
 std::string GETINI(std::string_view section, std::string_view key, std::string_view def,
                    std::string_view file) {
     section = cut(section, iniSectionMax);

@@ -25,6 +25,11 @@ long getPrivateProfileInt(std::string_view file, std::string_view section, std::
 bool writePrivateProfileString(std::string_view file, std::string_view section,
                                std::optional<std::string_view> key, std::optional<std::string_view> value);
 
+// Why the entry cannot be stored in the format ("a key cannot hold \"=\" or a line break", ...), or
+// an empty text when it can.
+std::string iniUnstorable(std::string_view section, std::optional<std::string_view> key,
+                          std::optional<std::string_view> value);
+
 // Lengths the language's INI functions cut their arguments to.
 inline constexpr std::size_t iniSectionMax = 63;
 inline constexpr std::size_t iniKeyMax = 63;

@@ -10,6 +10,7 @@
 #include "runtime/errors.h"
 #include "tools/command.h"
 
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -17,6 +18,7 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <limits>
 #include <sstream>
 
 namespace {
@@ -26,7 +28,7 @@ using namespace sorv;
 using namespace sorv::qnl;
 
 const char* const synopsis =
-    "sorvtool db create FILE DECLARATION | info FILE | export FILE [--key NAME] [--reverse] | "
+    "sorvtool db create FILE DECLARATION-FILE | info FILE | export FILE [--key NAME] [--reverse] | "
     "import FILE [CSV] | check FILE | rebuild FILE | stats FILE";
 
 // The text of a failure of the engine: the current error's own text, with the system's error
@@ -118,8 +120,9 @@ std::string two(int v, int width = 2) {
     return std::string(s.size() < static_cast<std::size_t>(width) ? width - s.size() : 0, '0') + s;
 }
 
-// A field's value as a cell: texts without their trailing blanks, numbers exactly, dates as
-// YYYY-MM-DD and times as HH:MM:SS.hh (zero as an empty cell).
+// A field's value as a cell: STRING text without its trailing blanks (they are padding), CSTRING
+// and PSTRING text as stored (they keep their length), numbers exactly, dates as YYYY-MM-DD and
+// times as HH:MM:SS.hh (zero as an empty cell).
 std::string cellOf(const FieldDesc& f, std::span<const std::uint8_t> rec, std::uint32_t e) {
     const std::uint8_t* p = rec.data() + f.offset + e * f.size;
     switch (f.type) {
@@ -137,7 +140,8 @@ std::string cellOf(const FieldDesc& f, std::span<const std::uint8_t> rec, std::u
         break;
     }
     Value v = readField(f, rec, e);
-    if (isTextType(f.type)) return std::string(clipRight(v.toText()));
+    if (f.type == FieldType::String) return std::string(clipRight(v.toText()));
+    if (isTextType(f.type)) return v.toText();
     if (isDecimalType(f.type)) return v.toDecimal().toFixed(f.places);
     std::int64_t n = v.toLong();
     if (f.type == FieldType::Date && n == 0) return {};
@@ -201,6 +205,11 @@ std::string storeCell(const FieldDesc& f, std::span<std::uint8_t> rec, std::uint
         char* end = nullptr;
         double d = std::strtod(t.c_str(), &end);
         if (end != t.c_str() + t.size()) return "is not a number";
+        // An infinity is stored only when the cell says so, never for a number out of range.
+        const bool single = f.type == FieldType::SReal || f.type == FieldType::BFloat4;
+        if (std::isfinite(d) ? single && std::fabs(d) > std::numeric_limits<float>::max()
+                             : !std::isnan(d) && t.find_first_of("iI") == std::string::npos)
+            return single ? "is out of the range of a 4-byte real" : "is out of the range of a real";
         writeField(f, rec, Value(d), e);
         return {};
     }
@@ -289,13 +298,14 @@ bool readCsvRecord(std::string_view in, std::size_t& pos, int& line, std::vector
 // ---- commands ----
 
 int runCreate(const Args& a) {
-    if (a.size() != 2) return sorvtool::usageError("usage: sorvtool db create FILE DECLARATION");
-    std::string text = a[1];
-    if (text == "-") {
+    if (a.size() != 2) return sorvtool::usageError("usage: sorvtool db create FILE DECLARATION-FILE");
+    // The declaration comes from a file ("db info" writes one), "-" for standard input.
+    std::string text;
+    if (a[1] == "-") {
         text = readAllOf(std::cin);
-    } else if (!text.empty() && text[0] == '@') {
-        std::ifstream in(text.substr(1), std::ios::binary);
-        if (!in) return failure("cannot read " + text.substr(1));
+    } else {
+        std::ifstream in(a[1], std::ios::binary);
+        if (!in) return failure("cannot read " + a[1] + ": " + std::strerror(errno));
         text = readAllOf(in);
     }
     std::string why;
@@ -316,7 +326,7 @@ int runInfo(const Args& a) {
     std::string path = withDefaultExtension(a[0]);
     Table t;
     if (int rc = openTable(t, path, false)) return failure("cannot open " + path + ": " + describe(rc));
-    std::cout << declarationText(declarationOf(t.schema()));
+    std::cout << declarationText(declarationOf(t.schema()), DeclarationUse::Source);
     return std::cout.good() ? 0 : 1;
 }
 

@@ -50,12 +50,17 @@ std::string plainText(const sorv::Value& v) {
     return {};
 }
 
+int badPicture(const std::string& picture) {
+    std::cerr << "sorvtool: '" << picture << "' is not a valid picture\n";
+    return 1;
+}
+
 int runFormat(const Args& args) {
     if (args.size() != 2) return sorvtool::usageError("usage: sorvtool format PICTURE VALUE");
     auto pic = sorv::compilePicture(args[0]);
+    if (!pic->valid()) return badPicture(args[0]);
     sorv::Value value{args[1]};
-    if (pic->kind != sorv::PictureKind::String && pic->kind != sorv::PictureKind::KeyIn &&
-        pic->kind != sorv::PictureKind::Invalid) {
+    if (pic->kind != sorv::PictureKind::String && pic->kind != sorv::PictureKind::KeyIn) {
         if (auto d = sorv::Decimal::parse(args[1])) {
             value = sorv::Value(*d);
         } else {
@@ -74,6 +79,7 @@ int runFormat(const Args& args) {
 
 int runDeformat(const Args& args) {
     if (args.size() != 2) return sorvtool::usageError("usage: sorvtool deformat PICTURE TEXT");
+    if (!sorv::compilePicture(args[0])->valid()) return badPicture(args[0]);
     std::cout << plainText(sorv::DEFORMAT(args[1], args[0])) << "\n";
     return 0;
 }

@@ -3,7 +3,10 @@
 #include "runtime/profile.h"
 #include "tools/command.h"
 
+#include <cerrno>
+#include <cstring>
 #include <iostream>
+#include <unistd.h>
 
 namespace {
 
@@ -22,8 +25,23 @@ int runIni(const Args& args) {
     const std::size_t n = args.size() - 1;
     if (verb == "get") {
         if (n < 3 || n > 4) return sorvtool::usageError("usage: sorvtool ini get FILE SECTION KEY [DEFAULT]");
-        std::string def = n == 4 ? args[4] : std::string();
-        std::cout << sorv::GETINI(args[2], args[3], def, args[1]) << "\n";
+        if (n == 4) {
+            std::cout << sorv::GETINI(args[2], args[3], args[4], args[1]) << "\n";
+            return std::cout.good() ? 0 : 1;
+        }
+        // Without a default a missing entry is an error; no stored value holds a line break.
+        const std::string missing = "\n";
+        std::string value = sorv::GETINI(args[2], args[3], missing, args[1]);
+        if (value == missing) {
+            const std::string file = fileOf(args[1]);
+            if (::access(file.c_str(), R_OK) != 0)
+                std::cerr << "sorvtool: cannot read " << file << ": " << std::strerror(errno) << "\n";
+            else
+                std::cerr << "sorvtool: no entry \"" << args[3] << "\" in section [" << args[2] << "] of "
+                          << file << "\n";
+            return 1;
+        }
+        std::cout << value << "\n";
         return std::cout.good() ? 0 : 1;
     }
     bool ok;
@@ -38,7 +56,14 @@ int runIni(const Args& args) {
         return sorvtool::usageError("unknown ini command '" + verb + "'; usage: " + synopsis);
     }
     if (!ok) {
-        std::cerr << "sorvtool: cannot write " << fileOf(args[1]) << "\n";
+        std::optional<std::string_view> key, value;
+        if (n >= 3) key = args[3];
+        if (n == 4) value = args[4];
+        std::string why = sorv::iniUnstorable(args[2], key, value);
+        if (why.empty())
+            std::cerr << "sorvtool: cannot write " << fileOf(args[1]) << "\n";
+        else
+            std::cerr << "sorvtool: " << why << "\n";
         return 1;
     }
     return 0;

@@ -22,8 +22,12 @@ std::string escaped(const std::string& s) {
 
 int run(const sorvtool::Args& args) {
     if (args.size() == 2 && args[0] == "--check") {
-        std::cout << sorv::ListFormat::check(args[1]) << "\n";
-        return 0;
+        // The position goes to standard output for scripts; a failing format also fails the run.
+        const int at = sorv::ListFormat::check(args[1]);
+        std::cout << at << "\n";
+        if (at == 0) return 0;
+        std::cerr << "sorvtool: the list format fails at position " << at << "\n";
+        return 1;
     }
     if (args.size() != 1 || args[0] == "--check")
         return sorvtool::usageError("usage: sorvtool listformat [--check] FORMAT");

@@ -525,8 +525,10 @@ bool GuiWindow::build() {
 
 // ---- message boxes and other services ----
 
-int message(const std::string& text, const std::string& caption, int iconValue, int buttons,
-            int defaultButton) {
+namespace {
+
+int desktopMessage(const std::string& text, const std::string& caption, int iconValue, int buttons,
+                   int defaultButton) {
     struct Wait {
         std::mutex m;
         std::condition_variable cv;
@@ -560,6 +562,11 @@ int message(const std::string& text, const std::string& caption, int iconValue, 
     wait->cv.wait(g, [&] { return wait->done; });
     return wait->value;
 }
+
+// Whatever links the desktop shows its message boxes on it.
+const bool presenterSet = (setMessagePresenter(desktopMessage), true);
+
+} // namespace
 
 int iconOfString(const std::string& s) {
     if (s.size() == 4 && static_cast<unsigned char>(s[0]) == 0xFF && s[1] == 1 &&

@@ -20,8 +20,13 @@ enum : int { None = 0, Application = 1, Hand = 2, Question = 3, Exclamation = 4,
 
 // Shows a message box and answers the value of the button pressed (the default button when the
 // box is closed otherwise). The runtime lock is given up while the box waits; "|" breaks lines.
+// Without a desktop linked in (the command-line tools) it answers the default button at once.
 int message(const std::string& text, const std::string& caption = {}, int icon = icon::None,
             int buttons = button::Ok, int defaultButton = 0);
+// Where message() shows its boxes; the desktop sets itself when it is linked in.
+using MessagePresenter = int (*)(const std::string& text, const std::string& caption, int icon, int buttons,
+                                 int defaultButton);
+void setMessagePresenter(MessagePresenter presenter);
 // An icon given as its standard string ("\xFF\x01\x03\x7F") or empty.
 int iconOfString(const std::string& iconString);
 

@@ -162,7 +162,7 @@ std::size_t lines(const std::string& s) {
     return static_cast<std::size_t>(std::count(s.begin(), s.end(), '\n'));
 }
 
-const char* const peopleText = "People            FILE,DRIVER('QUARNELL')\n"
+const char* const peopleText = "People            FILE,DRIVER('QUARNELL'),PRE(PPL)\n"
                                "KeyId             KEY(+PPL:Id),NOCASE,PRIMARY\n"
                                "KeyName           KEY(+PPL:Last,-PPL:First),DUP,NOCASE\n"
                                "Notes             MEMO(100)\n"
@@ -178,8 +178,13 @@ class DbTool : public ::testing::Test {
 protected:
     void SetUp() override {
         file = dir.file("PEOPLE");
-        ToolRun r = sorvtool({"db", "create", file, peopleText}, dir.path());
+        ToolRun r = sorvtool({"db", "create", file, declFile(peopleText)}, dir.path());
         ASSERT_EQ(r.status, 0) << r.err;
+    }
+    std::string declFile(const std::string& text) {
+        std::string p = dir.file("decl.txt");
+        spit(p, text);
+        return p;
     }
     std::string csv(const std::string& name, const std::string& text) {
         std::string p = dir.file(name);
@@ -197,27 +202,68 @@ TEST_F(DbTool, CreateAndInfoRoundTrip) {
     ToolRun r = sorvtool({"db", "info", file}, dir.path());
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, peopleText);
-    // The printed text makes the same file again, from a file argument too.
-    spit(dir.file("decl.txt"), r.out);
-    ASSERT_EQ(sorvtool({"db", "create", dir.file("AGAIN"), "@" + dir.file("decl.txt")}, dir.path()).status,
-              0);
-    EXPECT_EQ(sorvtool({"db", "info", dir.file("AGAIN.QNL")}, dir.path()).out, peopleText);
+    // What info prints makes a file of the same layout again, from a file or standard input,
+    // whatever the names hold and whether or not a key shows the prefix.
+    const std::string odd = "Odd FILE,DRIVER('QUARNELL'),PRE(ODD)\n"
+                            "K KEY(+A),NAME('a,b (c) o''k'),DUP\n"
+                            "M MEMO(10),NAME('it''s, (x)')\n"
+                            " RECORD\nA LONG,NAME('x''y')\nC CSTRING(6)\n END\n";
+    const std::string noKeys = "NK FILE,DRIVER('QUARNELL'),PRE(NK)\n RECORD\nA LONG\n END\n";
+    for (const std::string& decl : {std::string(peopleText), odd, noKeys}) {
+        ASSERT_EQ(sorvtool({"db", "create", dir.file("FIRST"), declFile(decl)}, dir.path()).status, 0)
+            << decl;
+        std::string text = sorvtool({"db", "info", dir.file("FIRST")}, dir.path()).out;
+        EXPECT_NE(text.find(",PRE("), std::string::npos) << text;
+        r = sorvtool({"db", "create", dir.file("AGAIN"), "-"}, dir.path(), declFile(text));
+        ASSERT_EQ(r.status, 0) << r.err << text;
+        EXPECT_EQ(sorvtool({"db", "info", dir.file("AGAIN.QNL")}, dir.path()).out, text);
+        std::filesystem::remove(dir.file("FIRST.QNL"));
+        std::filesystem::remove(dir.file("AGAIN.QNL"));
+    }
     // An existing file is never replaced; a bad declaration says where it is wrong.
-    r = sorvtool({"db", "create", file, peopleText}, dir.path());
+    r = sorvtool({"db", "create", file, declFile(peopleText)}, dir.path());
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("already exists"), std::string::npos) << r.err;
-    r = sorvtool({"db", "create", dir.file("BAD"), "X FILE,DRIVER('QUARNELL')\n RECORD\n"}, dir.path());
+    r = sorvtool({"db", "create", dir.file("BAD"), declFile("X FILE,DRIVER('QUARNELL')\n RECORD\n")},
+                 dir.path());
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "sorvtool: db create: line 2: no final END\n");
     EXPECT_FALSE(std::filesystem::exists(dir.file("BAD.QNL")));
-    r = sorvtool({"db", "create", dir.file("ASC"), "X FILE,DRIVER('ASCII')\n RECORD\nA LONG\n END\n"},
-                 dir.path());
+    r = sorvtool(
+        {"db", "create", dir.file("ASC"), declFile("X FILE,DRIVER('ASCII')\n RECORD\nA LONG\n END\n")},
+        dir.path());
     EXPECT_EQ(r.status, 1);
+    r = sorvtool({"db", "create", dir.file("NONE"), dir.file("missing.txt")}, dir.path());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("missing.txt"), std::string::npos) << r.err;
     // Any other file is refused with a reason, not read as one.
     spit(dir.file("junk.QNL"), std::string(9000, 'x'));
     r = sorvtool({"db", "info", dir.file("junk")}, dir.path());
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(lines(r.err), 1u);
+}
+
+TEST_F(DbTool, RealsRefuseWhatTheyCannotHoldAndCStringsKeepTheirBlanks) {
+    const std::string nums = dir.file("NUMS");
+    ASSERT_EQ(sorvtool({"db", "create", nums,
+                        declFile("N FILE,DRIVER('QUARNELL'),PRE(N)\n RECORD\nC CSTRING(8)\nS STRING(8)\n"
+                                 "R REAL\nF SREAL\n END\n")},
+                       dir.path())
+                  .status,
+              0);
+    ToolRun r = sorvtool(
+        {"db", "import", nums, csv("n.csv", "C,S,R,F\n\"ab  \",\"cd  \",1.5,2.5\n,,-inf,inf\n")}, dir.path());
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(sorvtool({"db", "export", nums}, dir.path()).out,
+              "C,S,R,F\r\nab  ,cd,1.5,2.5\r\n,,-inf,inf\r\n");
+    for (const auto& [cell, why] : std::vector<std::pair<std::string, std::string>>{
+             {"1,1e400", "R '1e400' is out of the range of a real"},
+             {"1,-1e309", "R '-1e309' is out of the range of a real"},
+             {"1e39,1", "F '1e39' is out of the range of a 4-byte real"}}) {
+        r = sorvtool({"db", "import", nums, csv("bad.csv", "F,R\n" + cell + "\n")}, dir.path());
+        EXPECT_EQ(r.status, 1) << cell;
+        EXPECT_EQ(r.err, "sorvtool: db import: line 2: " + why + "; nothing imported\n");
+    }
 }
 
 TEST_F(DbTool, ExportAndImportKeepEveryCharacter) {
@@ -242,7 +288,7 @@ TEST_F(DbTool, ExportAndImportKeepEveryCharacter) {
     r = sorvtool({"db", "export", file, "--reverse"}, dir.path());
     EXPECT_EQ(leadingIds(r.out), (std::vector<int>{2, 1, 3}));
     // What was exported imports into a new file as the same records.
-    ASSERT_EQ(sorvtool({"db", "create", dir.file("COPY"), peopleText}, dir.path()).status, 0);
+    ASSERT_EQ(sorvtool({"db", "create", dir.file("COPY"), declFile(peopleText)}, dir.path()).status, 0);
     r = sorvtool({"db", "import", dir.file("COPY"), csv("out.csv", fileOrder)}, dir.path());
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(sorvtool({"db", "export", dir.file("COPY")}, dir.path()).out, fileOrder);

@@ -15,6 +15,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
+#include <tuple>
 #include <unistd.h>
 #include <utime.h>
 
@@ -398,8 +399,27 @@ TEST_F(Ini, SorvtoolGetSetDeleteAndUsage) {
     EXPECT_EQ(r.out, "spaced value\n");
     r = sorvtool({"ini", "get", file, "Sec", "nothing", "the default"}, dir);
     EXPECT_EQ(r.out, "the default\n");
-    r = sorvtool({"ini", "get", file, "Sec", "nothing"}, dir);
-    EXPECT_EQ(r.out, "\n");
+    // Without a default a missing key or file fails the run; an empty value is still a value.
+    for (const auto& [args, status, out] :
+         std::vector<std::tuple<std::vector<std::string>, int, std::string>>{
+             {{"ini", "get", file, "Sec", "nothing"}, 1, ""},
+             {{"ini", "get", dir + "/none.ini", "Sec", "Key"}, 1, ""},
+             {{"ini", "get", dir + "/none.ini", "Sec", "Key", ""}, 0, "\n"}}) {
+        r = sorvtool(args, dir);
+        EXPECT_EQ(r.status, status) << args[2] << " " << args[4];
+        EXPECT_EQ(r.out, out);
+        EXPECT_EQ(r.err.empty(), status == 0) << r.err;
+    }
+    ASSERT_EQ(sorvtool({"ini", "set", file, "Sec", "Empty", ""}, dir).status, 0);
+    EXPECT_EQ(sorvtool({"ini", "get", file, "Sec", "Empty"}, dir).status, 0);
+    // An entry the format cannot hold says why.
+    r = sorvtool({"ini", "set", file, "Sec", "a=b", "V"}, dir);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("\"=\""), std::string::npos) << r.err;
+    r = sorvtool({"ini", "set", file, "Sec", "Key", "two\nlines"}, dir);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("line break"), std::string::npos) << r.err;
+    ASSERT_EQ(sorvtool({"ini", "delete", file, "Sec", "Empty"}, dir).status, 0);
     ASSERT_EQ(sorvtool({"ini", "set", file, "Sec", "Other", "2"}, dir).status, 0);
     ASSERT_EQ(sorvtool({"ini", "delete", file, "Sec", "Key"}, dir).status, 0);
     EXPECT_EQ(slurp(file), "[Sec]\nOther=2\n");

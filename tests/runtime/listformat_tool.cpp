@@ -35,9 +35,11 @@ TEST(SorvtoolListformat, DefaultColumnsAndTheCheck) {
     // An empty or failing format reads back empty; the tool has no source fields to show.
     EXPECT_EQ(listed(""), "\n0\n");
     EXPECT_EQ(listed("80X~A~"), "\n0\n");
+    // The failing position on standard output, and a failing format fails the run.
     auto check = [](const std::string& f) {
         ToolRun r = sorvtool({"listformat", "--check", f});
-        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.status, r.out == "0\n" ? 0 : 1) << f;
+        EXPECT_EQ(r.err.empty(), r.out == "0\n") << f;
         return r.out;
     };
     EXPECT_EQ(check("80L(2)|M~Company~@s30@"), "0\n");

@@ -13,9 +13,9 @@ void expectOut(std::vector<std::string> args, const std::string& out) {
     EXPECT_EQ(r.err, "");
 }
 
-void expectUsage(std::vector<std::string> args) {
+void expectUsage(std::vector<std::string> args, int status = 2) {
     ToolRun r = sorvtool(args);
-    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.status, status) << args[0] << " " << args[1];
     EXPECT_EQ(r.out, "");
     ASSERT_FALSE(r.err.empty());
     EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err; // exactly one line
@@ -35,8 +35,6 @@ TEST(SorvtoolFormat, PrintsTheDisplayTextWithItsBlanks) {
     expectOut({"format", "@K###-###-####K", "555-123-4567"}, "555-123-4567\n");
     expectOut({"format", "@n_31", "1234567890123456789012345678901"}, "1234567890123456789012345678901\n");
     expectOut({"format", "@E12.3", "1e300"}, "  1.000E+300\n");
-    // An invalid picture shows nothing.
-    expectOut({"format", "@n0", "5"}, "\n");
 }
 
 TEST(SorvtoolFormat, DeformatPrintsPlainNumbersAndText) {
@@ -54,6 +52,14 @@ TEST(SorvtoolFormat, DeformatPrintsPlainNumbersAndText) {
     expectOut({"deformat", "@K###-###-####K", "5551234567"}, "555-123-4567\n");
 }
 
+TEST(SorvtoolFormat, RunsWithoutADisplaysLibraries) {
+    // The libraries a program needs are named in its dynamic section; no toolkit may be among them.
+    const std::string image = toolOutput(SORVTOOL_PATH);
+    ASSERT_FALSE(image.empty());
+    for (const char* library : {"libQt6", "libX11", "libxcb", "libGL"})
+        EXPECT_EQ(image.find(library), std::string::npos) << library;
+}
+
 TEST(SorvtoolFormat, BadUsageIsOneLineAndStatus2) {
     expectUsage({"format"});
     expectUsage({"format", "@n9.2"});
@@ -61,6 +67,11 @@ TEST(SorvtoolFormat, BadUsageIsOneLineAndStatus2) {
     expectUsage({"format", "@n9.2", "abc"});
     expectUsage({"format", "@D17", "12/31/99"});
     expectUsage({"deformat", "@n9.2"});
+    // A picture that does not compile fails the run with status 1.
+    for (const char* bad : {"@x12", "@n0", "@D19"}) {
+        expectUsage({"format", bad, "5"}, 1);
+        expectUsage({"deformat", bad, "5"}, 1);
+    }
     ToolRun help = sorvtool({"help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("sorvtool format PICTURE VALUE"), std::string::npos);
