@@ -323,6 +323,7 @@ fw::Level CustomerWindow::Init() {
     RegisterAlertKeys();
     for (int key : {bx::skey::AdjustWidths, bx::skey::Default, bx::skey::ToggleFlag, bx::skey::ColumnMenu})
         browse.AddListAlert(key);
+    sorvex.BuildBrowsePopup(); // after the browse's own items
     return fw::LevelNone;
 }
 

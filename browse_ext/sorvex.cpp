@@ -474,15 +474,25 @@ void Sorvex::RebuildFormat() {
     setCurrentSlotFormat(format);
     TakeFormatApart();
     RefreshColumns(true);
+    followSorted(sortedQnos);
+}
+
+void Sorvex::followSorted(int sortedQnos) {
+    if (!sortedQnos) return;
     // The sorted column, and the column carrying the mark, follow the column they belong to.
-    if (sortedQnos) {
-        for (std::int64_t p = 1; SQ.get(p, c); ++p)
-            if (c.QNOS == sortedQnos) {
-                if (markOn_ == sortedColumn()) markOn_ = c.SEQ;
-                setSortedColumn(c.SEQ);
-                break;
-            }
-    }
+    SorvexColumn c;
+    for (std::int64_t p = 1; SQ.get(p, c); ++p)
+        if (c.QNOS == sortedQnos) {
+            if (markOn_ == sortedColumn()) markOn_ = c.SEQ;
+            setSortedColumn(c.SEQ);
+            return;
+        }
+    // Its column is no longer shown: the list goes back to its key order, as its headers say.
+    markOn_ = 0;
+    setSortedColumn(0);
+    QNOS = 0;
+    if (RVIEWORDER) *RVIEWORDER = 0;
+    if (LISTTYPE == 1 && W) W->post(win::eventCode(sevent::ResetBrowse), LB);
 }
 
 void Sorvex::MoveColumnLeft() {

@@ -486,6 +486,13 @@ private:
                      std::string_view iniFile, std::string_view visual, const SorvexOwnerRefs& refs);
     void hookList();
     void moveColumn(int step);
+    // After the columns changed: the sorted column follows the column of this QNOS (0: none).
+    void followSorted(int sortedQnos);
+    // The popup manager that carries the column menu (the browse's or the list owner's).
+    fw::PopupManager* columnMenu();
+    void buildColumnMenu(fw::PopupManager& menu, bool separateOwnItems);
+    // Sets the column CURRENTCOL's header or data justification with its indent, from SQ.
+    void applyJustification(bool header);
     void storeDisplayed(const SorvexColumn& column);
     void keepDirection(const SorvexColumn& column);
     void headerPress();

@@ -4,18 +4,6 @@
 
 namespace sorv::bx {
 
-void Sorvex::BuildBrowsePopup() {
-    // The column popup menu is not there yet: the list offers only its owner's own items.
-}
-
-void Sorvex::BuildListPopup() {
-    // As BuildBrowsePopup: no column items yet.
-}
-
-void Sorvex::RestoreDefault() {
-    notYetThere("Default");
-}
-
 void Sorvex::AdjustAllWidths() {
     notYetThere("Adjust All Widths");
 }
@@ -46,26 +34,6 @@ void Sorvex::GraphCategory(int, const std::string&, std::string& text) {
 }
 
 void Sorvex::CopyGraphImage(win::Window&) {}
-
-void Sorvex::HideColumn() {
-    notYetThere("Hide Column");
-}
-
-void Sorvex::PrepareColumnMenu() {
-    // Item states of the column popup menu come with the menu.
-}
-
-void Sorvex::SetColumnFlag(std::string_view) {
-    notYetThere("This column setting");
-}
-
-void Sorvex::ApplyFieldJustification() {
-    notYetThere("Data justification");
-}
-
-void Sorvex::ApplyHeaderJustification() {
-    notYetThere("Header justification");
-}
 
 void Sorvex::Preferences() {
     notYetThere("Preferences");

@@ -114,7 +114,8 @@ std::string PopupManager::Ask() {
         e.id = static_cast<int>(n) + 1;
         e.depth = i.DEPTH;
         e.separator = i.TEXT == "-";
-        e.text = i.TEXT;
+        // A leading '+' marks a check item: shown without it, with its check.
+        e.text = !e.separator && !i.TEXT.empty() && i.TEXT.front() == '+' ? i.TEXT.substr(1) : i.TEXT;
         e.disabled = i.DISABLED != 0;
         e.checked = i.CHECK != 0;
         e.icon = i.ICON;

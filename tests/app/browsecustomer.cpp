@@ -115,6 +115,25 @@ void dragHeader(QMdiSubWindow* sub, int col, int toX) {
     });
 }
 
+// A right click on row `row`, list column `col` (both 1-based), answered with the menu item `text`
+// ("" closes the menu); what the menu showed.
+std::vector<std::string> rightClickCell(QMdiSubWindow* sub, int row, int col, const std::string& text) {
+    browsetest::MenuAnswer answer(text);
+    win::onGui([&] {
+        ListBox* list = listOf(sub);
+        QPoint at = list->cellRect(row, col).center();
+        mouse(list, QEvent::MouseButtonPress, at, Qt::RightButton, Qt::RightButton);
+        mouse(list, QEvent::MouseButtonRelease, at, Qt::RightButton, Qt::NoButton);
+    });
+    std::vector<std::string> lines;
+    waitUntil([&] { return !(lines = win::onGui([&] { return answer.shape.lines; })).empty(); });
+    return lines;
+}
+
+bool has(const std::vector<std::string>& lines, const std::string& line) {
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
 int headerLeft(QMdiSubWindow* sub, int col) {
     return win::onGui([&] { return listOf(sub)->headerRect(col).left(); });
 }
@@ -369,7 +388,12 @@ TEST_F(CustomerBrowseTest, StoredLayoutsThatTheDesignDoesNotGiveAreMendedOrRefus
         EXPECT_TRUE(waitShown(sub, [](const Shown& s) {
             return ordered(s, {"City of the Customer Here", "Company"}, true);
         }));
-        // The hidden key column cannot be ordered on: the refusal, and nothing changes.
+        // The hidden key column cannot be ordered on: its menu's sort item is greyed.
+        const auto menu = rightClickCell(sub, 1, 1, "");
+        EXPECT_TRUE(std::any_of(menu.begin(), menu.end(), [](const std::string& l) {
+            return l.rfind("0:Sort on ", 0) == 0 && l.size() > 5 && l.substr(l.size() - 5) == "(off)";
+        })) << ::testing::PrintToString(menu);
+        // Nor by its header: the refusal, and nothing changes.
         clickHeader(sub, 1);
         EXPECT_TRUE(waitUntil([&] { return boxes.shown().size() == 1; }));
         EXPECT_EQ(shown(sub).headers[1], "<" + longHeader);
@@ -391,6 +415,62 @@ TEST_F(CustomerBrowseTest, StoredLayoutsThatTheDesignDoesNotGiveAreMendedOrRefus
     EXPECT_EQ(key("SorvexFormatString-?Browse:12"), design) << "the format cut short gives the design back";
     EXPECT_EQ(key("SorvexPrevCol-?Browse:1"), "3");
     EXPECT_EQ(key("SorvexPrevDir-?Browse:1"), "1");
+}
+
+// The column menu of a right click: sorting on the column, a data justification, hiding a column and
+// going back to the design, each shown at once and the design kept when the window closes.
+TEST_F(CustomerBrowseTest, ColumnMenuSortsJustifiesHidesAndGoesBackToTheDesign) {
+    QAccessible::setActive(true);
+    auto dataJust = [&](QMdiSubWindow* sub, int col) {
+        ListFormat f;
+        f.setFormat(win::onGui([&] { return listOf(sub)->format(); }));
+        static const char letters[] = "LRCD";
+        for (int j = 0; j < 4; ++j)
+            if (f.property(0x7E10 + 2 * j, col).toLong()) return letters[j];
+        return '?';
+    };
+    runProgram([&] {
+        QMdiSubWindow* sub = open();
+        const auto menu = rightClickCell(sub, 1, 1, "");
+        for (const char* line : {"0:Adjust All Widths", "0:Sort on Company Name", "0:&Sorvex", "1:Move Left",
+                                 "1:Data Just left", "1:&ListBox", "2:Font", "0:Hide Column", "0:Default",
+                                 "0:&Output", "1:Print All", "1:Export to ASCII (SvPort.CSV)"})
+            EXPECT_TRUE(has(menu, line)) << line << " in " << ::testing::PrintToString(menu);
+
+        rightClickCell(sub, 1, 3, "Data Just Right");
+        EXPECT_TRUE(waitUntil([&] { return dataJust(sub, 3) == 'R'; }));
+        rightClickCell(sub, 1, 3, "Sort on Country");
+        ASSERT_TRUE(waitHeaders(sub, {"Company", "City", ">Country", "Postal Zip Code"}));
+        EXPECT_TRUE(waitShown(sub, [](const Shown& s) {
+            return ordered(s, {"Country", "City", "Company"});
+        }));
+
+        rightClickCell(sub, 1, 2, "Hide Column");
+        ASSERT_TRUE(waitHeaders(sub, {"Company", ">Country", "Postal Zip Code"}));
+        EXPECT_EQ(dataJust(sub, 2), 'R');
+        rightClickCell(sub, 1, 1, "Hide Column");
+        ASSERT_TRUE(waitHeaders(sub, {">Country", "Postal Zip Code"}));
+        rightClickCell(sub, 1, 2, "Hide Column");
+        ASSERT_TRUE(waitHeaders(sub, {">Country"}));
+        rightClickCell(sub, 1, 1, "Hide Column");
+        EXPECT_FALSE(waitUntil([&] { return shown(sub).headers.size() != 1; }, 300))
+            << "the last column stays";
+
+        rightClickCell(sub, 1, 1, "Default");
+        ASSERT_TRUE(waitHeaders(sub, {"Company", "City", ">Country", "Postal Zip Code"}));
+        EXPECT_EQ(dataJust(sub, 3), 'L');
+        EXPECT_TRUE(waitShown(sub, [](const Shown& s) {
+            return ordered(s, {"Country", "City", "Company"});
+        }));
+        closeChild(sub, childCount());
+        choose("E&xit");
+    });
+    EXPECT_EQ(key("SorvexPrevCol-?Browse:1"), "3");
+    const std::string stored = key("SorvexFormatString-?Browse:11");
+    EXPECT_LT(stored.find("~Company~"), stored.find("~City~")) << stored;
+    EXPECT_LT(stored.find("~City~"), stored.find("~Country~")) << stored;
+    EXPECT_LT(stored.find("~Country~"), stored.find("~Postal Zip Code~")) << stored;
+    EXPECT_NE(stored.find("~Postal Zip Code~"), std::string::npos) << stored;
 }
 
 } // namespace

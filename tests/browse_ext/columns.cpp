@@ -1,8 +1,9 @@
 // The column model without a window: the three tables read into FQ, SQ, SOQ and AOQ, field
 // numbering across colour, icon and dropped columns, cut texts, short tables, and SQ rebuilt from
-// a format by the runtime's field count.
+// a format by the runtime's field count, and the column menu each owner's mask gives.
 #include "browse_ext/columntable.h"
 #include "browse_ext/sorvex.h"
+#include "framework/popupmanager.h"
 
 #include <gtest/gtest.h>
 
@@ -206,5 +207,60 @@ TEST(ColumnTables, FormatTakenApartCountsFieldsAsTheListDoes) {
             EXPECT_EQ(col.DISPLAY, 1);
         }
         EXPECT_EQ(got, c.qnos);
+    }
+}
+
+namespace {
+
+struct MenuOwner : SorvexListOwner {
+    fw::PopupManager menu;
+    fw::PopupManager* Popup() override { return &menu; }
+};
+
+} // namespace
+
+TEST(ColumnMenu, TheOwnersMaskChoosesItsItemsAndNoneLeavesAGap) {
+    struct Case {
+        std::uint32_t mask;
+        std::vector<std::string> items; // depth and name
+    };
+    const std::vector<std::string> always{"0 DEF", "0 Output", "1 GBR", "1 PVW", "1 PPG", "1 ASC", "1 HTM"};
+    auto with = [&](std::vector<std::string> first) {
+        first.insert(first.end(), always.begin(), always.end());
+        return first;
+    };
+    const Case cases[] = {
+        {0, with({"0 ADJ", "0 SRT"})},
+        // The font item alone still has its submenus.
+        {0x2000000, with({"0 ADJ", "0 SRT", "0 Sorvex", "1 ListBox", "2 FNT", "1 S26", "1 S29"})},
+        {0x10000000, with({"0 ADJ", "0 SRT", "0 Sorvex", "1 ListBox", "2 VSC", "2 S32", "1 S26", "1 S29"})},
+        // The file-loaded and queue lists' mask.
+        {0x227CFCE7, with({"0 ADJ", "0 SRT", "0 Sorvex", "1 MCL", "1 MCR",     "1 S21", "1 WID", "1 HDR",
+                           "1 S22", "1 FJL", "1 FJC",    "1 FJR", "1 S23",     "1 HJL", "1 HJC", "1 HJR",
+                           "1 S24", "1 RSZ", "1 BDR",    "1 S25", "1 ListBox", "2 XPS", "2 YPS", "2 S31",
+                           "2 FNT", "1 S26", "1 CLR",    "1 S29", "0 PRP",     "0 HID"})},
+    };
+    for (const Case& c : cases) {
+        Record locals{[] {
+            Layout l;
+            l.addDecimal("LOC:PopupMask", 11, 0);
+            return l;
+        }()};
+        locals.set("LOC:PopupMask", Value(static_cast<std::int64_t>(c.mask)));
+        MenuOwner owner;
+        owner.menu.AddItem("Owner's own");
+        Sorvex s;
+        s.LISTTYPE = 3;
+        s.LC = &owner;
+        s.RMASK = locals.ref("LOC:PopupMask");
+        s.ASCIIFILENAME = "SvPort.CSV";
+        s.BuildListPopup();
+        std::vector<std::string> items;
+        for (std::size_t i = 1; i < owner.menu.POPUPITEMS.size(); ++i)
+            items.push_back(std::to_string(owner.menu.POPUPITEMS[i].DEPTH) + " " +
+                            owner.menu.POPUPITEMS[i].NAME);
+        EXPECT_EQ(items, c.items) << std::hex << c.mask;
+        EXPECT_EQ(owner.menu.item("ASC")->TEXT, "Export to ASCII (SvPort.CSV)");
+        if (fw::PopupItem* i = owner.menu.item("FJL")) EXPECT_EQ(i->TEXT, "+Data Just left");
     }
 }
