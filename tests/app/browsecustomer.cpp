@@ -13,6 +13,7 @@ using namespace sorv;
 
 #include <QAccessible>
 #include <QImage>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QTabBar>
 #include <QTabWidget>
@@ -265,6 +266,22 @@ TEST_F(CustomerBrowseTest, HeaderClicksSortMarkAndReturnToKeyAndFileOrder) {
         // On the Company tab the rows run by company; "File Sequence" shows them as the file holds them.
         clickTab(sub, 2);
         EXPECT_TRUE(waitShown(sub, [](const Shown& s) { return s.tab == 2 && ordered(s, {"Company"}); }));
+        // The tab's incremental locator: a letter typed on the list goes to the first company
+        // with it.
+        const char letter = shown(sub).rows.back()[0][0];
+        win::onGui([&] {
+            QKeyEvent key(QEvent::KeyPress, Qt::Key_A + (std::toupper(letter) - 'A'), Qt::NoModifier,
+                          QString(letter));
+            QApplication::sendEvent(listOf(sub), &key);
+        });
+        EXPECT_TRUE(waitUntil([&] {
+            return win::onGui([&] {
+                ListBox* list = listOf(sub);
+                const int row = list->selected();
+                return row > 0 &&
+                       std::toupper(list->cellText(row, 1).toStdString()[0]) == std::toupper(letter);
+            });
+        }));
         {
             browsetest::MenuAnswer answer("File Sequence");
             clickHeader(sub, 2, Qt::RightButton);
@@ -298,10 +315,17 @@ TEST_F(CustomerBrowseTest, ReopensWithItsTabColumnsAndSortAndIgnoresAnotherDesig
         EXPECT_TRUE(waitShown(sub, [](const Shown& s) {
             return ordered(s, {"City", "Company", "Country"});
         }));
+        // The first column dragged further left stays where it is (the list only beeps).
+        dragHeader(sub, 1, headerLeft(sub, 1) - 20);
+        clickHeader(sub, 1);
+        ASSERT_TRUE(waitHeaders(sub, {"<City", "Company", "Country", "Postal Zip Code"}));
+        clickHeader(sub, 1);
+        ASSERT_TRUE(waitHeaders(sub, {">City", "Company", "Country", "Postal Zip Code"}));
         closeChild(sub, childCount());
         choose("E&xit");
     });
     EXPECT_EQ(key("FormatChoice-?Browse:1"), "3");
+    EXPECT_NE(key("XPos"), "<none>") << "the window's place is kept in its section";
     EXPECT_EQ(key("SorvexPrevCol-?Browse:1"), "1");
     const std::string design = key("SorvexOrigFormatString-?Browse:1");
     EXPECT_EQ(
