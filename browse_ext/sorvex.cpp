@@ -1,6 +1,7 @@
 // The column model: set-up, the three column tables, binding, and keeping SQ and FQ in step with
 // the list control (refresh, taking the format apart, the rebuild after a move).
 #include "browse_ext/sorvex.h"
+#include "browse_ext/propertynumber.h"
 
 #include "runtime/errors.h"
 #include "runtime/listformat.h"
@@ -14,14 +15,6 @@
 namespace sorv::bx {
 
 namespace {
-
-int toInt(const std::string& s) {
-    int v = 0;
-    const char* b = s.data();
-    while (b < s.data() + s.size() && *b == ' ') ++b;
-    std::from_chars(b, s.data() + s.size(), v);
-    return v;
-}
 
 bool sameName(std::string_view a, std::string_view b) {
     a = clipRight(a);
@@ -339,12 +332,13 @@ void Sorvex::RefreshColumns(bool keepSorted) {
     for (std::int64_t p = 1; SQ.get(p, c); ++p) {
         if (c.COL == 0) continue;
         const int col = c.SEQ;
-        auto num = [&](int code) { return toInt(listProperty(code, col)); };
+        auto num = [&](int code) { return propertyNumber(listProperty(code, col)); };
         c.NFG = num(0x7E28);
         c.NBG = num(0x7E29);
         c.SFG = num(0x7E2A);
         c.SBG = num(0x7E2B);
-        c.WIDTHPIX = static_cast<std::int16_t>(toInt(listProperty(win::listprop::ColumnPixelWidth, col)));
+        c.WIDTHPIX =
+            static_cast<std::int16_t>(propertyNumber(listProperty(win::listprop::ColumnPixelWidth, col)));
         c.PICTURE = listProperty(0x7E05, col).substr(0, PictureLength);
         c.HEADER = listProperty(0x7E03, col).substr(0, HeaderLength + 1);
         c.WIDTHDLU = static_cast<std::int16_t>(num(0x7E04));
@@ -367,13 +361,13 @@ void Sorvex::RefreshColumns(bool keepSorted) {
             }
         // The left edge as the list shows it (scrolled groups read empty: counted on from the widths).
         const std::string left = listProperty(win::listprop::ColumnPixelLeft, col);
-        c.XPOSPIX = static_cast<std::int16_t>(left.empty() ? x : toInt(left));
+        c.XPOSPIX = static_cast<std::int16_t>(left.empty() ? x : propertyNumber(left));
         x = c.XPOSPIX + c.WIDTHPIX;
         SQ.put(c);
         if (!keepSorted && col == sortedColumn()) QNOS = static_cast<std::uint8_t>(c.QNOS);
     }
     if (listProperty(win::listprop::HScroll) == "1")
-        HPOS = static_cast<std::int16_t>(toInt(listProperty(win::listprop::HorizontalPosition)));
+        HPOS = static_cast<std::int16_t>(propertyNumber(listProperty(win::listprop::HorizontalPosition)));
 }
 
 void Sorvex::TakeFormatApart() {

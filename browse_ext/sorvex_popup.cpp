@@ -13,14 +13,6 @@ namespace sorv::bx {
 
 namespace {
 
-int toInt(const std::string& s) {
-    int v = 0;
-    const char* b = s.data();
-    while (b < s.data() + s.size() && *b == ' ') ++b;
-    std::from_chars(b, s.data() + s.size(), v);
-    return v;
-}
-
 // One entry of the menu. `level` 1 is the menu itself, 2 a submenu of it, 3 the list-box submenu.
 // An entry with bits shows when all of them are set in the mask, one marked anyOf when one is; an
 // entry without bits always shows. A submenu entry left out takes its whole submenu with it.
