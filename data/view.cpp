@@ -90,10 +90,13 @@ void encodeNumber(const Value& v, std::string& out) {
 void encodeText(std::string_view t, std::string& out) {
     t = clipRight(t);
     out += '\x40';
-    for (char c : t) {
-        out += c;
-        if (c == '\0') out += '\xFF';
+    // A zero byte inside the text is followed by 0xFF, so that the text's end (two zeros) sorts
+    // before any continuation.
+    for (std::size_t zero; (zero = t.find('\0')) != std::string_view::npos; t.remove_prefix(zero + 1)) {
+        out.append(t.data(), zero + 1);
+        out += '\xFF';
     }
+    out.append(t.data(), t.size());
     out += '\0';
     out += '\0';
 }
@@ -462,6 +465,7 @@ std::string upperText(std::string s) {
 void View::choosePlan() {
     plan_ = Plan::Records;
     edge_ = 0;
+    dropSpare();
     sorted_ = false;
     key_ = -1;
     served_ = 0;
@@ -584,10 +588,11 @@ bool View::readsSlices() {
 int View::prepare() {
     if (!open_) return err::FileNotOpen;
     readingKey();
-    if (built_ && (dirty_ || primary_.changeStamp() != stamp_)) {
+    if ((built_ || spareEdge_ != 0) && (dirty_ || primary_.changeStamp() != stamp_)) {
         built_ = false;
         entries_.clear();
         arena_.clear();
+        dropSpare();
     }
     dirty_ = false;
     return 0;
@@ -737,6 +742,22 @@ bool candidateBefore(const Candidate& a, const Candidate& b) {
 
 } // namespace
 
+// The other window of a sorted order (first or last rows), kept while the file does not change.
+void View::swapSpare() {
+    std::swap(entries_, spareEntries_);
+    std::swap(arena_, spareArena_);
+    std::swap(edge_, spareEdge_);
+    std::swap(coversStart_, spareCoversStart_);
+    std::swap(coversEnd_, spareCoversEnd_);
+    built_ = edge_ != 0;
+}
+
+void View::dropSpare() {
+    spareEdge_ = 0;
+    spareEntries_.clear();
+    spareArena_.clear();
+}
+
 void View::sortSlice(std::size_t from, std::size_t to) {
     std::string_view arena = arena_;
     std::sort(entries_.begin() + static_cast<std::ptrdiff_t>(from),
@@ -812,8 +833,21 @@ bool View::buildEdge(bool first) {
         c.pointer = primary_.pointer();
         if (!resolveJoins() || !filter_.isTrue()) continue;
         ++matching;
+        // Item by item: once the values so far differ from the kept rows' last one, the record
+        // is either out (the usual case once the heap is full) or in, without the rest.
         c.values.clear();
-        appendSortKey(c.values);
+        bool full = heap.size() >= edgeRows_, out = false;
+        for (const OrderItem& item : items_) {
+            encodeValue(item.expr.evaluate(), item.descending, c.values);
+            if (!full) continue;
+            std::string_view top = heap.front().values;
+            int cmp = compareBytes(c.values, top.substr(0, std::min(top.size(), c.values.size())));
+            if (cmp == 0) continue;
+            out = first ? cmp > 0 : cmp < 0;
+            full = false; // decided
+            if (out) break;
+        }
+        if (out) continue;
         if (heap.size() < edgeRows_) {
             heap.push_back(c);
             std::push_heap(heap.begin(), heap.end(), heapLess);
@@ -1231,8 +1265,12 @@ int View::readSorted(bool forward) {
     if (pendingStart_ || !built_) {
         // SET without values: the first rows for NEXT, the last for PREVIOUS.
         pendingStart_ = false;
-        if (holdsWholeSet()) {
+        int want = forward ? 1 : -1;
+        if (holdsWholeSet() || (built_ && plan_ == Plan::Sorted && edge_ == want)) {
+        } else if (plan_ == Plan::Sorted && spareEdge_ == want) {
+            swapSpare(); // Home after End (or End after Home): the window kept from before
         } else if (plan_ == Plan::Sorted) {
+            if (built_ && edge_ != 0) swapSpare(); // kept for the way back
             if (!buildEdge(forward)) return errorCode() ? errorCode() : err::UnknownError;
         } else {
             int rc = seekKey(primary_.record().buffer(), 0, forward != backward_);

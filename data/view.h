@@ -226,6 +226,8 @@ private:
     int placeRuns(std::span<const std::uint8_t> image, std::size_t components);
     bool extendSlice(bool forward);
     void sortSlice(std::size_t from, std::size_t to);
+    void swapSpare();
+    void dropSpare();
     int seekKey(std::span<const std::uint8_t> image, std::size_t given, bool keyForward);
     bool pastRange(bool keyForward);
     int stepKey(bool keyForward);
@@ -275,6 +277,11 @@ private:
     bool coversStart_ = false, coversEnd_ = false;
     std::size_t edgeRows_ = 128, runRows_ = 64;
     int edge_ = 0; // sorted orders: the slice last read was the first (1) or last (-1) rows
+    // The other window of a sorted order, kept for Home after End and End after Home.
+    std::vector<Entry> spareEntries_;
+    std::string spareArena_;
+    int spareEdge_ = 0;
+    bool spareCoversStart_ = false, spareCoversEnd_ = false;
     std::string sliceStart_, sliceEnd_;
     bool built_ = false;
     bool dirty_ = true;
