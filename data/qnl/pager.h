@@ -34,11 +34,11 @@ struct PageBuf {
     std::uint64_t used = 0; // in the cache: when the page was last handed out (least recent go first)
 };
 
-// Pages a handle keeps by default: 16 MB. The pages a browse touches over and over (the header,
-// the branch pages of its key, the records of the page shown) are a small part of that, so they
-// stay while scans stream through the rest; several files open on several threads stay far from
-// the memory a whole file would take.
-constexpr std::size_t DefaultCachePages = 4096;
+// Pages a handle keeps at most by default: 128 MB. Pages are only kept as they are read, so a
+// small file or a browse never comes near it; a full scan in key order of a file of a million
+// People (90 MB, its records touched in the key's order, not the file's) then reads each page once
+// instead of again and again. A program that opens many large files at once can set it lower.
+constexpr std::size_t DefaultCachePages = 32768;
 
 // Lock bytes far beyond any file's end: byte 0 the read lock, byte 1 the writer lock, byte 2 the
 // exclusive-use lock, and one byte per record pointer for held records.
