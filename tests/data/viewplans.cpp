@@ -305,7 +305,16 @@ TEST_F(ViewPlans, EveryOrderFilterAndRangeReadsAsAFullSortDoes) {
         ASSERT_EQ(v.open(), 0);
         auto want = reference(c, rows());
         ASSERT_FALSE(want.empty());
+        if (v.readingKey() == -2 && want.size() > 12) {
+            // The first page, the last, and the first again come from kept rows, not the whole set.
+            for (bool forward : {true, false, true}) {
+                ASSERT_EQ(v.set(), 0);
+                for (int i = 0; i < 5; ++i) ASSERT_EQ(forward ? v.next() : v.previous(), 0);
+                EXPECT_FALSE(v.holdsWholeSet());
+            }
+        }
         checkReads(v, people, want);
+        if (v.readingKey() == -2) EXPECT_TRUE(v.holdsWholeSet()); // the count needed it
 
         // A random walk of reads, positions kept and returned to, and starts over.
         std::mt19937 rng(11);
