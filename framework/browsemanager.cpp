@@ -315,10 +315,14 @@ void BrowseManager::ReloadQueue(int mode) {
     LOADPENDING = 0;
     win::WaitCursor waiting;
     if (CURRENTCHOICE == 0) CURRENTCHOICE = 1;
+    // The row kept for the selected record lies on the new page, which may be shorter than the
+    // one it was chosen on (the list was made smaller).
+    const std::int32_t keptRow =
+        std::clamp<std::int32_t>(CURRENTCHOICE, 1, std::max<std::int32_t>(LASTITEMS, 1));
     std::int32_t offset = 0, savedRow = 0;
     bool fromTop = false;
     if (mode == 2) {
-        if (RETAINROW) offset = CURRENTCHOICE - 1;
+        if (RETAINROW) offset = keptRow - 1;
     } else if (rows() > 0) {
         target = rowPosition(CURRENTCHOICE);
         if (target.empty()) target = rowPosition(rows());
@@ -327,7 +331,7 @@ void BrowseManager::ReloadQueue(int mode) {
         fromTop = true;
         ResetToStart();
     }
-    if (RETAINROW) savedRow = CURRENTCHOICE;
+    if (RETAINROW) savedRow = keptRow;
 
     LISTQUEUE->free();
     ITEMSTOFILL = LASTITEMS - offset;
@@ -593,6 +597,11 @@ bool BrowseManager::ReloadNeeded() {
     return needed;
 }
 
+bool BrowseManager::ResetNeeded() {
+    const bool moved = ReloadNeeded(); // asked first: it notes a new list length and range values
+    return moved || !LOADED || LOADPENDING || currentOrder() != appliedOrder_;
+}
+
 // ---- alert keys ----
 
 void BrowseManager::RegisterAlertKeys() {
@@ -701,6 +710,8 @@ std::uint8_t BrowseManager::HandleKey() {
             CURRENTCHOICE = row;
             selectChoice();
             postNewSelection();
+        } else {
+            keyCode_ = 0; // off the rows: no popup, now or at the next selection
         }
         return 1;
     }
@@ -803,7 +814,10 @@ void BrowseManager::HandleNewSelection() {
         keyCode_ = 0;
         if (POPUP) POPUP->Ask();
     } else {
+        // Browses whose conditions follow the record (a related list) reset; the record's fields
+        // are shown whether or not anything else changed.
         WINDOW->Reset(false);
+        WINDOW->WINDOW.display();
     }
 }
 

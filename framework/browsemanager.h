@@ -133,6 +133,7 @@ public:
     Level Previous() override;
     void Close() override;
     bool ReloadNeeded() override;
+    bool ResetNeeded() override;
 
     // Operations in slot order.
     virtual int Ask(int request);

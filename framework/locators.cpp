@@ -34,25 +34,54 @@ std::string quoted(const std::string& s) {
 }
 
 void addCharacterKeys(BrowseManager& browse) {
-    for (int k = 'A'; k <= 'Z'; ++k) {
-        browse.AddListAlert(k);
-        browse.AddListAlert(k | win::key::Shift);
+    browse.AddListAlert(win::key::Typed);
+}
+
+std::string utf8(char32_t c) {
+    std::string out;
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
     }
-    for (int k = '0'; k <= '9'; ++k) browse.AddListAlert(k);
-    browse.AddListAlert(Space);
+    return out;
+}
+
+// Takes the last whole character off a UTF-8 text.
+void dropLastCharacter(std::string& s) {
+    while (!s.empty() && (static_cast<unsigned char>(s.back()) & 0xC0) == 0x80) s.pop_back();
+    if (!s.empty()) s.pop_back();
+}
+
+bool sameStart(const std::string& text, const std::string& typed, bool noCase) {
+    if (text.size() < typed.size()) return false;
+    for (std::size_t i = 0; i < typed.size(); ++i)
+        if (noCase ? upper(text[i]) != upper(typed[i]) : text[i] != typed[i]) return false;
+    return true;
 }
 
 } // namespace
 
-char locatorCharacter(int keyCode) {
-    if (keyCode & (win::key::Ctrl | win::key::Alt)) return 0;
+std::string locatorText(int keyCode) {
+    if (keyCode & win::key::Typed) return utf8(static_cast<char32_t>(keyCode & ~win::key::Typed));
+    if (keyCode & (win::key::Ctrl | win::key::Alt)) return {};
     const bool shift = keyCode & win::key::Shift;
     const int k = keyCode & 0xFF;
-    if (keyCode & ~(0xFF | win::key::Shift)) return 0;
-    if (k >= 'A' && k <= 'Z') return static_cast<char>(shift ? k : k - 'A' + 'a');
-    if (k >= '0' && k <= '9' && !shift) return static_cast<char>(k);
-    if (k == Space) return ' ';
-    return 0;
+    if (keyCode & ~(0xFF | win::key::Shift)) return {};
+    if (k >= 'A' && k <= 'Z') return std::string(1, static_cast<char>(shift ? k : k - 'A' + 'a'));
+    if (k >= '0' && k <= '9' && !shift) return std::string(1, static_cast<char>(k));
+    if (k == Space) return " ";
+    return {};
 }
 
 void Locator::SetLocatorRecordCount(bool hasRecords) {
@@ -68,8 +97,8 @@ void StepLocator::RegisterAlertKeys(int) {
 
 bool StepLocator::HandleKey(int keyCode) {
     kept_ = false;
-    const char c = locatorCharacter(keyCode);
-    if (!c || !VIEWMANAGER || !FREEELEMENT.valid()) return false;
+    const std::string c = locatorText(keyCode);
+    if (c.empty() || !VIEWMANAGER || !FREEELEMENT.valid()) return false;
     BrowseManager& browse = *VIEWMANAGER;
     // One row on first: when that row already starts with the character the list stays there,
     // so repeated presses walk through the records that start with it.
@@ -78,10 +107,8 @@ bool StepLocator::HandleKey(int keyCode) {
         browse.SyncRecordBuffers();
     }
     const std::string current(clipRight(FREEELEMENT.get().toText()));
-    const char first = current.empty() ? ' ' : current.front();
-    const bool same = NOCASE ? upper(first) == upper(c) : first == c;
-    kept_ = same && !current.empty() && browse.rows() > 0;
-    if (!kept_) FREEELEMENT.set(Value(std::string(1, c)));
+    kept_ = !current.empty() && sameStart(current, c, NOCASE) && browse.rows() > 0;
+    if (!kept_) FREEELEMENT.set(Value(c));
     return true;
 }
 
@@ -124,9 +151,9 @@ void IncrementalLocator::RegisterAlertKeys(int) {
 
 bool IncrementalLocator::HandleKey(int keyCode) {
     if (keyCode == Backspace) {
-        if (!SHADOW.empty()) SHADOW.pop_back();
-    } else if (const char c = locatorCharacter(keyCode)) {
-        if (SHADOW.size() < MaxShadow) SHADOW += c;
+        dropLastCharacter(SHADOW);
+    } else if (const std::string c = locatorText(keyCode); !c.empty()) {
+        if (SHADOW.size() + c.size() <= MaxShadow) SHADOW += c;
     } else {
         return false;
     }

@@ -15,16 +15,16 @@
 
 namespace sorv::fw {
 
-// The character a list key code types (letters by their Shift state, digits, the space), 0 for a
-// key that types none.
-char locatorCharacter(int keyCode);
+// The text a list key code types, as UTF-8: any character the list reports as typed, or a letter
+// key by its Shift state, a digit or the space; empty for a key that types none.
+std::string locatorText(int keyCode);
 
 inline constexpr std::size_t MaxShadow = 40;
 
 class StepLocator : public Locator {
 public:
     void Reset() override {}
-    // The letters (with and without Shift), the digits and the space.
+    // Every character typed on the list.
     void RegisterAlertKeys(int list) override;
     bool HandleAccepted() override { return false; }
     bool HandleKey(int keyCode) override;

@@ -67,6 +67,10 @@ int scrollEventOf(int button) {
 // Whether a form's request leaves a button enabled; nullopt where the request leaves the button
 // as it was.
 std::optional<bool> formButtonOn(int request, bool history, int button) {
+    // Help opens whatever the request; a form has no list to locate in. Both are set, since the
+    // frame's buttons start disabled whenever another window becomes the active one.
+    if (button == toolbutton::Help) return true;
+    if (button == toolbutton::Locate) return false;
     if (request == RequestInsert) {
         if (button == toolbutton::Insert || button == toolbutton::Next) return true;
         if (button >= toolbutton::Change && button <= toolbutton::Locate) return false;

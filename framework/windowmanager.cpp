@@ -68,8 +68,12 @@ Level WindowManager::PrepareUpdate() {
 }
 
 void WindowManager::Reset(bool force) {
-    // The browses and file drops tell for themselves whether their conditions changed.
+    // A reset does its work (reloading, refreshing controls, redisplaying over what the user may be
+    // typing) only when forced, on the window's first reset, or when a browse's conditions changed.
     const bool forced = force || FORCEDRESET;
+    bool changed = forced || !(INITED & 1);
+    for (WindowBrowse* b : BROWSES) changed = b->ResetNeeded() || changed; // each notes its own change
+    if (!changed) return;
     FORCEDRESET = 0;
     for (WindowBrowse* b : BROWSES) b->ResetSort(forced);
     for (WindowBrowse* b : BROWSES) b->RefreshWindowControls();
@@ -204,6 +208,8 @@ Level WindowManager::HandleWindowEvent() {
             Reset(false);
         else
             Opened();
+        // The frame's toolbar shows what this window can do now that it is the active one.
+        if (TOOLBAR) TOOLBAR->ShowToolbarState();
         break;
     case wmevent::Sized:
         // The controls take their new places first, so that a list reloads with its new length.

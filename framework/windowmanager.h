@@ -57,6 +57,10 @@ public:
     // The window's current event; a LevelFatal answer ends the event loop.
     virtual Level HandleEvent(const win::Event& e) = 0;
     virtual bool ReloadNeeded() = 0;
+    // Whether the browse's reset conditions changed since its order was last applied (the order
+    // chosen, its list's length, range or reset fields, a load still pending): a window reset
+    // that is not forced does its work only then.
+    virtual bool ResetNeeded() = 0;
     // The sort reset of a window reset: the browse applies the order in force.
     virtual void ResetSort(bool force) = 0;
     virtual void RefreshWindowControls() = 0;

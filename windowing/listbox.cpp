@@ -868,9 +868,21 @@ int ListBox::keyCodeOf(int k, Qt::KeyboardModifiers mods) {
     return code;
 }
 
+int ListBox::typedCodeOf(const QKeyEvent& e) {
+    if (e.modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) return 0;
+    const QList<uint> points = e.text().toUcs4();
+    if (points.size() != 1 || points[0] < 0x20 || points[0] == 0x7F || points[0] > 0x10FFFF) return 0;
+    return key::Typed | static_cast<int>(points[0]);
+}
+
 void ListBox::keyPressEvent(QKeyEvent* e) {
     const int code = keyCodeOf(e->key(), e->modifiers());
     if (code && alert(code)) return;
+    if (const int typed = typedCodeOf(*e);
+        typed && std::find(alertKeys_.begin(), alertKeys_.end(), int(key::Typed)) != alertKeys_.end()) {
+        post(event::AlertKey, typed);
+        return;
+    }
     const int k = e->key();
     if (k == Qt::Key_Return || k == Qt::Key_Enter) {
         post(event::Accepted, key::Enter);

@@ -53,6 +53,9 @@ enum : int {
     Shift = 0x100,
     Ctrl = 0x200,
     Alt = 0x400,
+    // Any printable character typed without Ctrl or Alt: a list that has this alert key posts
+    // the alert with the character's Unicode code point added (locators take every character).
+    Typed = 0x1000000,
 };
 }
 
@@ -152,6 +155,8 @@ public:
     std::function<void(ListMouse, const ListPoint&, const QPoint&)> onMouse;
 
     static int keyCodeOf(int qtKey, Qt::KeyboardModifiers modifiers);
+    // key::Typed plus the code point of the one printable character a key press types, else 0.
+    static int typedCodeOf(const QKeyEvent& e);
 
 protected:
     void paintEvent(QPaintEvent*) override;

@@ -21,12 +21,12 @@ std::vector<int> range(int from, int to) {
     return v;
 }
 
-// Where the mouse was pressed last, as a right click leaves it.
+// Where the mouse was pressed last, as a right click leaves it (row 0: on the header).
 void onGuiPress(Rig&, int row) {
     win::onGui([row] {
         auto* list =
             static_cast<win::ListBox*>(sorv::test::findWidget("Browsing Records", "sorv::win::ListBox"));
-        QRect cell = list->cellRect(row, 1);
+        QRect cell = row == 0 ? list->headerRect(1) : list->cellRect(row, 1);
         QMouseEvent press(QEvent::MouseButtonPress, QPointF(cell.center()),
                           list->viewport()->mapToGlobal(QPointF(cell.center())), Qt::RightButton,
                           Qt::RightButton, Qt::NoModifier);
@@ -219,6 +219,19 @@ TEST(Browse, AResizedListReloadsWithTheNewPageLength) {
         rig.window.WINDOW.post(win::event::GainFocus);
         rig.pump();
         EXPECT_EQ(rig.ids(), range(1, 6));
+        // With RETAINROW a record selected below the new page's end takes its last row.
+        rig.browse.RETAINROW = 1;
+        ASSERT_TRUE(rig.sizeList(15));
+        rig.window.WINDOW.post(win::event::GainFocus);
+        rig.pump();
+        rig.select(10);
+        ASSERT_EQ(rig.selectedId(), 10);
+        ASSERT_TRUE(rig.sizeList(5));
+        rig.window.WINDOW.post(win::event::GainFocus);
+        rig.pump();
+        EXPECT_EQ(rig.ids(), range(6, 10));
+        EXPECT_EQ(rig.browse.CURRENTCHOICE, 5);
+        EXPECT_EQ(rig.selectedId(), 10);
     });
 }
 
@@ -513,10 +526,19 @@ TEST(Browse, AlertKeysAndPopupItemsMimicTheButtons) {
                   (std::vector<std::string>{"Insert|&Insert|11", "Change|&Change|12", "Delete|&Delete|13"}))
             << "Select only while selecting";
 
-        // A right click on row 4 selects it and opens the popup on the new selection.
-        onGuiPress(rig, 4);
+        // A right click on the header leaves nothing pending: the next left click only selects.
         win::Event key = win::makeEvent(win::event::AlertKey, List, rig.window.WINDOW.id());
         key.keyCode = bkey::RightUp;
+        onGuiPress(rig, 0);
+        rig.window.EVENT = key;
+        rig.window.HandleEvent();
+        rig.pump();
+        rig.select(2);
+        rig.pump();
+        EXPECT_EQ(popup.asked, 0);
+        EXPECT_EQ(rig.selectedId(), 2);
+        // A right click on row 4 selects it and opens the popup on the new selection.
+        onGuiPress(rig, 4);
         rig.window.EVENT = key;
         rig.window.HandleEvent();
         rig.pump();

@@ -6,6 +6,8 @@
 #include "tests/windowing/harness.h"
 #include "windowing/desktop.h"
 
+#include <QApplication>
+#include <QKeyEvent>
 #include <gtest/gtest.h>
 
 using namespace browsetest;
@@ -29,6 +31,20 @@ struct NameRig : Rig {
     }
     void type(const std::string& keys) {
         for (char c : keys) key(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c >= 'A' && c <= 'Z' ? c | Shift : c);
+    }
+    // Types on the list widget as the keyboard does, one key press per character (Qt's key of a
+    // Latin-1 character is its capital's code).
+    void typeOnList(const std::string& text) {
+        win::onGui([&] {
+            QWidget* list = sorv::test::findWidget("Browsing Records", "sorv::win::ListBox");
+            ASSERT_TRUE(list);
+            for (QChar ch : QString::fromStdString(text)) {
+                QKeyEvent press(QEvent::KeyPress, ch.toUpper().unicode(),
+                                ch.isUpper() ? Qt::ShiftModifier : Qt::NoModifier, QString(ch));
+                QApplication::sendEvent(list, &press);
+            }
+        });
+        pump();
     }
     void accept(const std::string& text) {
         window.WINDOW.setText(LocatorEntry, text);
@@ -116,6 +132,44 @@ TEST(Locators, IncrementalAndEntryLocatorsTakeTheTypedText) {
         EXPECT_EQ(rig.browse.reloads, reloads) << "an unchanged text does not reload";
         rig.type("t");
         EXPECT_EQ(rig.selectedName(), "Johnson") << "keys on the list are not the entry locator's";
+    });
+}
+
+TEST(Locators, EveryCharacterTypedOnTheListIsTaken) {
+    const std::vector<std::string> typed = {"O'Brien", "Smith-Jones", "Zo\xC3\xAB"};
+    runWithDesktop([&] {
+        {
+            NameRig rig(4);
+            ASSERT_TRUE(rig.opened);
+            rig.addNamed(13, typed[1]);
+            rig.addNamed(14, typed[2]);
+            IncrementalLocator inc;
+            inc.Init(LocatorEntry, rig.file.record.ref("PPL:LastName"), true, rig.browse);
+            rig.browse.AddLocator(&inc);
+            rig.start();
+            for (const std::string& name : typed) {
+                inc.Reset();
+                rig.typeOnList(name);
+                EXPECT_EQ(inc.SHADOW, name);
+                EXPECT_EQ(rig.selectedName(), name);
+            }
+            rig.key(Backspace); // one whole character off, however many bytes it has
+            EXPECT_EQ(inc.SHADOW, "Zo");
+        }
+        NameRig rig(5);
+        ASSERT_TRUE(rig.opened);
+        rig.addNamed(13, typed[1]);
+        rig.addNamed(14, typed[2]);
+        FilterLocator loc;
+        loc.Init(LocatorEntry, rig.file.record.ref("PPL:LastName"), true, rig.browse);
+        rig.browse.AddLocator(&loc);
+        rig.start();
+        for (const auto& [keys, rows] : std::vector<std::pair<std::string, Names>>{
+                 {"smith-", {"Smith-Jones"}}, {"o'b", {"O'Brien"}}, {"zo\xC3\xAB", {typed[2]}}}) {
+            loc.SHADOW.clear();
+            rig.typeOnList(keys);
+            EXPECT_EQ(rig.names(), rows) << keys;
+        }
     });
 }
 

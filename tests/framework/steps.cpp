@@ -179,13 +179,22 @@ TEST(LongStep, ScaleOverSmallLargeAndDescendingRanges) {
     EXPECT_EQ(d.ValueAtPercent(25).toLong(), 1 + 299 * 75 / 100);
 }
 
-TEST(Locator, CharacterOfAKey) {
-    EXPECT_EQ(locatorCharacter('A'), 'a');
-    EXPECT_EQ(locatorCharacter('A' | 0x100), 'A');
-    EXPECT_EQ(locatorCharacter('7'), '7');
-    EXPECT_EQ(locatorCharacter(0x20), ' ');
-    EXPECT_EQ(locatorCharacter('A' | 0x200), 0) << "Ctrl";
-    EXPECT_EQ(locatorCharacter(0x2D), 0) << "Insert is no character";
-    EXPECT_EQ(locatorCharacter(0x08), 0);
-    EXPECT_EQ(locatorCharacter(0x70), 0) << "F1";
+TEST(Locator, TextOfAKey) {
+    constexpr int Typed = 0x1000000;
+    const std::pair<int, std::string> cases[] = {
+        {'A', "a"},
+        {'A' | 0x100, "A"},
+        {'7', "7"},
+        {0x20, " "},
+        {'A' | 0x200, ""}, // Ctrl
+        {0x2D, ""},        // Insert types nothing
+        {0x08, ""},
+        {0x70, ""}, // F1
+        {Typed | '\'', "'"},
+        {Typed | '-', "-"},
+        {Typed | 0xEB, "\xC3\xAB"},       // e with diaeresis
+        {Typed | 0x20AC, "\xE2\x82\xAC"}, // the euro sign
+        {Typed | 0x1F600, "\xF0\x9F\x98\x80"},
+    };
+    for (const auto& [code, text] : cases) EXPECT_EQ(locatorText(code), text) << std::hex << code;
 }

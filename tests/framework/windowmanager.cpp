@@ -27,6 +27,7 @@ struct TestBrowse : WindowBrowse {
         return answer;
     }
     bool ReloadNeeded() override { return std::exchange(reload, false); }
+    bool ResetNeeded() override { return ReloadNeeded(); }
     void ResetSort(bool force) override {
         ++sorts;
         lastForce = force;
@@ -164,12 +165,19 @@ TEST(WindowManager, WindowEventsOpenResetAndSize) {
     EXPECT_EQ(wm.first.sorts, 1);
     dispatch(wm, ev(win::event::OpenWindow));
     EXPECT_EQ(wm.opened, 1) << "already opened";
+    // Later resets work only when a browse's conditions changed.
+    dispatch(wm, ev(win::event::GainFocus));
+    EXPECT_EQ(wm.first.sorts, 1);
+    EXPECT_EQ(wm.first.refreshes, 1);
+    wm.first.reload = true;
     dispatch(wm, ev(win::event::GainFocus));
     EXPECT_EQ(wm.opened, 1);
     EXPECT_EQ(wm.first.sorts, 2);
     // The first size event after opening does nothing, later ones reset.
+    wm.first.reload = true;
     dispatch(wm, ev(win::event::Sized));
     EXPECT_EQ(wm.first.sorts, 2);
+    wm.first.reload = true;
     dispatch(wm, ev(win::event::Sized));
     EXPECT_EQ(wm.first.sorts, 3);
     EXPECT_FALSE(wm.first.lastForce);
