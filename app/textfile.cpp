@@ -23,8 +23,10 @@ TextLoad loadTextFile(const std::string& fileName) {
     TextLoad out;
     FileDecl f = makeTextFile(fileName);
     open(f, openmode::ReadWrite | openmode::DenyWrite);
+    // Where it may not be written (a read-only file or folder) the text is still there to read.
+    if (errorCode() == err::AccessDenied) open(f, openmode::ReadOnly | openmode::DenyWrite);
     if (errorCode() != 0) {
-        out.message = "Problem opening Txt file: " + error();
+        out.message = "Problem opening Txt file: " + error() + " (" + fileName + ")";
         return out;
     }
     f.record.clear();
@@ -42,7 +44,7 @@ TextLoad loadTextFile(const std::string& fileName) {
     auto buf = f.buffer();
     out.text.assign(reinterpret_cast<const char*>(buf.data()), got);
     close(f);
-    if (failed) out.message = "Problem GETting Txt file: " + why;
+    if (failed) out.message = "Problem GETting Txt file: " + why + " (" + fileName + ")";
     return out;
 }
 

@@ -19,10 +19,10 @@ struct TextLoad {
     std::string message; // the message to show, "" when the file was read
 };
 
-// Opens the file (read/write, deny write), reads the record at position 1 and closes it again.
-// A file that cannot be opened gives "Problem opening Txt file: " and an empty text; one that
-// cannot be read gives "Problem GETting Txt file: " and whatever was read; each followed by the
-// runtime's error text.
+// Opens the file (read/write, deny write; read-only where writing is refused), reads the record at
+// position 1 and closes it again. A file that cannot be opened gives "Problem opening Txt file: "
+// and an empty text; one that cannot be read gives "Problem GETting Txt file: " and whatever was
+// read; each followed by the runtime's error text and the file's name in parentheses.
 TextLoad loadTextFile(const std::string& fileName);
 
 // The part of a text to highlight, as byte offsets [start, end): from the first "The main" (the

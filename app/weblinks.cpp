@@ -25,7 +25,13 @@ const std::vector<WebLink>& webLinks() {
 
 int followLink(const WebLink& link) {
     int result = link.command ? win::runCommand(link.command) : win::shellOpen(link.address);
-    if (link.reportsFailure && result <= 32) win::message("error", std::to_string(result));
+    if (link.reportsFailure && result <= 32) {
+        // The shell's code and what it was asked to open, in the text (a caption may not show).
+        std::string what = link.command ? link.command : link.address;
+        std::string why = result == 2 ? " (the file does not exist)" : "";
+        win::message("error " + std::to_string(result) + ": could not open " + what + why,
+                     "Web Sites/Ordering", win::icon::Exclamation);
+    }
     return result;
 }
 

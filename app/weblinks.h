@@ -13,7 +13,7 @@ struct WebLink {
     const char* caption;
     const char* address;
     const char* command;
-    bool reportsFailure; // a shell result of 32 or less shows the "error" box
+    bool reportsFailure; // a shell result of 32 or less shows the "error" box with the code
 };
 const std::vector<WebLink>& webLinks();
 inline constexpr int WebLinksClose = 10;

@@ -3,6 +3,7 @@
 #include "framework/inimanager.h"
 
 #include "runtime/inifile.h"
+#include "windowing/desktop.h"
 
 #include <cctype>
 #include <charconv>
@@ -24,6 +25,16 @@ bool sameText(std::string_view a, std::string_view b) {
 void IniManager::Init(std::string_view fileName) {
     while (!fileName.empty() && fileName.back() == ' ') fileName.remove_suffix(1);
     fileName_ = std::string(fileName.substr(0, iniFileMax));
+    toldUnwritable_ = false;
+}
+
+void IniManager::written(bool ok) {
+    if (ok || toldUnwritable_) return;
+    toldUnwritable_ = true;
+    win::message("The settings file " + fileName_ +
+                     " cannot be written (it is read-only or its folder is); window places and list "
+                     "layouts are not stored.",
+                 "Settings not stored", win::icon::Exclamation);
 }
 
 std::optional<int> IniManager::readNumber(std::string_view section, std::string_view key) {
@@ -62,14 +73,14 @@ void IniManager::Fetch(std::string_view section, PlacedWindow& window) {
 void IniManager::Update(std::string_view section, const PlacedWindow& window) {
     if (!initialised() || window.isIconized()) return;
     bool maximized = window.isMaximized();
-    WRITEINI(section, "Maximize", std::string_view(maximized ? "Yes" : "No"), fileName_);
+    written(WRITEINI(section, "Maximize", std::string_view(maximized ? "Yes" : "No"), fileName_));
     if (maximized) return; // the earlier position keys stay for the next restore
     Placement at = window.placement();
-    WRITEINI(section, "XPos", std::int64_t{at.x}, fileName_);
-    WRITEINI(section, "YPos", std::int64_t{at.y}, fileName_);
+    written(WRITEINI(section, "XPos", std::int64_t{at.x}, fileName_));
+    written(WRITEINI(section, "YPos", std::int64_t{at.y}, fileName_));
     if (window.isResizable()) {
-        WRITEINI(section, "Height", std::int64_t{at.height}, fileName_);
-        WRITEINI(section, "Width", std::int64_t{at.width}, fileName_);
+        written(WRITEINI(section, "Height", std::int64_t{at.height}, fileName_));
+        written(WRITEINI(section, "Width", std::int64_t{at.width}, fileName_));
     }
 }
 
@@ -80,12 +91,12 @@ std::string IniManager::ReadSetting(std::string_view section, std::string_view k
 
 void IniManager::Update(std::string_view section, std::string_view key, std::string_view value) {
     if (!initialised()) return;
-    WRITEINI(section, key, value, fileName_);
+    written(WRITEINI(section, key, value, fileName_));
 }
 
 void IniManager::Update(std::string_view section, std::string_view key, std::int64_t value) {
     if (!initialised()) return;
-    WRITEINI(section, key, value, fileName_);
+    written(WRITEINI(section, key, value, fileName_));
 }
 
 IniManager& iniManager() {

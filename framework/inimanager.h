@@ -55,7 +55,10 @@ public:
 private:
     // The entry read as a whole number; nothing when it is missing or not a number.
     std::optional<int> readNumber(std::string_view section, std::string_view key);
+    // A write that did not take (a read-only file): the user is told once per binding.
+    void written(bool ok);
     std::string fileName_;
+    bool toldUnwritable_ = false;
 };
 
 // The program's INI manager, bound to "sorvdemo.INI" by the program entry.

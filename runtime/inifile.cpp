@@ -4,7 +4,8 @@
 // Invariants. A file is only ever replaced whole, by renaming a fully written and synced temporary
 // file of the same directory over it, so a reader sees either the old or the new content and never a
 // torn one. Every change holds an exclusive flock() on "<file>.lock" from reading the old content to
-// the rename, so two writers (threads or processes) serialise and neither loses the other's entry.
+// the rename, so two writers (threads or processes) serialise and neither loses the other's entry;
+// the lock file is removed again by its holder. A file without write permission is never replaced.
 // The cache trusts a parsed file only while device, inode, size, mtime and ctime are unchanged and
 // the mtime lies clearly before the moment it was read: a rename always brings a new inode, and
 // files changed within the timestamp granularity are simply read again.
@@ -398,25 +399,40 @@ std::string writeTarget(const std::string& path) {
     return path;
 }
 
+// The writers' lock: an exclusive flock() on "<file>.lock". The holder removes the lock file before
+// it lets go, so none is left beside the file; whoever locked a file that was removed meanwhile
+// (it opened the name before the removal) sees that the name no longer leads to its file and
+// takes the lock again on the new one.
 class FileLock {
 public:
-    explicit FileLock(const std::string& path) {
-        fd_ = ::open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-        if (fd_ < 0) return;
+    explicit FileLock(const std::string& path) : path_(path + ".lock") {
         auto deadline = std::chrono::steady_clock::now() + lockTimeout;
         auto pause = std::chrono::microseconds(50);
         for (;;) {
+            fd_ = ::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+            if (fd_ < 0) return;
             if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) {
-                locked_ = true;
-                return;
+                struct stat held {
+                }, named{};
+                if (::fstat(fd_, &held) == 0 && ::stat(path_.c_str(), &named) == 0 &&
+                    held.st_ino == named.st_ino && held.st_dev == named.st_dev) {
+                    locked_ = true;
+                    return;
+                }
+                ::close(fd_); // the lock file went away under us: lock the new one
+                continue;
             }
-            if (errno != EWOULDBLOCK && errno != EINTR) break;
-            if (std::chrono::steady_clock::now() > deadline) break;
+            const int e = errno;
+            ::close(fd_);
+            fd_ = -1;
+            if (e != EWOULDBLOCK && e != EINTR) return;
+            if (std::chrono::steady_clock::now() > deadline) return;
             std::this_thread::sleep_for(pause);
             pause = std::min(pause * 2, std::chrono::microseconds(5000));
         }
     }
     ~FileLock() {
+        if (locked_) ::unlink(path_.c_str());
         if (fd_ >= 0) ::close(fd_); // closing releases the lock
     }
     FileLock(const FileLock&) = delete;
@@ -424,6 +440,7 @@ public:
     bool locked() const { return locked_; }
 
 private:
+    std::string path_;
     int fd_ = -1;
     bool locked_ = false;
 };
@@ -590,6 +607,10 @@ bool writePrivateProfileString(std::string_view file, std::string_view section,
                    : !value ? doc.removeKey(section, *key)
                             : doc.set(section, *key, *value);
     if (!changed) return true;
+    // A file marked read-only stays as it is, even where the folder would let it be replaced.
+    if (old.status == ReadStatus::Ok &&
+        ((old.mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 || ::access(target.c_str(), W_OK) != 0))
+        return false;
     std::string content = doc.text();
     FileId id;
     if (!replaceFile(target, content, old, id)) return false;

@@ -20,8 +20,9 @@ long getPrivateProfileInt(std::string_view file, std::string_view section, std::
 
 // Writes key=value into section of file, replacing an existing entry and creating the section and the
 // file as needed. Without a value the entry is deleted; without a key the whole section is deleted.
-// Answers false (and leaves the file untouched) when the file cannot be read or written, or when a
-// name or the value cannot be stored in the format (line breaks, "=" in a key, "]" in a section).
+// Answers false (and leaves the file untouched) when the file cannot be read or written (also when
+// it is marked read-only), or when a name or the value cannot be stored in the format (line
+// breaks, "=" in a key, "]" in a section).
 bool writePrivateProfileString(std::string_view file, std::string_view section,
                                std::optional<std::string_view> key, std::optional<std::string_view> value);
 

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <unistd.h>
 
 using namespace sorv::app;
 
@@ -54,7 +55,26 @@ TEST_F(TextFileTest, MissingFileGivesOpeningMessageAndEmptyText) {
     TextLoad t = loadTextFile(dir + "/SorveQts.TXT");
     EXPECT_EQ(t.text, "");
     EXPECT_EQ(t.message,
-              "Problem opening Txt file: " + std::string(sorv::errorText(sorv::err::FileNotFound)));
+              "Problem opening Txt file: " + std::string(sorv::errorText(sorv::err::FileNotFound)) + " (" +
+                  dir + "/SorveQts.TXT)");
+}
+
+TEST_F(TextFileTest, AFileThatMayNotBeWrittenIsRead) {
+    // A read-only file, then a read-only folder around a writable file.
+    std::string path = write("SorvDemo.TXT", "read me");
+    std::filesystem::permissions(path, std::filesystem::perms::owner_read);
+    if (::access(path.c_str(), W_OK) == 0) GTEST_SKIP() << "permissions do not bind here (root)";
+    TextLoad t = loadTextFile(path);
+    EXPECT_EQ(t.message, "");
+    EXPECT_EQ(t.text, "read me");
+    std::filesystem::permissions(path,
+                                 std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    std::filesystem::permissions(dir,
+                                 std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+    t = loadTextFile(path);
+    std::filesystem::permissions(dir, std::filesystem::perms::owner_all);
+    EXPECT_EQ(t.message, "");
+    EXPECT_EQ(t.text, "read me");
 }
 
 TEST_F(TextFileTest, FileLockedByAnotherWriterGivesOpeningMessage) {
@@ -79,6 +99,7 @@ TEST_F(TextFileTest, EmptyFileGivesReadingMessage) {
     TextLoad t = loadTextFile(write("empty.TXT", ""));
     EXPECT_EQ(t.text, "");
     EXPECT_EQ(t.message.rfind("Problem GETting Txt file: ", 0), 0u) << t.message;
+    EXPECT_NE(t.message.find("empty.TXT"), std::string::npos) << t.message;
 }
 
 TEST(NotesSelection, FromTheMainToOrder) {

@@ -3,6 +3,7 @@
 #include "framework/inimanager.h"
 
 #include "runtime/inifile.h"
+#include "windowing/desktop.h"
 
 #include <gtest/gtest.h>
 
@@ -10,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <sys/stat.h>
 
 using sorv::fw::IniManager;
 using sorv::fw::Placement;
@@ -76,6 +78,33 @@ TEST_F(IniManagerTest, NormalWindowRoundTrips) {
     ini.Fetch("Main", back);
     EXPECT_EQ(back.at, w.at);
     EXPECT_EQ(back.maximizeCalls, 0);
+}
+
+std::vector<std::string> told;
+int recordBox(const std::string& text, const std::string&, int, int, int) {
+    told.push_back(text);
+    return 1;
+}
+
+TEST_F(IniManagerTest, AReadOnlyFileIsKeptAndTheUserToldOnce) {
+    FakeWindow w;
+    ini.Update("Main", w);
+    const std::string before = contents();
+    ASSERT_EQ(::chmod(file.c_str(), 0444), 0);
+    told.clear();
+    sorv::win::setMessagePresenter(recordBox);
+    w.at.x = 99;
+    ini.Update("Main", w);
+    ini.Update("Other", "Key", "value");
+    EXPECT_EQ(contents(), before);
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_NE(told[0].find(file), std::string::npos) << told[0];
+    // Bound again (the next run), it tells again.
+    ini.Init(file);
+    ini.Update("Other", "Key", "value");
+    EXPECT_EQ(told.size(), 2u);
+    sorv::win::setMessagePresenter(nullptr);
+    EXPECT_FALSE(std::filesystem::exists(file + ".lock"));
 }
 
 TEST_F(IniManagerTest, MaximisedWindowWritesOnlyMaximizeAndKeepsEarlierPosition) {

@@ -228,9 +228,18 @@ TEST_F(Ini, WritesKeepModeAndGoThroughSymbolicLinks) {
     EXPECT_TRUE(fs::is_symlink(link));
     EXPECT_EQ(slurp(file), "[S]\nk=2\nj=3\n");
     EXPECT_EQ(getPrivateProfileString(link, "S", "j", ""), "3");
-    // No temporary file is left behind.
-    for (const auto& e : fs::directory_iterator(dir))
+    // No temporary file and no lock file is left behind.
+    for (const auto& e : fs::directory_iterator(dir)) {
         EXPECT_EQ(e.path().filename().string().find(".tmp"), std::string::npos) << e.path();
+        EXPECT_EQ(e.path().filename().string().find(".lock"), std::string::npos) << e.path();
+    }
+    // A file marked read-only is never replaced, even by someone the mode does not bind.
+    ASSERT_EQ(::chmod(file.c_str(), 0444), 0);
+    EXPECT_FALSE(writePrivateProfileString(file, "S", "k", "4"));
+    EXPECT_EQ(slurp(file), "[S]\nk=2\nj=3\n");
+    ASSERT_EQ(::stat(file.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0444u);
+    EXPECT_FALSE(fs::exists(file + ".lock"));
 }
 
 TEST_F(Ini, CacheNeverServesStaleContent) {
