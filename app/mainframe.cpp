@@ -22,6 +22,7 @@ win::WindowSpec appFrameSpec() {
     win::WindowSpec design;
     design.kind = win::WindowKind::Frame;
     design.caption = "B4/B5 Sorvex Demo...";
+    design.icon = iconPath("SORVDEMO.ICO"); // the child windows show it too
     design.font = {"MS Sans Serif", 8};
     design.resizable = true;
     design.at = {-1, -1, 520, 340};

@@ -7,10 +7,14 @@
 #include "app/mainframe.h"
 #include "app/textwindows.h"
 #include "app/weblinks.h"
+#include "data/qnl/qnldriver.h"
 #include "framework/inimanager.h"
 #include "windowing/desktop.h"
+#include "windowing/threads.h"
 
 #include <QApplication>
+#include <cstdio>
+#include <cstdlib>
 #include <mutex>
 
 namespace sorv::app {
@@ -27,17 +31,62 @@ void registerAppResources() {
 }
 
 void programEntry() {
+    // A damaged native file is reported to the user by the driver itself, whatever the file
+    // manager makes of the failed operation.
+    qnl::setCorruptionReporter([](const std::string& title, const std::string& text) {
+        win::message(text, title, win::icon::Exclamation);
+    });
     // The settings file is relative: it lives in the working directory.
     GlobalErrors().Init();
     fw::iniManager().Init("sorvdemo.INI");
     DictionaryInit(GlobalErrors());
     Main();
+    // Procedures started before the frame closed may still be on their way; the dictionary and the
+    // error manager they use go only once every one of them has ended.
+    win::waitForAllThreads();
     DictionaryKill();
     GlobalErrors().Kill();
+    qnl::setCorruptionReporter({});
 }
 
+namespace {
+
+const char* const NoDisplay = "sorvdemo: no display could be opened (DISPLAY is not set or its server "
+                              "refuses); run it on a desktop, or under Xvfb: Xvfb :99 & DISPLAY=:99 sorvdemo";
+
+// Without a display the toolkit's start-up ends the process with an abort; the user is told why
+// instead and the status says the program did not run.
+QtMessageHandler previousHandler = nullptr;
+
+void failedPlatform(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    if (type != QtFatalMsg) {
+        if (previousHandler)
+            previousHandler(type, context, text);
+        else
+            std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+        return;
+    }
+    std::fprintf(stderr, "%s\n(%s)\n", NoDisplay, text.toLocal8Bit().constData());
+    std::fflush(stderr);
+    std::_Exit(NoDisplayStatus);
+}
+
+bool displayNamed() {
+    for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+        if (const char* v = std::getenv(name); v && *v) return true;
+    return false;
+}
+
+} // namespace
+
 int runSorvdemo(int argc, char** argv) {
+    if (!displayNamed()) {
+        std::fprintf(stderr, "%s\n", NoDisplay);
+        return NoDisplayStatus;
+    }
+    previousHandler = qInstallMessageHandler(failedPlatform);
     QApplication app(argc, argv);
+    qInstallMessageHandler(previousHandler);
     QApplication::setApplicationName("sorvdemo");
     registerAppResources();
     return win::runProgram(programEntry);

@@ -11,7 +11,8 @@ void registerAppResources();
 void programEntry();
 
 // main(): the desktop on this thread, the program entry on its first thread. Answers the exit
-// status.
+// status: NoDisplayStatus, with a line on standard error, when no display can be opened.
+inline constexpr int NoDisplayStatus = 2;
 int runSorvdemo(int argc, char** argv);
 
 } // namespace sorv::app

@@ -53,6 +53,11 @@ std::size_t ThreadedFile::threads() {
     return perThread_.size();
 }
 
+void ThreadedFile::forEachThread(const std::function<void(FileDecl&)>& f) {
+    std::lock_guard lock(mutex_);
+    for (auto& [id, decl] : perThread_) f(*decl);
+}
+
 void ThreadedFile::release() {
     std::lock_guard lock(mutex_);
     perThread_.erase(std::this_thread::get_id());

@@ -133,6 +133,8 @@ public:
     void setFirstUseHook(std::function<void(FileDecl&)> hook);
     // Threads that have a declaration now.
     std::size_t threads();
+    // Calls `f` with every thread's declaration (for the program's halt; nothing else may run).
+    void forEachThread(const std::function<void(FileDecl&)>& f);
 
 private:
     FileDecl prototype_;

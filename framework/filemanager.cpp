@@ -4,11 +4,13 @@
 #include "data/files.h"
 #include "framework/errormanager.h"
 #include "runtime/errors.h"
+#include "runtime/halt.h"
 #include "runtime/registry.h"
 #include "windowing/threads.h"
 
 #include <algorithm>
 #include <limits>
+#include <utility>
 
 namespace sorv::fw {
 
@@ -62,6 +64,7 @@ struct FileManager::Shared {
 FileManager::FileManager() : shared_(std::make_shared<Shared>()) {}
 
 FileManager::~FileManager() {
+    if (haltStep_) removeHaltHandler(haltStep_);
     std::lock_guard lock(shared_->mutex);
     shared_->owner = nullptr;
 }
@@ -90,6 +93,7 @@ void FileManager::Init(ThreadedFile& file, ErrorManager& errors, std::string_vie
         std::lock_guard lock(shared_->mutex);
         shared_->owner = this;
     }
+    if (!haltStep_) haltStep_ = addHaltHandler([this] { closeForHalt(); });
     std::weak_ptr<Shared> weak = shared_;
     // Each thread's declaration gets its names bound in that thread's registry, and a procedure
     // thread drops it (closing what the procedure left open) when it ends.
@@ -113,6 +117,7 @@ void FileManager::Init(FileDecl& file, ErrorManager& errors, std::string_view fi
     bound_ = &file;
     ERRORS = &errors;
     FILENAMEVALUE = std::string(fileNameValue.substr(0, 256));
+    if (!haltStep_) haltStep_ = addHaltHandler([this] { closeForHalt(); });
     std::lock_guard lock(shared_->mutex);
     shared_->owner = this;
     globalNames().bindRecord(file.record);
@@ -120,6 +125,7 @@ void FileManager::Init(FileDecl& file, ErrorManager& errors, std::string_view fi
 
 void FileManager::Kill() {
     if (!bound_) return;
+    if (haltStep_) removeHaltHandler(std::exchange(haltStep_, 0));
     FileDecl& f = file();
     if (f.isOpen()) close(f);
     if (threaded_) {
@@ -142,6 +148,20 @@ void FileManager::Kill() {
     threaded_ = nullptr;
     single_ = nullptr;
     bound_ = nullptr;
+}
+
+// The program halts (a fatal message): whatever is open, on any thread, is closed, so that nothing
+// written is left unflushed or a transaction half-way. The halting thread holds the runtime lock.
+void FileManager::closeForHalt() {
+    auto closeOne = [this](FileDecl& f) {
+        if (!f.isOpen()) return;
+        close(f);
+        trace("Close File");
+    };
+    if (threaded_)
+        threaded_->forEachThread(closeOne);
+    else if (single_)
+        closeOne(*single_);
 }
 
 void FileManager::threadEnded(std::thread::id id) {

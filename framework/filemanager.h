@@ -154,6 +154,7 @@ private:
     Level readOn(bool forward);
     void trace(std::string_view what) const;
     void threadEnded(std::thread::id id);
+    void closeForHalt();
     PerThread& perThread();
 
     ThreadedFile* threaded_ = nullptr;
@@ -163,6 +164,7 @@ private:
     std::mutex mutex_;
     std::map<std::thread::id, PerThread> threads_;
     std::uint16_t nextSaved_ = 0;
+    int haltStep_ = 0; // closes the file on every thread when the program halts
 };
 
 } // namespace sorv::fw

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Draws the frame's toolbar icons and the link cursor from the pixel art below and writes them as
+"""Draws the program's icon, the frame's toolbar icons and the link cursor from the pixel art below and writes them as
 .ICO / .CUR files (32-bit colour with an AND mask) into app/icons/. Run it again after changing the art."""
 import os
 import struct
@@ -232,6 +232,24 @@ k.wwB..Bww.k....
 .......bbb......
 .......bbb......
 ................
+................""",
+    # The program's own icon: a window with a title bar over a list of rows, one selected.
+    'SORVDEMO.ICO': """
+................
+.kkkkkkkkkkkkkk.
+.kbbbbbbbbbbbbk.
+.kbwwbbbbbbbbbk.
+.kkkkkkkkkkkkkk.
+.kwwwwwwwwwwwwk.
+.kwggggwggggwwk.
+.kwwwwwwwwwwwwk.
+.kBBBBBBBBBBBBk.
+.kBwwwwBwwwwBBk.
+.kBBBBBBBBBBBBk.
+.kwwwwwwwwwwwwk.
+.kwggggwggggwwk.
+.kwwwwwwwwwwwwk.
+.kkkkkkkkkkkkkk.
 ................""",
 }
 

@@ -19,25 +19,35 @@
 #include <QFontMetrics>
 #include <QKeySequence>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMainWindow>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QMimeData>
+#include <QPlainTextEdit>
 #include <QPointer>
 #include <QProcess>
 #include <QPushButton>
 #include <QSessionManager>
 #include <QShortcut>
+#include <QSocketNotifier>
 #include <QStatusBar>
+#include <QTextEdit>
 #include <QThread>
+#include <QTimer>
 #include <QToolBar>
 #include <QUrl>
 #include <QWindowStateChangeEvent>
 #include <atomic>
 #include <condition_variable>
+#include <csignal>
+#include <fcntl.h>
 #include <mutex>
+#include <unistd.h>
+#include <utility>
 
 namespace sorv::win {
 
@@ -59,6 +69,14 @@ QObject* guiInvoker() {
     }
     return invoker;
 }
+
+// A window's client area. Its size hint is the designed size, so that the MDI area's
+// arrangements (Cascade) give each child a usable size rather than a bare title bar.
+class ClientArea : public QWidget {
+public:
+    QSize designed;
+    QSize sizeHint() const override { return designed.isValid() ? designed : QWidget::sizeHint(); }
+};
 
 // Turns the user's actions on a window's own widget into events for its thread.
 class WindowWatcher : public QObject {
@@ -328,7 +346,9 @@ void GuiWindow::buildMenu(QMenu* menu, const std::vector<MenuItem>& items) {
                     a->setChecked(s == mdi->currentSubWindow());
                     QPointer<QMdiSubWindow> target = s;
                     QObject::connect(a, &QAction::triggered, a, [this, target] {
-                        if (target && mdi) mdi->setActiveSubWindow(target);
+                        if (!target || !mdi) return;
+                        if (target->isMinimized()) target->showNormal(); // chosen to be worked in
+                        mdi->setActiveSubWindow(target);
                     });
                     menu->addAction(a);
                 }
@@ -346,6 +366,9 @@ void GuiWindow::buildMenu(QMenu* menu, const std::vector<MenuItem>& items) {
         if (item.number) actions[item.number] = a;
         const int number = item.number;
         const StdAction action = item.action;
+        if (action == StdAction::Cut) cutAction = a;
+        if (action == StdAction::Copy) copyAction = a;
+        if (action == StdAction::Paste) pasteAction = a;
         QObject::connect(a, &QAction::triggered, a, [this, number, action] {
             switch (action) {
             case StdAction::None:
@@ -420,10 +443,23 @@ void GuiWindow::buildFrame() {
     }
     statusLabel = new QLabel(qs(design.statusText));
     frame->statusBar()->addWidget(statusLabel, 1);
-    // Activation inside the frame moves the focus events between MDI children.
-    QObject::connect(mdi, &QMdiArea::subWindowActivated, mdi, [](QMdiSubWindow* now) {
+    // Ctrl+F4 asks the active child to close, as its close box does.
+    auto* closeChild = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_F4), frame);
+    closeChild->setContext(Qt::WindowShortcut);
+    QObject::connect(closeChild, &QShortcut::activated, mdi, [this] {
+        if (QMdiSubWindow* active = mdi ? mdi->activeSubWindow() : nullptr) active->close();
+    });
+    for (QMenu* menu : frame->menuBar()->findChildren<QMenu*>())
+        QObject::connect(menu, &QMenu::aboutToShow, menu, [this] { updateEditActions(); });
+    QObject::connect(qApp, &QApplication::focusChanged, frame, [this] { updateEditActions(); });
+    updateEditActions();
+    disableToolbar();
+    // Activation inside the frame moves the focus events between MDI children; the toolbar waits
+    // for the newly active window to enable what it can do.
+    QObject::connect(mdi, &QMdiArea::subWindowActivated, mdi, [this](QMdiSubWindow* now) {
         static QPointer<QMdiSubWindow> last;
         if (last == now) return;
+        disableToolbar();
         for (auto& [id, w] : guiWindows()) {
             if (last && w->top == last) w->post(makeEvent(event::LoseFocus));
             if (now && w->top == now) w->post(makeEvent(event::GainFocus));
@@ -432,12 +468,42 @@ void GuiWindow::buildFrame() {
     });
 }
 
+void GuiWindow::disableToolbar() {
+    for (const ToolButton& b : design.toolbar)
+        if (auto it = actions.find(b.number); it != actions.end()) it->second->setEnabled(false);
+}
+
+void GuiWindow::updateEditActions() {
+    QWidget* f = QApplication::focusWidget();
+    bool text = false, editable = false, selection = false;
+    if (auto* line = qobject_cast<QLineEdit*>(f)) {
+        text = true;
+        editable = !line->isReadOnly();
+        selection = line->hasSelectedText();
+    } else if (auto* plain = qobject_cast<QPlainTextEdit*>(f)) {
+        text = true;
+        editable = !plain->isReadOnly();
+        selection = plain->textCursor().hasSelection();
+    } else if (auto* rich = qobject_cast<QTextEdit*>(f)) {
+        text = true;
+        editable = !rich->isReadOnly();
+        selection = rich->textCursor().hasSelection();
+    }
+    // Other controls copy what they can (a list its row); nothing can be cut from or pasted into
+    // them.
+    const bool copies = text ? selection : f && f->metaObject()->indexOfSlot("copy()") >= 0;
+    const QMimeData* clip = QApplication::clipboard()->mimeData();
+    if (cutAction) cutAction->setEnabled(editable && selection);
+    if (copyAction) copyAction->setEnabled(copies);
+    if (pasteAction) pasteAction->setEnabled(editable && clip && clip->hasText());
+}
+
 bool GuiWindow::build() {
     if (design.kind == WindowKind::Frame) {
         buildFrame();
     } else {
         GuiWindow* f = guiFrame();
-        auto* client = new QWidget;
+        auto* client = new ClientArea;
         client->setFont(font_);
         content = client;
         if (design.kind == WindowKind::MdiChild && f && f->mdi && !design.modal) {
@@ -453,7 +519,10 @@ bool GuiWindow::build() {
     }
     top->setWindowTitle(qs(design.caption));
     top->setAccessibleName(qs(design.caption));
-    if (!design.icon.empty()) top->setWindowIcon(QIcon(qs(design.icon)));
+    if (!design.icon.empty())
+        top->setWindowIcon(QIcon(qs(design.icon)));
+    else if (GuiWindow* f = guiFrame(); f && f != this && f->top)
+        top->setWindowIcon(f->top->windowIcon()); // the program's icon, not the toolkit's
 
     for (const ControlSpec& c : design.controls) {
         auto made = createControl(*this, c);
@@ -491,6 +560,7 @@ bool GuiWindow::build() {
         Rect{design.at.x, design.at.y, pixelsToDialog(width, xMul, xDiv), pixelsToDialog(height, yMul, yDiv)};
     if (design.at.width > 0) designed.width = design.at.width;
     if (design.at.height > 0) designed.height = design.at.height;
+    if (auto* client = dynamic_cast<ClientArea*>(content.data())) client->designed = QSize(width, height);
     if (frame)
         frame->resize(width, height);
     else
@@ -665,8 +735,75 @@ void setMessageBoxObserver(std::function<void(QMessageBox*)> observer) {
     if (!QCoreApplication::instance()) boxObserver = std::move(observer);
 }
 
+namespace {
+
+// SIGTERM and SIGHUP (the session ends, the machine shuts down, someone asks the program to stop)
+// end it as "E&xit" does: the frame is asked to close and its windows close through their own
+// close handling, keeping their places. The signal only writes to a pipe; the desktop reads it.
+int terminationPipe[2] = {-1, -1};
+
+void onTerminationSignal(int) {
+    const char c = 1;
+    [[maybe_unused]] auto n = ::write(terminationPipe[1], &c, 1);
+}
+
+void closeAsExitDoes() {
+    if (!programRunning) return;
+    if (GuiWindow* f = guiFrame()) {
+        f->post(makeEvent(event::CloseWindow));
+        return;
+    }
+    // A program without a frame: each of its windows is asked; with none open yet, later.
+    bool told = false;
+    for (auto& [id, w] : guiWindows())
+        if (w->opened) {
+            w->post(makeEvent(event::CloseWindow));
+            told = true;
+        }
+    if (!told) QTimer::singleShot(100, invoker, closeAsExitDoes);
+}
+
+class TerminationSignals {
+public:
+    TerminationSignals() {
+        if (::pipe2(terminationPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
+        notifier_ = new QSocketNotifier(terminationPipe[0], QSocketNotifier::Read, invoker);
+        QObject::connect(notifier_, &QSocketNotifier::activated, notifier_, [] {
+            char buf[16];
+            while (::read(terminationPipe[0], buf, sizeof buf) > 0) {
+            }
+            closeAsExitDoes();
+        });
+        struct sigaction sa {};
+        sa.sa_handler = onTerminationSignal;
+        sigemptyset(&sa.sa_mask);
+        sa.sa_flags = SA_RESTART;
+        ::sigaction(SIGTERM, &sa, &term_);
+        ::sigaction(SIGHUP, &sa, &hup_);
+        installed_ = true;
+    }
+    ~TerminationSignals() {
+        if (installed_) {
+            ::sigaction(SIGTERM, &term_, nullptr);
+            ::sigaction(SIGHUP, &hup_, nullptr);
+        }
+        delete notifier_;
+        for (int& fd : terminationPipe)
+            if (fd >= 0) ::close(std::exchange(fd, -1));
+    }
+
+private:
+    using SignalAction = struct sigaction;
+    QSocketNotifier* notifier_ = nullptr;
+    SignalAction term_{}, hup_{};
+    bool installed_ = false;
+};
+
+} // namespace
+
 int runProgram(std::function<void()> entry) {
     guiInvoker();
+    programStarts();
     setThreadWindowCleanup(closeThreadWindowsAtEnd);
     auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
     QMetaObject::Connection session;
@@ -679,6 +816,7 @@ int runProgram(std::function<void()> entry) {
     QEventLoop loop;
     QPointer<QEventLoop> guard(&loop);
     {
+        TerminationSignals termination;
         FirstThread first(std::move(entry), [&] {
             QMetaObject::invokeMethod(
                 invoker, [&loop] { loop.quit(); }, Qt::QueuedConnection);

@@ -47,6 +47,9 @@ public:
     QMdiArea* mdi = nullptr;
     QLabel* statusLabel = nullptr;
     std::map<int, QAction*> actions; // menu items and tool buttons by number
+    QAction* cutAction = nullptr;    // the frame's standard edit items
+    QAction* copyAction = nullptr;
+    QAction* pasteAction = nullptr;
     std::map<int, std::unique_ptr<Control>> controls;
     std::vector<int> order; // control numbers in design order
     int xMul = 1, xDiv = 4, yMul = 1, yDiv = 8;
@@ -55,6 +58,11 @@ public:
     QSize lastSize; // what the last size event told, so that a show at the same size tells nothing
     QPoint lastPos;
     bool closing = false; // the program closes it: no close request of its own
+
+    // The frame's Cut, Copy and Paste follow what the focused control can take; its toolbar
+    // buttons are all disabled until the active window's browse or form enables its own.
+    void updateEditActions();
+    void disableToolbar();
 
 private:
     void buildFrame();
@@ -69,6 +77,8 @@ GuiWindow* guiWindow(int id);
 void destroyGuiWindow(int id);
 // A program thread's end: its windows go without events (runs on that thread).
 void closeThreadWindowsAtEnd(int slot);
+// A program starts on the desktop: no frame is closing.
+void programStarts();
 // The frame, if one is open.
 GuiWindow* guiFrame();
 

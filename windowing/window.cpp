@@ -10,16 +10,19 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QMainWindow>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QScreen>
 #include <QStatusBar>
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <map>
 #include <mutex>
+#include <set>
 #include <thread>
 
 namespace sorv::win {
@@ -47,6 +50,9 @@ thread_local std::map<int, ProgramWindow> tWindows;
 std::mutex ownersMutex;
 std::map<int, std::weak_ptr<ThreadState>> owners;
 std::atomic<int> nextId{1};
+// Set while the frame closes and after it has: the thread that closes it, -1 otherwise. A window
+// another thread opens meanwhile is told to close down as it opens.
+std::atomic<int> frameClosingSlot{-1};
 
 std::string formatValue(const Value& v, const std::string& picture, const std::string& type) {
     if (type == "CHECK") return v.toLong() != 0 ? "1" : "0";
@@ -95,6 +101,10 @@ template <class F> auto withControl(int window, int control, F f) {
 
 } // namespace
 
+void programStarts() {
+    frameClosingSlot = -1;
+}
+
 void closeThreadWindowsAtEnd(int) {
     auto state = currentThreadState();
     std::vector<int> ids;
@@ -127,6 +137,7 @@ bool Window::open(const WindowSpec& design) {
         return false;
     }
     const int id = nextId++;
+    const int mySlot = currentSlot();
     bool made = onGui([&] {
         auto w = std::make_unique<GuiWindow>(id, state, design);
         GuiWindow* raw = w.get();
@@ -137,6 +148,10 @@ bool Window::open(const WindowSpec& design) {
         }
         raw->opened = true;
         raw->post(makeEvent(event::OpenWindow));
+        if (design.kind == WindowKind::Frame)
+            frameClosingSlot = -1;
+        else if (const int closing = frameClosingSlot; closing >= 0 && closing != mySlot)
+            raw->post(makeEvent(event::CloseDown));
         // The window has taken its size: procedures count this first size event as the opening's
         // own, so that the user's first resize is the one that reloads their lists.
         raw->post(makeEvent(event::Sized));
@@ -177,6 +192,7 @@ void Window::closeDownOthers(int frameId) {
     // their procedures end (and keep their places) before the frame goes; the program end waits
     // for those threads, so a window left open here would keep the program from ending.
     const int me = currentSlot();
+    frameClosingSlot = me;
     auto others = [&] {
         return onGui([&] {
             std::vector<std::pair<int, std::shared_ptr<ThreadState>>> out;
@@ -185,13 +201,22 @@ void Window::closeDownOthers(int frameId) {
             return out;
         });
     };
+    // Every window is told once, also one that opens while the others close (a procedure started
+    // just before); one whose thread ended closes with it; one that refuses keeps the program
+    // waiting, as the program end would anyway.
+    std::set<int> told;
+    auto tell = [&](const std::vector<std::pair<int, std::shared_ptr<ThreadState>>>& open) {
+        for (auto& [id, owner] : open)
+            if (told.insert(id).second) owner->queue.post(makeEvent(event::CloseDown, 0, id));
+    };
     auto open = others();
-    for (auto& [id, owner] : open) owner->queue.post(makeEvent(event::CloseDown, 0, id));
+    tell(open);
     if (open.empty()) return;
     LockReleased waiting;
-    // A window whose thread ended closes with it; one that refuses keeps the program waiting, as
-    // the program end would anyway.
-    while (!(open = others()).empty()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    while (!(open = others()).empty()) {
+        tell(open);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
 }
 
 bool Window::isOpen() const {
@@ -439,17 +464,64 @@ Rect Window::rect() const {
         GuiWindow* w = guiWindow(id);
         if (!w || !w->top) return Rect{};
         QSize size = w->frame ? w->frame->size() : w->content->size();
-        return Rect{
-            pixelsToDialog(w->top->x(), w->xMul, w->xDiv), pixelsToDialog(w->top->y(), w->yMul, w->yDiv),
-            pixelsToDialog(size.width(), w->xMul, w->xDiv), pixelsToDialog(size.height(), w->yMul, w->yDiv)};
+        // A top-level window's place is its client area's, as setRect takes it: the window
+        // manager's frame around it is not ours to count (it differs between desktops and is
+        // not known before the window is shown), so stored places never creep.
+        QPoint at = w->top->isWindow() ? w->top->geometry().topLeft() : w->top->pos();
+        return Rect{pixelsToDialog(at.x(), w->xMul, w->xDiv), pixelsToDialog(at.y(), w->yMul, w->yDiv),
+                    pixelsToDialog(size.width(), w->xMul, w->xDiv),
+                    pixelsToDialog(size.height(), w->yMul, w->yDiv)};
     });
 }
+
+namespace {
+
+// A top-level window placed off every screen (a place stored on a larger or another desktop) is
+// brought back onto the nearest one, whole where it fits; one whose title bar would lie above the
+// screen's top is moved down, so that it can always be grabbed. `want` is the client area with the
+// window manager's frame around it.
+QRect onScreen(QRect want) {
+    const QList<QScreen*> screens = QGuiApplication::screens();
+    if (screens.isEmpty()) return want;
+    QScreen* best = nullptr;
+    long long bestArea = -1;
+    for (QScreen* s : screens) {
+        QRect common = s->availableGeometry().intersected(want);
+        long long area = common.isEmpty() ? 0 : static_cast<long long>(common.width()) * common.height();
+        if (area > bestArea) {
+            best = s;
+            bestArea = area;
+        }
+    }
+    const QRect avail = best->availableGeometry();
+    if (bestArea > 0 && want.top() >= avail.top()) return want;
+    want.setSize(want.size().boundedTo(avail.size()));
+    want.moveLeft(std::clamp(want.left(), avail.left(), avail.right() + 1 - want.width()));
+    want.moveTop(std::clamp(want.top(), avail.top(), avail.bottom() + 1 - want.height()));
+    return want;
+}
+
+} // namespace
 
 void Window::setRect(const Rect& at) {
     const int id = id_;
     onGui([&] {
         GuiWindow* w = guiWindow(id);
         if (!w || !w->top) return;
+        if (w->top->isWindow()) {
+            QRect want = w->top->geometry();
+            if (at.x >= 0 && at.y >= 0) want.moveTopLeft(QPoint(w->toPixelsX(at.x), w->toPixelsY(at.y)));
+            if (at.width > 0 && at.height > 0)
+                want.setSize(QSize(w->toPixelsX(at.width), w->toPixelsY(at.height)));
+            // The frame the window manager puts around it, or room for a title bar and borders
+            // while it is not known yet (the window was just shown).
+            const QRect outer = w->top->frameGeometry(), inner = w->top->geometry();
+            QMargins frame(inner.left() - outer.left(), inner.top() - outer.top(),
+                           outer.right() - inner.right(), outer.bottom() - inner.bottom());
+            if (frame.top() <= 0) frame = QMargins(4, 30, 4, 4);
+            w->top->setGeometry(onScreen(want.marginsAdded(frame)).marginsRemoved(frame));
+            return;
+        }
         if (at.x >= 0 && at.y >= 0) w->top->move(w->toPixelsX(at.x), w->toPixelsY(at.y));
         if (at.width > 0 && at.height > 0) {
             QSize client(w->toPixelsX(at.width), w->toPixelsY(at.height));

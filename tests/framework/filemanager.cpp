@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace sorv;
@@ -161,6 +162,43 @@ TEST(FileManager, UseCountedOnceAndUnopenedUseIsReported) {
     // One Open, one Close: the file is really closed.
     EXPECT_FALSE(m.file().isOpen());
     m.Kill();
+}
+
+TEST(FileManager, AFatalMessagesHaltClosesTheFileOnEveryThread) {
+    sorvtest::TempDir dir;
+    int out[2];
+    ASSERT_EQ(::pipe(out), 0);
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        // The real halt of a fatal message, with the file open on two threads.
+        class Fatal : public ErrorManager {
+            int ShowBox(const std::string&, const std::string&, int, int, int) override { return 1; }
+        } errors;
+        errors.Init();
+        FileManager::setTraceHook([&](const FileManager&, std::string_view what) {
+            [[maybe_unused]] auto n = ::write(out[1], what.data(), what.size());
+            n = ::write(out[1], "\n", 1);
+        });
+        ThreadedFile t{table(dir.file("T"), "T", "T", false)};
+        FileManager m;
+        m.Init(t, errors, "T");
+        auto open = [&] { return m.Open() == LevelNone && m.EnsureFileOpen() == LevelNone; };
+        if (!open()) ::_exit(7);
+        std::thread([&] { open(); }).join();
+        if (t.threads() != 2 || !m.file().isOpen()) ::_exit(9);
+        m.Raise(23); // "could not be opened": fatal
+        ::_exit(8);
+    }
+    ::close(out[1]);
+    std::string seen;
+    char buf[256];
+    for (ssize_t n; (n = ::read(out[0], buf, sizeof buf)) > 0;) seen.append(buf, static_cast<std::size_t>(n));
+    ::close(out[0]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    EXPECT_EQ(seen, "Real File Open\nReal File Open\nClose File\nClose File\n");
 }
 
 TEST(FileManager, AutoNumbersCountWithinTheirGroup) {

@@ -524,6 +524,15 @@ TEST(Frame, MenusToolbarStatusAndStandardActions) {
         };
         trigger("&Browse");
         EXPECT_EQ(nextOf(f, event::Accepted).control, 101);
+        // The toolbar's buttons wait, disabled, for the active window to enable what it can do.
+        auto printEnabled = [] {
+            for (QAction* a : static_cast<QMainWindow*>(findWidget("Demo Frame"))->findChildren<QAction*>())
+                if (a->text() == "Print") return a->isEnabled();
+            return false;
+        };
+        EXPECT_FALSE(onGui(printEnabled));
+        f.enable(202, true);
+        EXPECT_TRUE(onGui(printEnabled));
         trigger("Print");
         EXPECT_EQ(nextOf(f, event::Accepted).control, 202);
         EXPECT_EQ(onGui([] {
