@@ -153,24 +153,70 @@ void RelationManager::endTransaction(bool commitIt) {
 
 // Linking values.
 
-std::vector<Value> RelationManager::linkValues(const Relation& r) {
+std::vector<Value> RelationManager::linkValues(const Relation& r, const Record& rec) const {
     std::vector<Value> out;
-    Record& rec = ME->record();
     for (const RelationLink& l : r.FIELDS)
         out.push_back(readField(rec.layout().field(static_cast<std::size_t>(l.FIELD)), rec.buffer()));
     return out;
+}
+
+std::vector<Value> RelationManager::linkValues(const Relation& r) {
+    return linkValues(r, ME->record());
+}
+
+std::string RelationManager::currentPosition() {
+    FileDecl& f = ME->file();
+    if (!f.isOpen()) return {};
+    std::string at = position(f);
+    if (errorCode() != 0) {
+        clearError();
+        return {};
+    }
+    return at;
 }
 
 void RelationManager::RememberLinkValues() {
     PerThread& t = perThread();
     t.original.clear();
     for (const Relation& r : RELATIONS) t.original.push_back(linkValues(r));
+    t.position = currentPosition();
+    t.remembered = true;
+}
+
+void RelationManager::adoptOriginals() {
+    const std::string at = currentPosition();
+    PerThread& t = perThread();
+    if (t.remembered && t.position == at && t.original.size() == RELATIONS.size()) return;
+    // The stored record is read through a handle of its own: a read on the file's own handle
+    // would end the watch for changes by another station that the coming write relies on.
+    std::vector<std::vector<Value>> stored;
+    FileDecl& f = ME->file();
+    const std::uint32_t ptr = at.empty() ? 0 : pointer(f);
+    FileDecl other = f.clone();
+    if (ptr) {
+        share(other, openmode::ReadOnly | openmode::DenyNone);
+        if (errorCode() == 0) {
+            getPointer(other, ptr);
+            if (errorCode() == 0)
+                for (const Relation& r : RELATIONS) stored.push_back(linkValues(r, other.record));
+            close(other);
+        }
+    }
+    clearError();
+    // A record never stored (or unreadable) has no originals but its own values: nothing moves.
+    if (stored.size() != RELATIONS.size()) {
+        stored.clear();
+        for (const Relation& r : RELATIONS) stored.push_back(linkValues(r));
+    }
+    t.original = std::move(stored);
+    t.position = at;
     t.remembered = true;
 }
 
 std::vector<Value> RelationManager::originalValues(std::size_t relation) {
     PerThread& t = perThread();
-    if (t.remembered && relation < t.original.size()) return t.original[relation];
+    if (t.remembered && relation < t.original.size() && t.position == currentPosition())
+        return t.original[relation];
     return linkValues(RELATIONS[relation]);
 }
 
@@ -416,32 +462,76 @@ Level RelationManager::updateWithin(int mode) {
     return LevelNone;
 }
 
+// Looks down every relation whose linking values change from `before` (one list per relation) to
+// what the buffer holds, and through the cascades and clears those changes cause, for a restrict
+// that refuses one: it is reported (message 31) and the relation it lies under, at this level, is
+// given in `failed`. Nothing is written.
+Level RelationManager::checkUpdateRestrictions(const std::vector<std::vector<Value>>& before,
+                                               std::size_t* failed) {
+    if (cascade >= MaxCascade) return LevelNotify;
+    ++cascade;
+    Level result = LevelNone;
+    for (std::size_t i = 0; i < RELATIONS.size() && i < before.size() && result == LevelNone; ++i) {
+        Relation& rel = RELATIONS[i];
+        if (rel.UPDATEMODE == rule::None) continue;
+        const std::vector<Value> now = linkValues(rel);
+        bool changed = false;
+        for (std::size_t k = 0; k < now.size() && !changed; ++k) changed = compare(now[k], before[i][k]) != 0;
+        if (!changed) continue;
+        RelationManager& related = *rel.FILE;
+        FileManager& fm = *related.ME;
+        if (fm.EnsureFileOpen() != LevelNone) {
+            result = LevelNotify;
+        } else {
+            const bool self = &fm == ME;
+            std::string at = self ? ME->Position() : std::string();
+            // For a table related to itself this keeps the record's values while the walk reads.
+            std::uint16_t id = fm.SaveRecordBuffer();
+            if (rel.UPDATEMODE == rule::Restrict) {
+                result = forEachRelated(rel, before[i], false, [&] {
+                    fm.Raise(31);
+                    return LevelNotify;
+                });
+            } else {
+                // Each related record as the change would leave it, with its own links checked.
+                result = forEachRelated(rel, before[i], false, [&] {
+                    std::vector<std::vector<Value>> theirs;
+                    for (const Relation& r : related.RELATIONS) theirs.push_back(related.linkValues(r));
+                    for (std::size_t k = 0; k < rel.FIELDS.size(); ++k) {
+                        const FieldDesc& fd =
+                            fm.record().layout().field(static_cast<std::size_t>(rel.FIELDS[k].RELATEDFIELD));
+                        if (rel.UPDATEMODE == rule::Cascade)
+                            writeField(fd, fm.buffer(), now[k]);
+                        else
+                            clearField(fd, fm.buffer());
+                    }
+                    return related.checkUpdateRestrictions(theirs, nullptr);
+                });
+            }
+            if (self) ME->Reget(at, false); // the current record again, for the write
+            fm.RestoreSavedBuffer(id, true);
+        }
+        if (result != LevelNone && failed) *failed = i;
+    }
+    --cascade;
+    return result;
+}
+
 Level RelationManager::Update(bool fromForm) {
     Depth d;
     Open();
-    Level r = LevelNone;
-    // A restricted change is refused before anything is written, so no related record is left
-    // pointing at values that no longer exist, with or without a transaction.
-    for (std::size_t i = 0; i < RELATIONS.size() && r == LevelNone; ++i) {
-        Relation& rel = RELATIONS[i];
-        if (rel.UPDATEMODE != rule::Restrict || !linksChanged(i)) continue;
-        FileManager& fm = *rel.FILE->ME;
-        const bool self = &fm == ME;
-        std::string at = self ? ME->Position() : std::string();
-        // For a table related to itself this keeps the form's values while the walk reads.
-        std::uint16_t id = fm.SaveRecordBuffer();
-        std::vector<Value> before = originalValues(i);
-        r = forEachRelated(rel, before, false, [&] {
-            fm.Raise(31);
-            return LevelNotify;
-        });
-        if (self) ME->Reget(at, false); // the current record again, for the write
-        fm.RestoreSavedBuffer(id, true);
-        if (r != LevelNone)
-            for (std::size_t k = 0; k < rel.FIELDS.size(); ++k)
-                writeField(ME->record().layout().field(static_cast<std::size_t>(rel.FIELDS[k].FIELD)),
-                           ME->buffer(), before[k]);
-    }
+    adoptOriginals();
+    const std::vector<std::vector<Value>> before = perThread().original;
+    // A restricted change, at any depth of what it cascades to, is refused before anything is
+    // written, so no related record is left pointing at values that no longer exist, with or
+    // without a transaction.
+    std::size_t failed = RELATIONS.size();
+    Level r = checkUpdateRestrictions(before, &failed);
+    if (r != LevelNone && failed < RELATIONS.size())
+        for (std::size_t k = 0; k < RELATIONS[failed].FIELDS.size(); ++k)
+            writeField(
+                ME->record().layout().field(static_cast<std::size_t>(RELATIONS[failed].FIELDS[k].FIELD)),
+                ME->buffer(), before[failed][k]);
     if (r == LevelNone && d.outermost() && !startTransaction())
         r = LevelNotify;
     else if (r == LevelNone) {

@@ -3,10 +3,13 @@
 // relation's referential rules (clear, restrict, cascade, through as many levels as the relations
 // reach), inside a transaction over every file involved when USELOGOUT is set.
 //
-// Restrictions are looked for before anything is written, down the whole tree of cascades, so a
-// refused delete or change never leaves half its related records behind, with or without a
-// transaction. Relations store field numbers, never field references, because each thread has its
-// own record buffers.
+// Restrictions are looked for before anything is written, down the whole tree of cascades (and of
+// the cleared links a change or delete causes), so a refused delete or change never leaves half
+// its related records behind, with or without a transaction. Relations store field numbers, never
+// field references, because each thread has its own record buffers.
+//
+// The original linking values an update compares with belong to one record: those kept by
+// RememberLinkValues for the record the update writes, otherwise the record's values as stored.
 #pragma once
 #include "framework/filemanager.h"
 
@@ -79,10 +82,17 @@ private:
     // The calling thread's linking values as RememberLinkValues kept them, per relation.
     struct PerThread {
         std::vector<std::vector<Value>> original;
+        std::string position; // the record they belong to
         bool remembered = false;
     };
     PerThread& perThread();
     std::vector<Value> linkValues(const Relation& r);
+    std::vector<Value> linkValues(const Relation& r, const Record& record) const;
+    std::string currentPosition();
+    // Makes the kept originals those of the current record, reading its stored values when they
+    // were kept for another one (or never).
+    void adoptOriginals();
+    Level checkUpdateRestrictions(const std::vector<std::vector<Value>>& before, std::size_t* failed);
     std::vector<Value> originalValues(std::size_t relation);
     bool linksChanged(std::size_t relation);
     bool blank(const std::vector<Value>& values) const;

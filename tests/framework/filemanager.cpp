@@ -11,6 +11,7 @@
 #include "windowing/desktop.h"
 
 #include <gtest/gtest.h>
+#include <map>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -69,8 +70,9 @@ struct Dictionary {
     FileManager co, dp, em;
     RelationManager rco, rdp, rem;
 
+    // dpLink: the Dept field the Emp records link to (their department, or its company).
     Dictionary(std::uint8_t coDelete, std::uint8_t dpDelete, std::uint8_t coUpdate = rule::None,
-               bool logout = false) {
+               bool logout = false, std::uint8_t dpUpdate = rule::None, const char* dpLink = "DP:Id") {
         errors.Init();
         co.Init(company, errors, "Company");
         co.AddKey(0, "Company id", true);
@@ -88,8 +90,8 @@ struct Dictionary {
         rco.AddRelationLink("CO:Id", "DP:Parent");
         rdp.AddRelation(rco);
         rdp.AddRelationLink("DP:Parent", "CO:Id");
-        rdp.AddRelation(rem, rule::None, dpDelete, 1);
-        rdp.AddRelationLink("DP:Id", "EM:Parent");
+        rdp.AddRelation(rem, dpUpdate, dpDelete, 1);
+        rdp.AddRelationLink(dpLink, "EM:Parent");
         rco.Open();
         rdp.Open();
         rem.Open();
@@ -349,6 +351,51 @@ TEST(RelationManager, CascadedUpdateMovesTheChildren) {
     setKey(d.dp.file(), 1);
     while (d.dp.Next() == LevelNone) moved += d.dp.record().get("DP:Parent").toLong() == 50;
     EXPECT_EQ(moved, 2);
+}
+
+// Dept's Emp records link to the department's company, and restrict its change: a company's new
+// number would cascade into its departments and break their Emp links, so nothing is written.
+TEST(RelationManager, RestrictBelowACascadedUpdateWritesNothing) {
+    for (bool logout : {false, true}) {
+        Dictionary d(rule::None, rule::None, rule::Cascade, logout, rule::Restrict, "DP:Parent");
+        int a = d.addCompany("A");
+        int a1 = d.addDept(a, "a1");
+        d.addEmp(a, "e");
+        ASSERT_TRUE(d.fetchCompany(a));
+        d.rco.RememberLinkValues();
+        d.co.record().set("CO:Id", Value(50));
+        EXPECT_EQ(d.rco.Update(true), LevelNotify);
+        EXPECT_EQ(d.errors.raised, std::vector<int>{31});
+        EXPECT_EQ(d.co.record().get("CO:Id").toLong(), a) << "the link is reset to its original";
+        EXPECT_FALSE(d.fetchCompany(50));
+        EXPECT_TRUE(d.fetchCompany(a));
+        d.dp.record().set("DP:Id", Value(a1));
+        ASSERT_EQ(d.dp.TryFetch(0), LevelNone);
+        EXPECT_EQ(d.dp.record().get("DP:Parent").toLong(), a);
+    }
+}
+
+// The originals kept for one record's change are not those of the next record changed on the
+// thread: without its own, a record's originals are its values as stored.
+TEST(RelationManager, EachChangeCascadesFromItsOwnRecordsOriginals) {
+    Dictionary d(rule::None, rule::None, rule::Cascade, true);
+    int a = d.addCompany("A"), b = d.addCompany("B");
+    d.addDept(a, "a1");
+    d.addDept(b, "b1");
+    ASSERT_TRUE(d.fetchCompany(a));
+    d.rco.RememberLinkValues();
+    d.co.record().set("CO:Id", Value(50));
+    ASSERT_EQ(d.rco.Update(false), LevelNone);
+    ASSERT_TRUE(d.fetchCompany(b));
+    d.co.record().set("CO:Id", Value(60));
+    ASSERT_EQ(d.rco.Update(false), LevelNone);
+    std::map<std::string, std::int64_t> parentOf;
+    d.dp.EnsureFileOpen();
+    setKey(d.dp.file(), 1);
+    while (d.dp.Next() == LevelNone)
+        parentOf[std::string(clipRight(d.dp.record().get("DP:Name").toText()))] =
+            d.dp.record().get("DP:Parent").toLong();
+    EXPECT_EQ(parentOf, (std::map<std::string, std::int64_t>{{"a1", 50}, {"b1", 60}}));
 }
 
 TEST(FileManager, ThreadsHaveTheirOwnBuffersAndCounts) {
