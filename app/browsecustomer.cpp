@@ -5,6 +5,7 @@
 
 #include "app/dictionary.h"
 #include "app/globals.h"
+#include "app/updateforms.h"
 #include "browse_ext/columntable.h"
 #include "browse_ext/sorvex.h"
 #include "data/view.h"
@@ -15,6 +16,7 @@
 #include "framework/popupmanager.h"
 #include "framework/relationviewprimary.h"
 #include "framework/steps.h"
+#include "framework/toolbarmanager.h"
 #include "framework/windowplacement.h"
 #include "windowing/desktop.h"
 #include "windowing/listbox_control.h"
@@ -38,6 +40,9 @@ constexpr const char* FormatChoiceKey = "FormatChoice-?Browse:1";
 constexpr const char* DesignFormat = "80L(2)|M~Company~@s30@80L(2)|M~City~@s20@80L(2)|M~Country~@s20@"
                                      "64L(2)|M~Postal Zip Code~@s12@";
 constexpr std::uint32_t PopupMask = 0x3FFFFFFF;
+
+// The list's key code of Enter.
+constexpr int EnterKey = 0x0D;
 
 // The tabs in sheet order, with the key each one orders by.
 struct TabOrder {
@@ -172,6 +177,9 @@ public:
     fw::Level Init() override;
     void Kill() override;
     fw::Level HandleEvent() override;
+    // Insert, Change and Delete run the Customer form.
+    int Run(int, int request) override { return UpdateCustomer(request); }
+    using WindowManager::Run;
 
     // The sheet's tab (1-based) and its control number and key.
     int selectedTab() { return std::clamp(toInt(WINDOW.property(Sheet, win::prop::Selected)), 1, 5); }
@@ -184,6 +192,7 @@ public:
     std::unique_ptr<FileViewTable> table;
     std::unique_ptr<View> view;
     fw::PopupManager popup;
+    fw::ToolbarManager toolbar;
     std::vector<std::unique_ptr<fw::Locator>> locators;
     std::uint8_t viewOrder = 0, sequenceNbr = 0, fileSeqOn = 0;
     Record locals{[] {
@@ -308,9 +317,14 @@ fw::Level CustomerWindow::Init() {
 
     popup.Init(WINDOW);
     browse.POPUP = &popup;
+    browse.INSERTCONTROL = Insert;
+    browse.CHANGECONTROL = Change;
+    browse.DELETECONTROL = Delete;
+    browse.SELECTCONTROL = Select;
+    browse.ASKPROCEDURE = 1;
+    AddItem(&toolbar);
     browse.AddToolbarTarget();
     AddItem(&browse);
-    // The Insert, Change, Delete and Select buttons stand ready for the Customer form.
 
     sorvex.RestoreLayout(ListName, Section);
     const int choice = toInt(fw::iniManager().ReadSetting(Section, FormatChoiceKey));
@@ -324,6 +338,7 @@ fw::Level CustomerWindow::Init() {
     for (int key : {bx::skey::AdjustWidths, bx::skey::Default, bx::skey::ToggleFlag, bx::skey::ColumnMenu})
         browse.AddListAlert(key);
     sorvex.BuildBrowsePopup(); // after the browse's own items
+    browse.AddListAlert(EnterKey);
     return fw::LevelNone;
 }
 
@@ -356,6 +371,11 @@ void CustomerWindow::changeTab() {
 
 fw::Level CustomerWindow::HandleEvent() {
     if (sorvex.TakeListEvent(EVENT) == fw::LevelNotify) return fw::LevelNotify;
+    // Enter on a row changes it, as a double click does.
+    if (EVENT.control == List && event() == fw::wmevent::AlertKey && keyCode() == EnterKey) {
+        if (browse.rows() > 0) WINDOW.post(win::event::Accepted, Change);
+        return fw::LevelNotify;
+    }
     if (EVENT.control == Sheet && event() == fw::wmevent::NewSelection) {
         changeTab();
         return fw::LevelNotify;

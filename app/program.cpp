@@ -6,6 +6,7 @@
 #include "app/frametables.h"
 #include "app/mainframe.h"
 #include "app/textwindows.h"
+#include "app/updateforms.h"
 #include "app/weblinks.h"
 #include "data/qnl/qnldriver.h"
 #include "framework/inimanager.h"
@@ -27,6 +28,7 @@ void registerAppResources() {
         registerWebLinksWindow();
         registerTextWindows();
         registerBrowseCustomer();
+        registerUpdateForms();
     });
 }
 

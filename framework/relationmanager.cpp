@@ -371,8 +371,11 @@ Level RelationManager::deleteChildren() {
     return r;
 }
 
-Level RelationManager::Delete(bool ask) {
-    if (ask && ME->Raise(9) != LevelNone) return LevelNotify;
+Level RelationManager::Delete(bool ask, bool offerRetry) {
+    if (ask) {
+        if (ME->Raise(9) != LevelNone) return LevelNotify; // not confirmed: 9 stays the last
+        ME->info().LASTERROR = 0;
+    }
     const std::string at = ME->Position();
     for (;;) {
         Depth d;
@@ -391,7 +394,7 @@ Level RelationManager::Delete(bool ask) {
         Close();
         if (r == LevelNone) return LevelNone;
         r = LevelNotify;
-        if (!d.outermost() || ME->Raise(33) != LevelNone) return r;
+        if (!d.outermost() || !offerRetry || ME->Raise(33) != LevelNone) return r;
     }
 }
 

@@ -69,7 +69,8 @@ public:
     // The overridable operations, in slot order.
     virtual Level ReleaseAutoNumber();
     virtual Level Close();
-    virtual Level Delete(bool ask = true);
+    // offerRetry: a failure asks message 33 and starts again on Yes (a form asks it itself).
+    virtual Level Delete(bool ask = true, bool offerRetry = true);
     virtual Level DeleteRelated(Relation& relation);
     virtual void AfterOpen() {}
     virtual Level Open();

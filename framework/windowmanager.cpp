@@ -1,6 +1,12 @@
 // The window manager's event loop, dispatch, resets and life cycle.
 #include "framework/windowmanager.h"
+#include "framework/errormanager.h"
+#include "framework/filemanager.h"
+#include "framework/relationmanager.h"
 #include "framework/toolbarmanager.h"
+#include "windowing/desktop.h"
+
+#include "data/files.h"
 
 #include <algorithm>
 
@@ -47,8 +53,10 @@ void WindowManager::Kill() {
     BUTTONS.clear();
     HISTORY.clear();
     for (SavedFileEntry& f : FILES)
-        if (f.file) f.file->DiscardSaved(f.id);
+        if (f.file) f.file->RestoreSavedBuffer(f.id, false);
     FILES.clear();
+    if (PRIMARY && PRIMARY->ME && SAVED) PRIMARY->ME->RestoreSavedBuffer(SAVED, false);
+    SAVED = 0;
     if (TOOLBAR) TOOLBAR->Kill();
     if (RESIZE) RESIZE->Kill();
     WINDOW.close();
@@ -64,6 +72,27 @@ void WindowManager::Opened() {
 void WindowManager::PrimeNewRecord() {}
 
 Level WindowManager::PrepareUpdate() {
+    if (!PRIMARY || !PRIMARY->ME) return LevelNone;
+    FileManager& fm = *PRIMARY->ME;
+    if (fm.EnsureFileOpen() != LevelNone) return LevelFatal;
+    PRIMARY->RememberLinkValues();
+    for (SavedFileEntry& f : FILES)
+        if (f.file) f.id = f.file->SaveRecordBuffer();
+    if (REQUEST == RequestInsert && INSERTACTION != 0) {
+        // The calling browse primed the record; the hook may add to it, or refuse the form.
+        RESPONSE = ResponseDone;
+        PrimeNewRecord();
+        if (RESPONSE == ResponseCancelled) {
+            PRIMARY->ReleaseAutoNumber(); // the number reserved for a form that never opens
+            return LevelFatal;
+        }
+        RESPONSE = ResponseCancelled;
+    } else if (REQUEST == RequestDelete && (DELETEACTION == 2 || DELETEACTION == 4)) {
+        RESPONSE = PRIMARY->Delete(DELETEACTION == 2) == LevelNone ? ResponseDone : ResponseCancelled;
+        return LevelFatal;
+    }
+    keptPosition_ = REQUEST == RequestChange ? fm.Position() : std::string();
+    SAVED = fm.SaveRecordBuffer();
     return LevelNone;
 }
 
@@ -127,17 +156,240 @@ Level WindowManager::HandleAccepted() {
             return LevelNotify;
         }
     if (OKCONTROL && control == OKCONTROL) {
-        // Insert and change forms validate the whole form first, which ends in EVENT:Completed;
-        // the desktop's validation is done by the time the event is seen, so both post it now.
+        // Insert and change forms are completed only by a form whose every field passes.
+        if (ORIGINALREQUEST == RequestInsert || ORIGINALREQUEST == RequestChange) {
+            if (!ValidateForm()) {
+                if (VCRREQUEST) *VCRREQUEST = 0; // a refused save moves nowhere
+                return LevelNotify;
+            }
+        }
         WINDOW.post(win::event::Completed);
     }
     return LevelNone;
 }
 
-Level WindowManager::HandleCompleted() {
-    return LevelNone;
+bool WindowManager::ValidateForm() {
+    if (int refused = WINDOW.refusedControl()) {
+        WINDOW.post(win::event::Rejected, refused);
+        return false;
+    }
+    if (!PRIMARY || !PRIMARY->ME) return true;
+    FileManager& fm = *PRIMARY->ME;
+    int failed = 0;
+    if (fm.ValidateRecord(&failed) == LevelNone) return true;
+    const int control = failed > 0 ? WINDOW.controlOf(fm.record().ref(failed - 1)) : 0;
+    if (control)
+        WINDOW.select(control);
+    else
+        selectFirstField();
+    return false;
 }
+
+ErrorManager* WindowManager::errors() const {
+    if (ERRORS) return ERRORS;
+    return PRIMARY && PRIMARY->ME ? PRIMARY->ME->ERRORS : nullptr;
+}
+
+void WindowManager::selectFirstField() {
+    if (FIRSTFIELD) WINDOW.select(FIRSTFIELD);
+}
+
+void WindowManager::keepHistory() {
+    for (HistoryEntry& h : HISTORY)
+        if (h.field.valid()) h.saved = h.field.get();
+}
+
+Level WindowManager::HandleCompleted() {
+    if (!PRIMARY || !PRIMARY->ME) return LevelNone;
+    switch (REQUEST) {
+    case RequestInsert:
+        return completeInsert();
+    case RequestChange:
+        return completeChange();
+    case RequestDelete:
+        return completeDelete();
+    default:
+        return LevelNone;
+    }
+}
+
+Level WindowManager::completeInsert() {
+    FileManager& fm = *PRIMARY->ME;
+    keepHistory();
+    if (fm.Insert() != LevelNone) {
+        selectFirstField();
+        return LevelNotify;
+    }
+    int action = INSERTACTION;
+    if (action == 4) {
+        ErrorManager* e = errors();
+        action = e && e->Raise(3) == LevelNone ? 3 : 2;
+    }
+    if (action != 3) {
+        SetResult(ResponseDone);
+        return LevelNone;
+    }
+    // Add another: the next record starts from the form's first priming.
+    LASTINSERTEDPOSITION = fm.Position();
+    for (SavedFileEntry& f : FILES) {
+        if (!f.file) continue;
+        f.file->RestoreSavedBuffer(f.id, true);
+        f.id = f.file->SaveRecordBuffer();
+    }
+    fm.RestoreSavedBuffer(SAVED, true);
+    SAVED = 0;
+    if (fm.ReserveAutoNumber() != LevelNone) {
+        WINDOW.post(win::event::CloseWindow);
+        return LevelNotify;
+    }
+    PrimeNewRecord();
+    RESPONSE = ResponseCancelled;
+    SAVED = fm.SaveRecordBuffer();
+    WINDOW.display();
+    selectFirstField();
+    return LevelNotify;
+}
+
+Level WindowManager::completeChange() {
+    FileManager& fm = *PRIMARY->ME;
+    for (;;) {
+        RESPONSE = ResponseCancelled;
+        Level r = LevelNone;
+        const bool changed = !fm.BufferUnchanged(SAVED);
+        {
+            win::WaitCursor wait;
+            if (changed) {
+                // Kept first: after message 7 the ditto gives back what the user typed.
+                if (HISTORYKEY) keepHistory();
+                r = returnToRecord();
+                if (r == LevelNone) r = PRIMARY->Update(true);
+            }
+        }
+        if (r == LevelUser) {
+            ErrorManager* e = errors();
+            const int b = e ? e->Message(34, win::button::Yes | win::button::No | win::button::Cancel,
+                                         win::button::Cancel)
+                            : win::button::Cancel;
+            if (b == win::button::Yes) continue;
+            if (b == win::button::No) {
+                WINDOW.post(win::event::CloseWindow);
+                return LevelNotify;
+            }
+            WINDOW.display();
+            selectFirstField();
+            return LevelNotify;
+        }
+        if (r != LevelNone) {
+            const int last = fm.info().LASTERROR;
+            if (last == 6 || last == 7) {
+                // The buffer shows the other station's record now: it is what changes are
+                // measured against, and what its links are.
+                fm.RestoreSavedBuffer(SAVED, false);
+                SAVED = fm.SaveRecordBuffer();
+                PRIMARY->RememberLinkValues();
+            }
+            if (VCRREQUEST) *VCRREQUEST = 0;
+            WINDOW.display();
+            selectFirstField();
+            return LevelNotify;
+        }
+        const bool navigating = VCRREQUEST && *VCRREQUEST != 0;
+        if (changed || (TOOLBAR && !navigating)) RESPONSE = ResponseDone;
+        WINDOW.post(win::event::CloseWindow);
+        return LevelNone;
+    }
+}
+
+// When the table was read since the form was prepared, its record is read again (watched for
+// another station's changes from here on) under the form's values. Unless it still is what the
+// form started from, another station changed it: as for a watched write, message 7 shows its
+// version.
+Level WindowManager::returnToRecord() {
+    FileManager& fm = *PRIMARY->ME;
+    if (keptPosition_.empty() || fm.Position() == keptPosition_) return LevelNone;
+    const std::uint16_t mine = fm.SaveRecordBuffer();
+    watch(fm.file());
+    if (fm.Reget(keptPosition_) != LevelNone) {
+        fm.RestoreSavedBuffer(mine, true);
+        return LevelNotify;
+    }
+    if (fm.BufferUnchanged(SAVED)) {
+        fm.RestoreSavedBuffer(mine, true);
+        return LevelNone;
+    }
+    fm.RestoreSavedBuffer(mine, false); // the buffer shows their record, watched
+    fm.Raise(7);
+    return LevelNotify;
+}
+
+Level WindowManager::completeDelete() {
+    FileManager& fm = *PRIMARY->ME;
+    for (;;) {
+        RESPONSE = ResponseCancelled;
+        Level r;
+        {
+            win::WaitCursor wait;
+            r = PRIMARY->Delete(true, false);
+        }
+        if (r == LevelNone) {
+            SetResult(ResponseDone);
+            return LevelNone;
+        }
+        if (fm.info().LASTERROR == 9) { // the user did not confirm: nothing failed
+            selectFirstField();
+            return LevelNotify;
+        }
+        ErrorManager* e = errors();
+        const int b =
+            e ? e->Message(33, win::button::Yes | win::button::No | win::button::Cancel, win::button::Cancel)
+              : win::button::Cancel;
+        if (b == win::button::Yes) continue;
+        if (b == win::button::No) {
+            WINDOW.post(win::event::CloseWindow);
+            return LevelNotify;
+        }
+        WINDOW.display();
+        selectFirstField();
+        return LevelNotify;
+    }
+}
+
 Level WindowManager::HandleCloseEvent() {
+    if (RESPONSE == ResponseDone || !PRIMARY || !PRIMARY->ME) return LevelNone;
+    FileManager& fm = *PRIMARY->ME;
+    if (CANCELACTION && (REQUEST == RequestInsert || REQUEST == RequestChange) && SAVED &&
+        !fm.BufferUnchanged(SAVED)) {
+        ErrorManager* e = errors();
+        if ((CANCELACTION & 3) == 3) {
+            const int b = e ? e->Message(35, win::button::Yes | win::button::No | win::button::Cancel,
+                                         win::button::Cancel)
+                            : win::button::Cancel;
+            if (b == win::button::Yes) {
+                if (OKCONTROL) WINDOW.post(win::event::Accepted, OKCONTROL);
+                return LevelNotify;
+            }
+            if (b != win::button::No) {
+                selectFirstField();
+                return LevelNotify;
+            }
+        } else if (CANCELACTION & 1) {
+            if (OKCONTROL) WINDOW.post(win::event::Accepted, OKCONTROL);
+            return LevelNotify;
+        } else if (!e || e->Raise(8) != LevelNone) {
+            selectFirstField();
+            return LevelNotify;
+        }
+    }
+    if (ORIGINALREQUEST == RequestInsert && RESPONSE == ResponseCancelled &&
+        PRIMARY->ReleaseAutoNumber() != LevelNone) {
+        selectFirstField();
+        return LevelNotify;
+    }
+    if (!LASTINSERTEDPOSITION.empty()) {
+        // Records were added with add-another: the calling browse shows the last one.
+        RESPONSE = ResponseDone;
+        fm.Reget(LASTINSERTEDPOSITION);
+    }
     return LevelNone;
 }
 
@@ -265,8 +517,8 @@ void WindowManager::AddItem(ToolbarTarget* target) {
     TOOLBAR->SetToolbarTarget(target->CONTROL);
 }
 
-void WindowManager::AddSavedFile(SavedFile* file, std::uint16_t id) {
-    FILES.push_back({file, id});
+void WindowManager::AddSavedFile(FileManager& file) {
+    FILES.push_back({&file, 0});
 }
 
 void WindowManager::AddFieldHistory(int control, const FieldRef& field) {

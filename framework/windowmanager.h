@@ -3,6 +3,17 @@
 // handling and then to the browse managers and file drop lists registered with it, in the order
 // of registration, and closes everything once. Companions register through small interfaces so
 // that the browse layer, the toolbar and the resizer can join without this file knowing them.
+//
+// An update form is a window manager run with a request on its PRIMARY file. Its protocol:
+// PrepareUpdate (from the procedure's Init, after its files are open and before its window
+// opens) keeps the linking values and the buffers of FILES, deletes at once for DELETEACTION 2
+// and 4, and saves the record as it stands in SAVED; OK validates the whole form (pictures, then
+// the file manager's field validation) and only then posts EVENT:Completed, which saves by
+// HandleCompleted; a close other than by a completed request goes through HandleCloseEvent,
+// which asks about changes (CANCELACTION), gives back a reserved automatic number and, after
+// records were added with add-another, leaves the last one added in the buffer as done.
+// Invariant: while the form is open SAVED names the copy that "changed" is measured against, and
+// every entry of FILES holds a saved copy; Kill drops them all without restoring them.
 #pragma once
 #include "framework/levels.h"
 #include "runtime/field.h"
@@ -17,6 +28,7 @@
 namespace sorv::fw {
 
 class ErrorManager;
+class FileManager;
 class RelationManager;
 class ToolbarManager;
 class ToolbarTarget;
@@ -87,13 +99,6 @@ public:
     virtual void Kill() = 0;
 };
 
-// A file whose saved buffer the procedure holds; the discard drops it without restoring.
-class SavedFile {
-public:
-    virtual ~SavedFile() = default;
-    virtual void DiscardSaved(std::uint16_t id) = 0;
-};
-
 class Translator {
 public:
     virtual ~Translator() = default;
@@ -105,8 +110,9 @@ struct ButtonResponse {
     int response = 0;
 };
 
+// Another file the form updates, with the identifier of its buffer as the form was prepared.
 struct SavedFileEntry {
-    SavedFile* file = nullptr;
+    FileManager* file = nullptr;
     std::uint16_t id = 0;
 };
 
@@ -187,13 +193,30 @@ public:
     void AddItem(WindowResize* resizer);
     void AddItem(ToolbarManager* toolbar);
     void AddItem(ToolbarTarget* target);
-    void AddSavedFile(SavedFile* file, std::uint16_t id);
+    // Another file the form updates; PrepareUpdate saves its buffer.
+    void AddSavedFile(FileManager& file);
     void AddFieldHistory(int control, const FieldRef& field);
+
+    // The whole-form validation of OK: every entry's picture, then the primary file's field
+    // validation; a refusal selects its control and answers false.
+    virtual bool ValidateForm();
 
     // The current event in the framework's numbering, its control and key code.
     int event() const { return win::frameworkNumber(EVENT.code); }
     int field() const { return EVENT.control; }
     int keyCode() const { return EVENT.keyCode; }
+
+private:
+    ErrorManager* errors() const;
+    void selectFirstField();
+    void keepHistory();
+    Level completeInsert();
+    Level completeChange();
+    Level returnToRecord();
+    Level completeDelete();
+    // A change form's record as it was prepared: its position, so that a read of the table
+    // meanwhile (a lookup in a form run from this one) cannot send the write elsewhere.
+    std::string keptPosition_;
 };
 
 } // namespace sorv::fw

@@ -94,6 +94,12 @@ std::string FORMAT(const Value& value, const CompiledPicture& picture);
 Value DEFORMAT(std::string_view text, std::string_view picture);
 Value DEFORMAT(std::string_view text, const CompiledPicture& picture);
 
+// Whether typed text is a value of the picture, as an entry takes it: any text for string and
+// key-in pictures; for dates and times a blank text, one of zeros only, or one that names a real
+// day or time ("31/02" names none); for numbers only what a number of the picture may show
+// (digits, blanks, signs, the point, grouping, currency and a pattern's literals).
+bool pictureAccepts(std::string_view text, std::string_view picture);
+
 // Widens a two-digit year with a century window (0 to 99) as seen from currentYear: the result lies
 // from currentYear - window to currentYear + 99 - window.
 int widenYear(int twoDigitYear, int window, int currentYear);

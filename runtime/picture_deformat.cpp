@@ -397,4 +397,37 @@ Value DEFORMAT(std::string_view text, std::string_view picture) {
     return DEFORMAT(text, *compilePicture(picture));
 }
 
+bool pictureAccepts(std::string_view text, std::string_view picture) {
+    const CompiledPicture& p = *compilePicture(picture);
+    auto shows = [&](char c) {
+        if (isDigit(c) || c == ' ' || c == '-' || c == '+' || c == '(' || c == ')' || c == '.' || c == ',')
+            return true;
+        if (p.kind == PictureKind::Scientific && (c == 'e' || c == 'E')) return true;
+        const NumericLayout& n = p.numeric;
+        if ((n.point && c == n.point) || (n.grouping && c == n.grouping) ||
+            n.currency.find(c) != std::string::npos)
+            return true;
+        if (p.kind == PictureKind::Pattern)
+            for (const PicturePosition& q : p.positions)
+                if (q.pad == c && !isDigit(c)) return true;
+        return false;
+    };
+    switch (p.kind) {
+    case PictureKind::Date:
+    case PictureKind::Time: {
+        if (DEFORMAT(text, p).toLong() != 0) return true;
+        // No date at all is a value (blank, or zeros as a date shows none); anything else that
+        // reads as no date names a day or time that does not exist.
+        return std::all_of(text.begin(), text.end(),
+                           [](char c) { return !isDigit(c) && !isAlpha(c) ? true : c == '0'; });
+    }
+    case PictureKind::Numeric:
+    case PictureKind::Scientific:
+    case PictureKind::Pattern:
+        return std::all_of(text.begin(), text.end(), shows);
+    default:
+        return true;
+    }
+}
+
 } // namespace sorv

@@ -1,6 +1,7 @@
 // Windows as program threads hold them: opening, the event loop, posting, bound variables, and
 // every control and window operation carried to the desktop.
 #include "windowing/window.h"
+#include "windowing/desktop.h"
 #include "windowing/gui_call.h"
 #include "windowing/gui_window.h"
 #include "windowing/threads.h"
@@ -62,9 +63,22 @@ std::string formatValue(const Value& v, const std::string& picture, const std::s
     return t;
 }
 
+// A string picture on an entry keeps the typed text (DEFORMAT would keep only a number of it);
+// what a text field takes is cut by the field itself.
 Value readValue(const std::string& text, const std::string& picture) {
-    if (!picture.empty()) return DEFORMAT(text, picture);
-    return Value(text);
+    if (picture.empty() || compilePicture(picture)->kind == PictureKind::String) return Value(text);
+    return DEFORMAT(text, picture);
+}
+
+const char* refusalOf(const std::string& picture) {
+    switch (compilePicture(picture)->kind) {
+    case PictureKind::Date:
+        return "is not a valid date";
+    case PictureKind::Time:
+        return "is not a valid time";
+    default:
+        return "is not a valid number";
+    }
 }
 
 std::shared_ptr<ThreadState> ownerOf(int id) {
@@ -249,14 +263,45 @@ bool Window::takeEvent(Event& e, bool wait) {
     e.window = id_;
     if (e.code == event::Accepted && e.hasText) {
         auto& bound = tWindows[id_].bound;
-        if (auto it = bound.find(e.control); it != bound.end())
-            it->second.use.set(readValue(e.text, it->second.picture));
+        if (auto it = bound.find(e.control); it != bound.end()) {
+            // Text the control's picture cannot read is refused: the variable keeps its value.
+            if (pictureAccepts(e.text, it->second.picture))
+                it->second.use.set(readValue(e.text, it->second.picture));
+            else
+                e.code = event::Rejected;
+        }
     }
     return true;
 }
 
 void Window::defaultAction(const Event& e) {
     if (e.code == event::CloseWindow || e.code == event::CloseDown) close();
+    if (e.code == event::Rejected && e.control) {
+        auto& bound = tWindows[id_].bound;
+        auto it = bound.find(e.control);
+        const std::string shown = std::string(clipRight(text(e.control)));
+        beep();
+        if (it != bound.end())
+            message("\"" + shown + "\" " + refusalOf(it->second.picture) + ".", "Invalid Entry",
+                    icon::Exclamation);
+        select(e.control);
+    }
+}
+
+int Window::refusedControl() const {
+    auto it = tWindows.find(id_);
+    if (it == tWindows.end()) return 0;
+    for (auto& [number, b] : it->second.bound)
+        if (b.type == "ENTRY" && !pictureAccepts(text(number), b.picture)) return number;
+    return 0;
+}
+
+int Window::controlOf(const FieldRef& field) const {
+    auto it = tWindows.find(id_);
+    if (it == tWindows.end()) return 0;
+    for (auto& [number, b] : it->second.bound)
+        if (b.use == field) return number;
+    return 0;
 }
 
 void Window::post(int code, int control) const {

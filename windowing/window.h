@@ -49,8 +49,15 @@ public:
     // its steps whether the user pressed its "Cancel"). False when none is waiting or it is closed.
     bool poll(Event& e);
     // What the runtime does with an event unless the handler answered that it handled it: a close
-    // request closes the window.
+    // request closes the window; an entry whose text its picture refused (EVENT:Rejected, posted
+    // in place of EVENT:Accepted and leaving the variable as it was) is said to be invalid, with a
+    // beep, and selected again.
     void defaultAction(const Event& e);
+    // The whole-form check of the pictures: the first entry whose shown text its picture refuses,
+    // 0 when every one reads.
+    int refusedControl() const;
+    // The first control bound to a variable, 0 for none.
+    int controlOf(const FieldRef& field) const;
     // Posts an event to this window (control 0: a window event) or to another thread.
     void post(int code, int control = 0) const;
     static void postToThread(int slot, int code, int control = 0);

@@ -14,7 +14,9 @@ using namespace sorv;
 #include <QAccessible>
 #include <QImage>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QMouseEvent>
+#include <QPushButton>
 #include <QTabBar>
 #include <QTabWidget>
 #include <algorithm>
@@ -498,3 +500,49 @@ TEST_F(CustomerBrowseTest, ColumnMenuSortsJustifiesHidesAndGoesBackToTheDesign) 
 }
 
 } // namespace
+
+// The browse's buttons run the Customer form: a customer added there is the selected row when
+// the form closes; one deleted goes after its confirmation without a form showing.
+TEST_F(CustomerBrowseTest, InsertAndDeleteRunTheCustomerForm) {
+    sorv::test::BoxAnswers boxes({win::button::Yes});
+    runProgram([&] {
+        QMdiSubWindow* sub = open();
+        ASSERT_TRUE(sub);
+        auto pressButton = [](QWidget* in, const char* name) {
+            win::onGui([&] {
+                for (QPushButton* b : in->findChildren<QPushButton*>())
+                    if (b->accessibleName() == name) return b->click();
+                ADD_FAILURE() << name;
+            });
+        };
+        pressButton(sub, "Insert");
+        QWidget* form = nullptr;
+        ASSERT_TRUE(waitUntil(
+            [&] { return (form = win::onGui([] { return findWidget("Adding a Customer Record"); })); }));
+        win::onGui([&] {
+            for (QLineEdit* e : form->findChildren<QLineEdit*>())
+                if (e->accessibleName() == "Company:") {
+                    e->setText("Aardvark Ltd");
+                    e->setModified(true);
+                    emit e->editingFinished();
+                }
+        });
+        pressButton(form, "OK");
+        ASSERT_TRUE(
+            waitShown(sub, [](const Shown& s) { return s.rows.size() == std::size_t(Customers + 1); }));
+        auto selectedCompany = [&] {
+            return win::onGui([&] {
+                ListBox* list = listOf(sub);
+                return list->cellText(list->selected(), 1).trimmed().toStdString();
+            });
+        };
+        EXPECT_TRUE(waitUntil([&] { return selectedCompany() == "Aardvark Ltd"; })) << selectedCompany();
+
+        pressButton(sub, "Delete");
+        EXPECT_TRUE(waitShown(sub, [](const Shown& s) { return s.rows.size() == std::size_t(Customers); }));
+        ASSERT_EQ(boxes.shown().size(), 1u);
+        EXPECT_EQ(boxes.shown()[0].title, "Confirm Delete");
+        EXPECT_FALSE(win::onGui([] { return findWidget("Update the Customer File") != nullptr; }));
+        exitProgram();
+    });
+}
