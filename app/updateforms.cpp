@@ -60,10 +60,10 @@ win::WindowSpec customerFormSpec() {
     win::WindowSpec d;
     d.kind = win::WindowKind::MdiChild;
     d.caption = "Update the Customer File";
-    d.at = {-1, -1, 300, 190};
+    d.at = {-1, -1, 300, 204};
     d.resizable = false;
     d.modal = true;
-    d.add("SHEET", Sheet, {4, 4, 292, 160});
+    d.add("SHEET", Sheet, {4, 4, 292, 174});
     d.add("TAB", GeneralTab, {0, 0, 0, 0}, "General").parent = Sheet;
     d.add("TAB", PeopleTab, {0, 0, 0, 0}, "People").parent = Sheet;
     struct Row {
@@ -79,24 +79,24 @@ win::WindowSpec customerFormSpec() {
          "Postal/Zip Code", 52},
         {CountryPrompt, Country, " &Country:", "CUST:Country", "@s20", "Country", 84},
     };
-    int y = 12;
+    int y = 26; // below the tabs
     for (const Row& r : rows) {
         prompt(d, r.prompt, {8, y + 2, 64, 10}, r.text, GeneralTab);
         entry(d, r.entry, {76, y, r.width, 12}, c.ref(r.field), r.picture, r.tip, GeneralTab);
         y += 18;
     }
-    win::ControlSpec& list = d.add("LIST", PeopleList, {6, 8, 276, 110}, "Browsing Records");
+    win::ControlSpec& list = d.add("LIST", PeopleList, {8, 22, 276, 110}, "Browsing Records");
     list.parent = PeopleTab;
     list.vscroll = true;
     list.format = "80L(2)|M~Last Name~@s20@80L(2)|M~First Name~@s20@56L(2)|M~Telephone~@p###-###-####p@"
                   "80R(2)|M~Birthdate~C(0)@D17b@24L(2)|M~Gender~C(0)@s6@44L(2)|M~Year Hired~@p####p@"
                   "32R(2)|M~Salary~C(0)@n7@";
-    d.add("BUTTON", Insert, {134, 122, 46, 14}, "&Insert").parent = PeopleTab;
-    d.add("BUTTON", Change, {184, 122, 46, 14}, "&Change").parent = PeopleTab;
-    d.add("BUTTON", Delete, {234, 122, 46, 14}, "&Delete").parent = PeopleTab;
-    d.add("BUTTON", Ok, {150, 170, 45, 14}, "OK").defaultButton = true;
-    d.add("BUTTON", Cancel, {200, 170, 45, 14}, "Cancel");
-    d.add("BUTTON", Help, {250, 170, 45, 14}, "Help");
+    d.add("BUTTON", Insert, {138, 136, 46, 14}, "&Insert").parent = PeopleTab;
+    d.add("BUTTON", Change, {188, 136, 46, 14}, "&Change").parent = PeopleTab;
+    d.add("BUTTON", Delete, {238, 136, 46, 14}, "&Delete").parent = PeopleTab;
+    d.add("BUTTON", Ok, {150, 184, 45, 14}, "OK").defaultButton = true;
+    d.add("BUTTON", Cancel, {200, 184, 45, 14}, "Cancel");
+    d.add("BUTTON", Help, {250, 184, 45, 14}, "Help");
     return d;
 }
 
@@ -303,6 +303,14 @@ public:
             return LevelNotify;
         }
         return WindowManager::HandleAccepted();
+    }
+    // The People tab shows the list: it loads when it is first seen.
+    Level HandleEvent() override {
+        if (field() == customerform::Sheet && event() == fw::wmevent::NewSelection) {
+            Reset(true);
+            return LevelNotify;
+        }
+        return WindowManager::HandleEvent();
     }
     // The list's buttons run the People form.
     int Run(int, int request) override { return UpdatePeople(request); }
