@@ -29,7 +29,7 @@ using namespace sorv::qnl;
 
 const char* const synopsis =
     "sorvtool db create FILE DECLARATION-FILE | info FILE | export FILE [--key NAME] [--reverse] | "
-    "import FILE [CSV] | check FILE | rebuild FILE | stats FILE";
+    "import FILE [CSV] | check FILE | rebuild FILE | recover FILE NEWFILE | stats FILE";
 
 // The text of a failure of the engine: the current error's own text, with the system's error
 // for code 90.
@@ -508,6 +508,23 @@ int runRebuild(const Args& a) {
     return 0;
 }
 
+// Salvages what a damaged file still holds into a new file; the damaged one is left as it is.
+int runRecover(const Args& a) {
+    if (a.size() != 2) return sorvtool::usageError("usage: sorvtool db recover FILE NEWFILE");
+    std::string path = withDefaultExtension(a[0]), target = withDefaultExtension(a[1]);
+    Table t;
+    if (int rc = openTable(t, path, false)) return failure("cannot open " + path + ": " + describe(rc));
+    SalvageReport r;
+    int rc = t.salvage(target, r);
+    if (rc == err::FileAlreadyOpen) return failure(target + " already exists");
+    if (rc != 0) return failure("cannot recover " + path + " into " + target + ": " + describe(rc));
+    std::cout << "records: " << r.records << "\n"
+              << "damaged pages: " << r.damagedPages << "\n"
+              << "broken memos: " << r.brokenMemos << "\n"
+              << "duplicate keys left out: " << r.duplicates << "\n";
+    return std::cout.good() ? 0 : 1;
+}
+
 int runStats(const Args& a) {
     if (a.size() != 1) return sorvtool::usageError("usage: sorvtool db stats FILE");
     std::string path = withDefaultExtension(a[0]);
@@ -542,6 +559,7 @@ int runDb(const Args& args) {
     if (verb == "import") return runImport(rest);
     if (verb == "check") return runCheck(rest);
     if (verb == "rebuild") return runRebuild(rest);
+    if (verb == "recover") return runRecover(rest);
     if (verb == "stats") return runStats(rest);
     return sorvtool::usageError("unknown db command '" + verb + "'; usage: " + synopsis);
 }

@@ -123,6 +123,19 @@ void leaveGroup(QnlState* st) {
     if (v.empty()) group.reset();
 }
 
+// "/SYNC=FULL", "/SYNC=NORMAL" or "/SYNC=OFF" among the driver options; anything else leaves
+// the default (durable) mode.
+SyncMode syncOption(const std::string& options) {
+    SyncMode m = defaultSyncMode();
+    std::string up;
+    for (char c : options) up += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    std::size_t at = up.find("SYNC=");
+    if (at == std::string::npos) return m;
+    std::size_t end = up.find_first_of(" /,", at + 5);
+    parseSyncMode(up.substr(at + 5, end == std::string::npos ? std::string::npos : end - at - 5), m);
+    return m;
+}
+
 std::string filePosition(std::uint32_t ptr) {
     std::string p = "QF";
     p.append(4, '\0');
@@ -243,6 +256,7 @@ private:
         if (!mine.validate().empty()) return err::InvalidRecordDeclaration;
         auto st = std::make_unique<QnlState>();
         st->table.pager().setCorruptionHook(reportCorruption);
+        st->table.pager().setSyncMode(syncOption(file.driverOptions));
         int rc = st->table.open(path, (mode & openmode::AccessMask) == openmode::ReadOnly);
         if (rc != 0) return engine(rc, args);
         int share = sharelock::acquire(st->table.pager().fd(), mode);
@@ -651,15 +665,20 @@ private:
         int mode = operation == op::COPY ? openmode::ReadOnly | openmode::DenyWrite
                                          : openmode::ReadWrite | openmode::DenyAll;
         if (int r = sharelock::acquire(t.pager().fd(), mode)) return r < 0 ? systemFailure(args, -r) : r;
-        std::string journal = path + ".jnl";
+        std::string journal = path + ".jnl", log = path + ".wal";
         if (operation == op::REMOVE) {
             if (::unlink(path.c_str()) != 0) return openFailure(args, errno);
             ::unlink(journal.c_str());
+            ::unlink(log.c_str());
             return 0;
         }
         if (operation == op::RENAME) {
+            // The renamed file must hold every commit by itself: its log stays behind.
+            if (int c = t.pager().checkpointAll()) return engine(c, args);
             if (::rename(path.c_str(), target.c_str()) != 0) return openFailure(args, errno);
             ::unlink(journal.c_str());
+            ::unlink(log.c_str());
+            ::unlink((target + ".wal").c_str());
             return 0;
         }
         // COPY: the committed pages, read under the read lock so no write is caught half done.
@@ -685,8 +704,7 @@ private:
             ::unlink(tmp.c_str());
             return systemFailure(args, keep);
         }
-        std::string tj = target + ".jnl";
-        ::unlink(tj.c_str());
+        for (const char* ext : {".jnl", ".wal"}) ::unlink((target + ext).c_str());
         return 0;
     }
 };

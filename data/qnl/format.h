@@ -52,7 +52,10 @@ constexpr std::uint32_t MaxKeys = 64;
 } // namespace hdr
 
 constexpr char MagicText[8] = {'Q', 'N', 'L', 'D', 'A', 'T', 'A', '1'};
-constexpr std::uint32_t FormatVersion = 1;
+// Version 2 files may have committed writes in their log; version 1 files (written before the
+// log) are read as they are and become version 2 with their first write.
+constexpr std::uint32_t FormatVersion = 2;
+constexpr std::uint32_t OldestVersion = 1;
 
 inline std::uint32_t get32(const std::uint8_t* p) {
     return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |

@@ -1,17 +1,19 @@
-// Page cache, write collection, rollback journal and file locks of a native file.
+// Page cache, write collection, the write-ahead log and the file locks of a native file.
 #include "data/qnl/pager.h"
 
 #include "data/qnl/txlog.h"
 #include "runtime/errors.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <sys/mman.h>
+#include <mutex>
+#include <random>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -21,41 +23,8 @@ namespace sorv::qnl {
 namespace {
 
 constexpr std::uint32_t JournalMagic = 0x4C4E4A51; // "QJNL"
-
-bool writeAll(int fd, const void* buf, std::size_t n, off_t at) {
-    const char* p = static_cast<const char*>(buf);
-    while (n > 0) {
-        ssize_t w = ::pwrite(fd, p, n, at);
-        if (w < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        if (w == 0) {
-            errno = EIO;
-            return false;
-        }
-        p += w;
-        n -= static_cast<std::size_t>(w);
-        at += w;
-    }
-    return true;
-}
-
-// Answers the bytes read; fewer than n at the end of the file.
-ssize_t readAll(int fd, void* buf, std::size_t n, off_t at) {
-    char* p = static_cast<char*>(buf);
-    std::size_t done = 0;
-    while (done < n) {
-        ssize_t r = ::pread(fd, p + done, n - done, at + static_cast<off_t>(done));
-        if (r < 0) {
-            if (errno == EINTR) continue;
-            return -1;
-        }
-        if (r == 0) break;
-        done += static_cast<std::size_t>(r);
-    }
-    return static_cast<ssize_t>(done);
-}
+constexpr std::uint32_t WalMagic = 0x4C415751;     // "QWAL"
+constexpr std::uint32_t WalVersion = 1;
 
 int sysError() {
     int e = errno ? errno : EIO;
@@ -65,6 +34,27 @@ int sysError() {
 
 void (*stepHook)(int) = nullptr;
 
+std::uint64_t headerChecksum(const std::uint8_t* h) {
+    return checksum(h, 24, 0x51574C);
+}
+
+// A frame's checksum: its header up to the checksum, then its page, chained from the frame before.
+std::uint64_t frameChecksum(const std::uint8_t* f, std::uint64_t chain) {
+    return checksum(f + wal::FrameHeader, PageSize, checksum(f, 24, chain));
+}
+
+// The salt and commit counter of a log header; salt 0 for a header that is missing or damaged,
+// or that belongs to another file.
+std::uint64_t readLogHeader(int fd, std::uint64_t fileId, std::uint64_t* seq) {
+    std::uint8_t h[40];
+    if (fd < 0 || readAll(fd, h, sizeof h, 0) != static_cast<ssize_t>(sizeof h)) return 0;
+    if (get32(h) != WalMagic || get32(h + 4) != WalVersion || get64(h + 24) != headerChecksum(h) ||
+        get64(h + 16) != fileId)
+        return 0;
+    if (seq) *seq = get64(h + wal::SeqAt);
+    return get64(h + 8);
+}
+
 } // namespace
 
 void setCommitStepHook(void (*hook)(int)) {
@@ -72,6 +62,48 @@ void setCommitStepHook(void (*hook)(int)) {
 }
 void commitStep(int step) {
     if (stepHook) stepHook(step);
+}
+
+bool parseSyncMode(std::string_view word, SyncMode& out) {
+    std::string w;
+    for (char c : word) w += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (w == "FULL")
+        out = SyncMode::Full;
+    else if (w == "NORMAL")
+        out = SyncMode::Normal;
+    else if (w == "OFF")
+        out = SyncMode::Off;
+    else
+        return false;
+    return true;
+}
+
+SyncMode defaultSyncMode() {
+    static const SyncMode mode = [] {
+        SyncMode m = SyncMode::Full;
+        if (const char* e = std::getenv("SORV_QNL_SYNC")) parseSyncMode(e, m);
+        return m;
+    }();
+    return mode;
+}
+
+std::uint64_t randomId() {
+    // Seeded again in every process: a child made by fork() would otherwise draw the very same
+    // salts as its parent, and a reader could take a new log for the one it knows.
+    static std::mutex m;
+    static std::mt19937_64 rng;
+    static pid_t seededFor = 0;
+    std::lock_guard lock(m);
+    if (seededFor != ::getpid()) {
+        seededFor = ::getpid();
+        std::random_device rd;
+        rng.seed((std::uint64_t(rd()) << 32) ^ rd() ^ (std::uint64_t(seededFor) << 20) ^
+                 static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()));
+    }
+    std::uint64_t v;
+    do v = rng();
+    while (v == 0);
+    return v;
 }
 
 std::uint64_t checksum(const std::uint8_t* p, std::size_t n, std::uint64_t seed) {
@@ -183,7 +215,7 @@ int applyRollback(int fd, const Rollback& r) {
         }
         if (!writeAll(fd, img.data(), PageSize, static_cast<off_t>(pgno) * PageSize)) return sysError();
     }
-    if (::ftruncate(fd, static_cast<off_t>(r.basePages) * PageSize) != 0) return sysError();
+    if (io().truncate(fd, static_cast<off_t>(r.basePages) * PageSize) != 0) return sysError();
     // Page 0 goes last: until it is back, the hot state stays set and the rollback is redone.
     if (zero) {
         std::string img = *zero;
@@ -193,7 +225,7 @@ int applyRollback(int fd, const Rollback& r) {
         std::uint8_t z[4] = {0, 0, 0, 0};
         if (!writeAll(fd, z, 4, hdr::Hot)) return sysError();
     }
-    if (::fdatasync(fd) != 0) return sysError();
+    if (syncFile(fd) != 0) return sysError();
     return 0;
 }
 
@@ -203,7 +235,7 @@ Pager::~Pager() {
 
 int Pager::open(const std::string& path, bool readOnly, bool) {
     close();
-    int fd = ::open(path.c_str(), (readOnly ? O_RDONLY : O_RDWR) | O_CLOEXEC);
+    int fd = io().open(path, readOnly ? O_RDONLY : O_RDWR, 0);
     if (fd < 0) {
         if (errno == ENOENT) {
             setError(err::FileNotFound);
@@ -217,7 +249,7 @@ int Pager::open(const std::string& path, bool readOnly, bool) {
     }
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
+        io().close(fd);
         setError(err::InvalidDataFile);
         return err::InvalidDataFile;
     }
@@ -226,13 +258,12 @@ int Pager::open(const std::string& path, bool readOnly, bool) {
     char real[PATH_MAX];
     absPath_ = ::realpath(path.c_str(), real) ? std::string(real) : path;
     readOnly_ = readOnly;
+    // The log names the data file by its device and inode, so a log left by another file of the
+    // same name (one replaced since) is never applied to this one.
+    fileId_ = (std::uint64_t(st.st_dev) << 40) ^ std::uint64_t(st.st_ino) ^ 0x514E4C;
     dropCache();
-    int rc = beginRead();
-    if (rc == 0) {
-        // beginRead checked that page 0 is there whole.
-        void* m = ::mmap(nullptr, PageSize, PROT_READ, MAP_SHARED, fd_, 0);
-        map_ = m == MAP_FAILED ? nullptr : static_cast<const std::uint8_t*>(m);
-    }
+    int rc = openLog(!readOnly);
+    if (rc == 0) rc = beginRead();
     if (rc != 0) {
         close();
         return rc;
@@ -241,13 +272,36 @@ int Pager::open(const std::string& path, bool readOnly, bool) {
     return 0;
 }
 
+int Pager::openLog(bool create) {
+    if (wal_.fd >= 0) return 0;
+    std::string wp = path_ + ".wal";
+    int fd = io().open(wp, readOnly_ ? O_RDONLY : O_RDWR | (create ? O_CREAT : 0), 0644);
+    if (fd < 0) {
+        // No log yet: the data file holds every commit. A writer makes one at its first write.
+        if (errno == ENOENT || errno == EACCES || errno == EPERM || errno == EROFS) return 0;
+        return sysError();
+    }
+    wal_.fd = fd;
+    return 0;
+}
+
 void Pager::close() {
-    if (map_) ::munmap(const_cast<std::uint8_t*>(map_), PageSize);
-    map_ = nullptr;
+    if (fd_ >= 0 && !readOnly_ && !inTxn_ && !writing_ && wal_.fd >= 0) {
+        // The last handle to leave copies the log into the data file, so that a file at rest is
+        // whole in itself; with readers or writers about it stays for them.
+        if (lockRange(fd_, WriterLockAt, true, false)) {
+            bool reset = false;
+            std::string dead;
+            if (catchUp(true, reset, &dead) == 0 && dead.empty()) checkpoint(false, false);
+            unlockRange(fd_, WriterLockAt);
+        }
+    }
+    while (pins_ > 0) unpin();
     lockless_ = lost_ = false;
-    if (fd_ >= 0) ::close(fd_);
-    if (jfd_ >= 0) ::close(jfd_);
-    fd_ = jfd_ = -1;
+    if (fd_ >= 0) io().close(fd_);
+    if (wal_.fd >= 0) io().close(wal_.fd);
+    fd_ = -1;
+    wal_ = WalView{};
     clean_.clear();
     dirty_.clear();
     opUndo_.clear();
@@ -277,6 +331,7 @@ void Pager::trimCache() {
         if (pgno != 0) uses.push_back(page->used);
     std::size_t drop = clean_.size() - keep;
     if (drop > uses.size()) drop = uses.size();
+    if (drop == 0) return;
     std::nth_element(uses.begin(), uses.begin() + static_cast<std::ptrdiff_t>(drop - 1), uses.end());
     // Stamps are unique, so exactly the oldest `drop` pages are at or below the cut.
     std::uint64_t cut = uses[drop - 1];
@@ -299,101 +354,224 @@ std::uint32_t Pager::committedPages() const {
     return it == clean_.end() ? 0 : get32(it->second->b + hdr::PageCount);
 }
 
-// Reads page 0 afresh. Answers 0, an error code, or -hot when a write was left half done.
-int Pager::refresh() {
-    auto buf = std::make_unique<PageBuf>();
-    ssize_t n = readAll(fd_, buf->b, PageSize, 0);
-    if (n < 0) return sysError();
-    if (n < static_cast<ssize_t>(PageSize) || std::memcmp(buf->b, MagicText, 8) != 0) {
-        setError(err::InvalidDataFile);
-        return err::InvalidDataFile;
+// Brings the view up to the last commit in the log. A transaction over several files whose
+// control file still holds its log is not committed: the view stops before it, and a writer
+// (which holds the writer lock, so the transaction's process is gone) learns its control file.
+int Pager::catchUp(bool writer, bool& reset, std::string* deadTxn) {
+    std::uint64_t seq = 0;
+    std::uint64_t salt = readLogHeader(wal_.fd, fileId_, &seq);
+    if (salt != wal_.salt || salt == 0) {
+        if (salt != wal_.salt) {
+            // A checkpoint put the log into the data file and started it again.
+            reset = true;
+            dropCache();
+        }
+        wal_.salt = salt;
+        wal_.index.clear();
+        wal_.end = wal::HeaderSize;
+        wal_.chain = salt;
+        wal_.pages = 0;
+        wal_.frames = 0;
     }
-    std::uint32_t hot = get32(buf->b + hdr::Hot);
-    if (hot != 0) return -static_cast<int>(hot == 2 ? 2 : 1);
-    auto it = clean_.find(0);
-    if (it != clean_.end() && get64(it->second->b + hdr::Counter) == get64(buf->b + hdr::Counter) &&
-        std::memcmp(it->second->b + hdr::LiveEnd, buf->b + hdr::LiveEnd, 64) == 0)
-        return 0;
-    if (!pageSealed(buf->b, 0) || get32(buf->b + hdr::PageSz) != PageSize ||
-        get32(buf->b + hdr::Version) != FormatVersion)
-        return corruption(corrupt::BadHeader);
-    std::uint32_t pages = get32(buf->b + hdr::PageCount);
-    struct stat st {};
-    if (::fstat(fd_, &st) != 0) return sysError();
-    if (pages == 0 || static_cast<std::uint64_t>(st.st_size) < std::uint64_t(pages) * PageSize)
-        return corruption(corrupt::BadHeader);
-    dropCache();
-    clean_[0] = std::move(buf);
+    wal_.seq = seq;
+    if (salt == 0) return 0;
+    constexpr std::size_t Batch = 16;
+    std::vector<std::uint8_t> buf(Batch * wal::FrameSize);
+    std::vector<std::pair<std::uint32_t, std::uint64_t>> pending;
+    std::uint64_t pos = wal_.end, chain = wal_.chain;
+    bool changed = false;
+    for (bool stop = false; !stop;) {
+        ssize_t got = readAll(wal_.fd, buf.data(), buf.size(), static_cast<off_t>(pos));
+        if (got < 0) return sysError();
+        std::size_t frames = static_cast<std::size_t>(got) / wal::FrameSize;
+        if (frames < Batch) stop = true;
+        for (std::size_t i = 0; i < frames; ++i) {
+            const std::uint8_t* f = buf.data() + i * wal::FrameSize;
+            std::uint64_t c = frameChecksum(f, chain);
+            if (get64(f + 8) != salt || get64(f + 24) != c) {
+                stop = true;
+                break;
+            }
+            chain = c;
+            std::uint32_t pg = get32(f), commit = get32(f + 4);
+            std::uint64_t at = pos + i * wal::FrameSize;
+            pending.emplace_back(pg, at);
+            if (commit == 0) continue;
+            if (pg == wal::MarkerPage) {
+                const std::uint8_t* d = f + wal::FrameHeader;
+                std::uint32_t len = get32(d + 8);
+                std::string tcf = len <= 1024 ? std::string(reinterpret_cast<const char*>(d + 12), len) : "";
+                if (controlLogHolds(tcf, get64(d))) {
+                    if (writer && deadTxn) *deadTxn = tcf.empty() ? "?" : tcf;
+                    stop = true;
+                    break;
+                }
+            }
+            std::uint32_t before = wal_.pages;
+            for (auto [p, a] : pending) {
+                if (p == wal::MarkerPage) continue;
+                wal_.index[p] = a;
+                clean_.erase(p);
+            }
+            if (before == 0 || commit < before) {
+                // Pages past the end of a file that shrank are gone from the view.
+                for (auto it = wal_.index.begin(); it != wal_.index.end();)
+                    it = it->first >= commit ? wal_.index.erase(it) : std::next(it);
+                for (auto it = clean_.begin(); it != clean_.end();)
+                    it = it->first >= commit ? clean_.erase(it) : std::next(it);
+            }
+            wal_.frames += static_cast<std::uint32_t>(pending.size());
+            pending.clear();
+            wal_.pages = commit;
+            wal_.end = at + wal::FrameSize;
+            wal_.chain = chain;
+            changed = true;
+        }
+        pos += frames * wal::FrameSize;
+    }
+    if (changed) ++generation_;
+    (void)writer;
     return 0;
 }
 
-// Whether page 0 in the file is the one the cache was filled from, with no write pending. The
-// bytes may change while they are compared: a mix of old and new shows at worst the state just
-// before a commit that has not returned yet, and the read then uses only pages of that state.
+// Brings the view up to date (or keeps a pinned snapshot) and makes sure the header page of the
+// view is at hand. Answers 0, an error code, -1 or -2 for a write an earlier version of this
+// engine left half done, or -3 for a dead transaction (deadTcf_ names its control file).
+int Pager::refresh(bool writer) {
+    if (wal_.fd < 0) {
+        int rc = openLog(false); // a read-only handle sees a log that appeared since
+        if (rc != 0) return rc;
+    }
+    bool keep = false;
+    if (!writer && pins_ > 0 && pinTaken_ && clean_.count(0)) {
+        std::uint64_t seq = 0;
+        keep = readLogHeader(wal_.fd, fileId_, &seq) == wal_.salt;
+    }
+    bool reset = false;
+    if (!keep) {
+        deadTcf_.clear();
+        int rc = catchUp(writer, reset, writer ? &deadTcf_ : nullptr);
+        if (rc != 0) return rc;
+        if (!deadTcf_.empty()) return -3;
+    }
+    if (!clean_.count(0)) {
+        if (!wal_.index.count(0)) {
+            auto buf = std::make_unique<PageBuf>();
+            ssize_t n = readAll(fd_, buf->b, PageSize, 0);
+            if (n < 0) return sysError();
+            if (n < static_cast<ssize_t>(PageSize) || std::memcmp(buf->b, MagicText, 8) != 0) {
+                setError(err::InvalidDataFile);
+                return err::InvalidDataFile;
+            }
+            std::uint32_t hot = get32(buf->b + hdr::Hot);
+            if (hot != 0) return -static_cast<int>(hot == 2 ? 2 : 1);
+        }
+        int e = 0;
+        const std::uint8_t* h = load(0, e);
+        if (!h) return e;
+        std::uint32_t version = get32(h + hdr::Version);
+        std::uint32_t pages = get32(h + hdr::PageCount);
+        struct stat st {};
+        if (::fstat(fd_, &st) != 0) return sysError();
+        // Without commits in the log the data file alone holds every page.
+        bool cut =
+            wal_.pages == 0 && static_cast<std::uint64_t>(st.st_size) < std::uint64_t(pages) * PageSize;
+        if (get32(h + hdr::PageSz) != PageSize || version < OldestVersion || version > FormatVersion ||
+            pages == 0 || cut) {
+            clean_.erase(0);
+            return corruption(corrupt::BadHeader);
+        }
+    }
+    if (pins_ > 0 && !pinTaken_) {
+        pinTaken_ = true;
+        // Without the lock (a checkpoint is about to start) the snapshot still holds until the
+        // log starts again; reads then notice the new salt.
+        snapLocked_ = lockRange(fd_, SnapshotLockAt, false, false);
+    }
+    return 0;
+}
+
+// Whether the cache may serve a read without any lock: a pinned snapshot always may (its pages
+// stay valid until a checkpoint, which a page read notices); otherwise the log must show the
+// salt and commit counter the view was brought up to.
 bool Pager::cacheIsCurrent() const {
-    auto it = clean_.find(0);
-    if (!map_ || it == clean_.end()) return false;
-    std::uint8_t hot[4], live[64];
-    std::memcpy(hot, map_ + hdr::Hot, 4);
-    std::memcpy(live, map_ + hdr::LiveEnd, 64);
-    return get32(hot) == 0 && std::memcmp(live, it->second->b + hdr::LiveEnd, 64) == 0;
+    if (!clean_.count(0)) return false;
+    if (pins_ > 0 && pinTaken_) return true;
+    if (wal_.salt == 0) return false;
+    std::uint64_t seq = 0;
+    return readLogHeader(wal_.fd, fileId_, &seq) == wal_.salt && seq == wal_.seq;
 }
 
 int Pager::recover(std::uint32_t hot) {
+    // A read-only handle cannot repair through its own descriptor; it repairs through one that
+    // may write when the file lets it, and otherwise answers at once rather than wait for a lock
+    // it can never have.
+    int fd = fd_;
+    if (readOnly_) {
+        fd = io().open(path_, O_RDWR, 0);
+        if (fd < 0) {
+            setError(err::FileIsLocked);
+            return err::FileIsLocked;
+        }
+    }
+    int rc = 0;
     if (hot == 2) {
         auto buf = std::make_unique<PageBuf>();
-        if (readAll(fd_, buf->b, PageSize, 0) != static_cast<ssize_t>(PageSize)) return sysError();
-        std::uint32_t len = get32(buf->b + hdr::TcfLen);
-        if (len == 0 || len > hdr::LiveEnd - hdr::TcfPath) return corruption(corrupt::BadJournal);
-        std::string tcf(reinterpret_cast<const char*>(buf->b + hdr::TcfPath), len);
-        // The path comes from disk: only an existing control file, named as one, is opened, so a
-        // damaged header never makes a file appear somewhere.
-        std::string tail = std::string("/") + ControlFileName;
-        if (tcf[0] != '/' || tcf.size() <= tail.size() ||
-            tcf.compare(tcf.size() - tail.size(), tail.size(), tail) != 0 ||
-            tcf.find('\0') != std::string::npos || ::access(tcf.c_str(), F_OK) != 0)
-            return corruption(corrupt::BadJournal);
-        return recoverTransaction(tcf, fd_, lockTimeoutMs_);
-    }
-    if (readOnly_) {
-        // A read-only handle cannot repair; it must not read the half-written pages either.
-        setError(err::FileIsLocked);
-        return err::FileIsLocked;
-    }
-    if (!lockWithin(fd_, WriterLockAt, true, lockTimeoutMs_)) {
-        setError(err::FileIsLocked);
-        return err::FileIsLocked;
-    }
-    lockRange(fd_, ReadLockAt, true, true);
-    int rc = 0;
-    std::uint8_t head[PageSize];
-    if (readAll(fd_, head, PageSize, 0) != static_cast<ssize_t>(PageSize)) {
-        rc = sysError();
-    } else if (get32(head + hdr::Hot) == 1) {
-        std::string jpath = path_ + ".jnl";
-        int jfd = ::open(jpath.c_str(), O_RDONLY | O_CLOEXEC);
-        std::string stream;
-        bool ok = false;
-        if (jfd >= 0) {
-            std::uint8_t jh[16];
-            if (readAll(jfd, jh, 16, 0) == 16 && get32(jh) == JournalMagic) {
-                std::uint32_t len = get32(jh + 4);
-                stream.resize(len);
-                if (len < (1u << 31) && readAll(jfd, stream.data(), len, 16) == static_cast<ssize_t>(len) &&
-                    checksum(reinterpret_cast<const std::uint8_t*>(stream.data()), len, 7) == get64(jh + 8))
-                    ok = true;
-            }
-            ::close(jfd);
-        }
-        Rollback r;
-        std::size_t pos = 0;
-        if (ok && decodeRollback(stream, pos, r) && r.baseCounter == get64(head + hdr::Counter))
-            rc = applyRollback(fd_, r);
-        else
+        std::uint32_t len = 0;
+        if (readAll(fd, buf->b, PageSize, 0) != static_cast<ssize_t>(PageSize)) {
+            rc = sysError();
+        } else if (len = get32(buf->b + hdr::TcfLen); len == 0 || len > hdr::LiveEnd - hdr::TcfPath) {
             rc = corruption(corrupt::BadJournal);
+        } else {
+            std::string tcf(reinterpret_cast<const char*>(buf->b + hdr::TcfPath), len);
+            // The path comes from disk: only an existing control file, named as one, is opened, so
+            // a damaged header never makes a file appear somewhere.
+            std::string tail = std::string("/") + ControlFileName;
+            if (tcf[0] != '/' || tcf.size() <= tail.size() ||
+                tcf.compare(tcf.size() - tail.size(), tail.size(), tail) != 0 ||
+                tcf.find('\0') != std::string::npos || ::access(tcf.c_str(), F_OK) != 0)
+                rc = corruption(corrupt::BadJournal);
+            else
+                rc = recoverTransaction(tcf, fd, lockTimeoutMs_);
+        }
+    } else if (!lockWithin(fd, WriterLockAt, true, lockTimeoutMs_)) {
+        setError(err::FileIsLocked);
+        rc = err::FileIsLocked;
+    } else {
+        lockRange(fd, ReadLockAt, true, true);
+        std::uint8_t head[PageSize];
+        if (readAll(fd, head, PageSize, 0) != static_cast<ssize_t>(PageSize)) {
+            rc = sysError();
+        } else if (get32(head + hdr::Hot) == 1) {
+            std::string jpath = path_ + ".jnl";
+            int jfd = io().open(jpath, O_RDONLY, 0);
+            std::string stream;
+            bool ok = false;
+            if (jfd >= 0) {
+                std::uint8_t jh[16];
+                if (readAll(jfd, jh, 16, 0) == 16 && get32(jh) == JournalMagic) {
+                    std::uint32_t len = get32(jh + 4);
+                    if (len < (1u << 31)) {
+                        stream.resize(len);
+                        if (readAll(jfd, stream.data(), len, 16) == static_cast<ssize_t>(len) &&
+                            checksum(reinterpret_cast<const std::uint8_t*>(stream.data()), len, 7) ==
+                                get64(jh + 8))
+                            ok = true;
+                    }
+                }
+                io().close(jfd);
+            }
+            Rollback r;
+            std::size_t pos = 0;
+            if (ok && decodeRollback(stream, pos, r) && r.baseCounter == get64(head + hdr::Counter))
+                rc = applyRollback(fd, r);
+            else
+                rc = corruption(corrupt::BadJournal);
+        }
+        unlockRange(fd, ReadLockAt);
+        unlockRange(fd, WriterLockAt);
     }
-    unlockRange(fd_, ReadLockAt);
-    unlockRange(fd_, WriterLockAt);
+    if (fd != fd_) io().close(fd);
     dropCache();
     return rc;
 }
@@ -409,6 +587,11 @@ int Pager::beginRead(bool lockless) {
     }
     lost_ = false;
     if (clean_.size() > cacheLimit_) trimCache();
+    if (pins_ > 0) {
+        auto now = std::chrono::steady_clock::now();
+        if (pinTaken_ && now - pinnedRead_ > PinPause) pinTaken_ = false;
+        pinnedRead_ = now;
+    }
     if (lockless && cacheIsCurrent()) {
         lockless_ = true;
         readDepth_ = 1;
@@ -416,7 +599,7 @@ int Pager::beginRead(bool lockless) {
     }
     for (int attempt = 0; attempt < 8; ++attempt) {
         lockRange(fd_, ReadLockAt, false, true);
-        int rc = refresh();
+        int rc = refresh(false);
         if (rc == 0) {
             readDepth_ = 1;
             return 0;
@@ -435,6 +618,16 @@ void Pager::endRead() {
         if (!lockless_) unlockRange(fd_, ReadLockAt);
         lockless_ = false;
     }
+}
+
+void Pager::pin() {
+    if (pins_++ == 0) pinTaken_ = false;
+}
+
+void Pager::unpin() {
+    if (pins_ == 0 || --pins_ > 0) return;
+    if (snapLocked_ && fd_ >= 0) unlockRange(fd_, SnapshotLockAt);
+    snapLocked_ = pinTaken_ = false;
 }
 
 int Pager::beginWrite() {
@@ -457,7 +650,8 @@ int Pager::beginWrite() {
         return err::FileIsLocked;
     }
     for (int attempt = 0; attempt < 8; ++attempt) {
-        int rc = refresh();
+        int rc = refresh(true);
+        if (rc == 0 && wal_.salt == 0) rc = startLog();
         if (rc == 0) {
             writing_ = true;
             dirty_.clear();
@@ -465,7 +659,8 @@ int Pager::beginWrite() {
         }
         unlockRange(fd_, WriterLockAt);
         if (rc > 0) return rc;
-        rc = recover(static_cast<std::uint32_t>(-rc));
+        rc =
+            rc == -3 ? settleTransaction(deadTcf_, lockTimeoutMs_) : recover(static_cast<std::uint32_t>(-rc));
         if (rc != 0) return rc;
         if (!lockWithin(fd_, WriterLockAt, true, lockTimeoutMs_)) break;
     }
@@ -473,72 +668,164 @@ int Pager::beginWrite() {
     return err::FileIsLocked;
 }
 
-std::string Pager::rollbackStream() {
-    Rollback r;
-    r.path = path_;
-    r.baseCounter = committedCounter();
-    r.basePages = committedPages();
-    for (auto& [pgno, d] : dirty_)
-        if (d.orig && pgno < r.basePages)
-            r.images.emplace_back(pgno, std::string(reinterpret_cast<const char*>(d.orig->b), PageSize));
-    std::string out;
-    encodeRollback(out, r);
-    return out;
-}
-
-int Pager::writeJournal(const std::string& stream) {
-    if (jfd_ < 0) {
-        std::string jpath = path_ + ".jnl";
-        jfd_ = ::open(jpath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-        if (jfd_ < 0) return sysError();
+// A new log under a new salt, synced before any frame relies on it. Only while the data file
+// holds every commit: the log is new, damaged, or was just copied into the data file.
+int Pager::startLog() {
+    if (wal_.fd < 0) {
+        int rc = openLog(true);
+        if (rc != 0) return rc;
+        if (wal_.fd < 0) return sysError();
     }
-    std::string buf(16, '\0');
-    auto* h = reinterpret_cast<std::uint8_t*>(buf.data());
-    put32(h, JournalMagic);
-    put32(h + 4, static_cast<std::uint32_t>(stream.size()));
-    put64(h + 8, checksum(reinterpret_cast<const std::uint8_t*>(stream.data()), stream.size(), 7));
-    buf += stream;
-    if (!writeAll(jfd_, buf.data(), buf.size(), 0)) return sysError();
-    if (syncEveryWrite_ && ::fdatasync(jfd_) != 0) return sysError();
+    std::uint8_t h[wal::HeaderSize] = {};
+    std::uint64_t salt = randomId();
+    while (salt == wal_.salt) salt = randomId(); // readers tell a new log by its salt
+    put32(h, WalMagic);
+    put32(h + 4, WalVersion);
+    put64(h + 8, salt);
+    put64(h + 16, fileId_);
+    put64(h + 24, headerChecksum(h));
+    put64(h + wal::SeqAt, wal_.seq + 1);
+    if (!writeAll(wal_.fd, h, sizeof h, 0) || io().truncate(wal_.fd, wal::HeaderSize) != 0) return sysError();
+    if (syncMode_ != SyncMode::Off && (syncFile(wal_.fd) != 0 || io().syncDirectoryOf(path_ + ".wal") != 0))
+        return sysError();
+    wal_.salt = salt;
+    wal_.seq += 1;
+    wal_.index.clear();
+    wal_.end = wal::HeaderSize;
+    wal_.chain = salt;
+    wal_.pages = 0;
+    wal_.frames = 0;
     return 0;
 }
 
-int Pager::writeDirtyPages(bool sync) {
-    std::size_t done = 0;
-    for (auto& [pgno, d] : dirty_) {
-        if (++done == dirty_.size() / 2) commitStep(inTxn_ ? 13 : 3);
-        if (pgno == 0 || !d.data) continue;
-        if (!writeAll(fd_, d.data->b, PageSize, static_cast<off_t>(pgno) * PageSize)) return sysError();
-    }
-    if (sync && ::fdatasync(fd_) != 0) return sysError();
-    if (!inTxn_) commitStep(4);
-    auto z = dirty_.find(0);
-    if (z != dirty_.end() && !writeAll(fd_, z->second.data->b, PageSize, 0)) return sysError();
+// Appends the collected pages (and, for a transaction over several files, its marker) as frames
+// after the view's last commit and syncs them as the sync mode says. The view takes them in
+// adoptAppended, once they count as committed.
+int Pager::appendFrames(const std::string& tcf, std::uint64_t txn, Appended& out) {
+    std::size_t n = dirty_.size() + (txn ? 1 : 0);
+    std::vector<std::uint8_t> buf(n * wal::FrameSize, 0);
+    std::uint64_t chain = wal_.chain;
     std::uint32_t pages = pageCount();
-    if (pages < committedPages() && ::ftruncate(fd_, static_cast<off_t>(pages) * PageSize) != 0)
-        return sysError();
-    if (sync && ::fdatasync(fd_) != 0) return sysError();
+    out = Appended{};
+    std::size_t i = 0;
+    auto frame = [&](std::uint32_t pgno, const std::uint8_t* page, bool commit) {
+        std::uint8_t* f = buf.data() + i * wal::FrameSize;
+        put32(f, pgno);
+        put32(f + 4, commit ? pages : 0);
+        put64(f + 8, wal_.salt);
+        std::memcpy(f + wal::FrameHeader, page, PageSize);
+        chain = frameChecksum(f, chain);
+        put64(f + 24, chain);
+        out.at.emplace_back(pgno, wal_.end + i * wal::FrameSize);
+        ++i;
+    };
+    for (auto& [pgno, data] : dirty_) frame(pgno, data->b, !txn && i + 1 == n);
+    if (txn) {
+        std::uint8_t marker[PageSize] = {};
+        put64(marker, txn);
+        put32(marker + 8, static_cast<std::uint32_t>(tcf.size()));
+        std::memcpy(marker + 12, tcf.data(), std::min<std::size_t>(tcf.size(), 1024));
+        frame(wal::MarkerPage, marker, true);
+    }
+    if (!writeAll(wal_.fd, buf.data(), buf.size(), static_cast<off_t>(wal_.end))) return sysError();
+    commitStep(txn ? 12 : 1);
+    bool sync = syncMode_ == SyncMode::Full || (txn && syncMode_ != SyncMode::Off);
+    if (sync && syncFile(wal_.fd) != 0) return sysError();
+    out.end = wal_.end + buf.size();
+    out.chain = chain;
+    out.pages = pages;
+    out.frames = static_cast<std::uint32_t>(n);
+    return 0;
+}
+
+void Pager::adoptAppended(const Appended& a) {
+    for (auto [pgno, at] : a.at)
+        if (pgno != wal::MarkerPage) wal_.index[pgno] = at;
+    if (a.pages < committedPages()) {
+        for (auto it = wal_.index.begin(); it != wal_.index.end();)
+            it = it->first >= a.pages ? wal_.index.erase(it) : std::next(it);
+        for (auto it = clean_.begin(); it != clean_.end();)
+            it = it->first >= a.pages ? clean_.erase(it) : std::next(it);
+    }
+    wal_.end = a.end;
+    wal_.chain = a.chain;
+    wal_.pages = a.pages;
+    wal_.frames += a.frames;
+}
+
+// Raises the commit counter in the log's header, so that readers without locks notice.
+void Pager::announce() {
+    std::uint8_t b[8];
+    put64(b, ++wal_.seq);
+    writeAll(wal_.fd, b, 8, wal::SeqAt);
+}
+
+// Copies the newest image of every page in the view into the data file, syncs it and starts the
+// log again. The writer lock is held and the view is current. Without force it gives way to
+// snapshots; without wait, to readers that hold the read lock.
+int Pager::checkpoint(bool force, bool wait) {
+    if (wal_.salt == 0 || wal_.frames == 0) return 0;
+    bool snap = lockRange(fd_, SnapshotLockAt, true, false);
+    if (!snap && !force) return 0;
+    if (!lockWithin(fd_, ReadLockAt, true, wait ? lockTimeoutMs_ : 50)) {
+        if (snap) unlockRange(fd_, SnapshotLockAt);
+        if (!wait) return 0;
+        setError(err::FileIsLocked);
+        return err::FileIsLocked;
+    }
+    std::vector<std::pair<std::uint32_t, std::uint64_t>> order(wal_.index.begin(), wal_.index.end());
+    std::sort(order.begin(), order.end());
+    int rc = 0;
+    PageBuf page;
+    for (auto [pgno, at] : order) {
+        if (readAll(wal_.fd, page.b, PageSize, static_cast<off_t>(at + wal::FrameHeader)) !=
+                static_cast<ssize_t>(PageSize) ||
+            !writeAll(fd_, page.b, PageSize, static_cast<off_t>(pgno) * PageSize)) {
+            rc = sysError();
+            break;
+        }
+    }
+    if (rc == 0 && wal_.pages && io().truncate(fd_, static_cast<off_t>(wal_.pages) * PageSize) != 0)
+        rc = sysError();
+    if (rc == 0 && syncMode_ != SyncMode::Off && syncFile(fd_) != 0) rc = sysError();
+    // Only once the data file holds everything may the log start again.
+    if (rc == 0) rc = startLog();
+    unlockRange(fd_, ReadLockAt);
+    if (snap) unlockRange(fd_, SnapshotLockAt);
+    // The locks of one descriptor are one: this handle's own snapshot lock went with it.
+    if (snapLocked_) snapLocked_ = lockRange(fd_, SnapshotLockAt, false, false);
+    return rc;
+}
+
+int Pager::checkpointAll() {
+    int rc = beginWrite();
+    if (rc != 0) return rc;
+    writing_ = false;
+    rc = checkpoint(true, true);
+    unlockRange(fd_, WriterLockAt);
+    return rc;
+}
+
+// Raises the change counter and seals every collected page for its place.
+int Pager::sealCommit(std::uint32_t hot) {
+    int rc = 0;
+    std::uint8_t* h = edit(0, rc);
+    if (!h) return rc;
+    put64(h + hdr::Counter, committedCounter() + 1);
+    put32(h + hdr::Hot, hot);
+    put32(h + hdr::Version, FormatVersion);
+    for (auto& [pgno, data] : dirty_) sealPage(data->b, pgno);
     return 0;
 }
 
 void Pager::adoptDirty() {
-    for (auto& [pgno, d] : dirty_)
-        if (d.data) {
-            d.data->used = ++useClock_;
-            clean_[pgno] = std::move(d.data);
-        } else
-            clean_.erase(pgno);
+    for (auto& [pgno, data] : dirty_) {
+        data->used = ++useClock_;
+        clean_[pgno] = std::move(data);
+    }
     dirty_.clear();
     opUndo_.clear();
     ++generation_;
-}
-
-int Pager::rollbackInPlace() {
-    Rollback r;
-    std::string s = rollbackStream();
-    std::size_t pos = 0;
-    decodeRollback(s, pos, r);
-    return applyRollback(fd_, r);
 }
 
 int Pager::commitWrite() {
@@ -550,38 +837,24 @@ int Pager::commitWrite() {
     }
     int rc = 0;
     if (!dirty_.empty()) {
-        std::uint8_t* h = edit(0, rc);
-        if (!h) {
-            abortWrite();
-            return rc;
-        }
-        put64(h + hdr::Counter, committedCounter() + 1);
-        put32(h + hdr::Hot, 0);
-        for (auto& [pgno, d] : dirty_)
-            if (d.data) sealPage(d.data->b, pgno);
-        rc = writeJournal(rollbackStream());
-        commitStep(1);
+        rc = sealCommit(0);
+        Appended a;
+        if (rc == 0) rc = appendFrames("", 0, a);
         if (rc == 0) {
-            lockRange(fd_, ReadLockAt, true, true);
-            std::uint8_t one[4];
-            put32(one, 1);
-            if (!writeAll(fd_, one, 4, hdr::Hot)) rc = sysError();
             commitStep(2);
-            if (rc == 0) rc = writeDirtyPages(syncEveryWrite_);
-            commitStep(5);
-            if (rc != 0) {
-                int keep = errno;
-                rollbackInPlace(); // on failure the hot state stays and the next handle retries
-                setErrnoError(keep ? keep : EIO);
-                dirty_.clear();
-                dropCache();
-            } else {
-                adoptDirty();
-            }
-            unlockRange(fd_, ReadLockAt);
+            adoptAppended(a);
+            adoptDirty();
+            announce();
+            commitStep(3);
+            if (wal_.frames >= wal::CheckpointFrames)
+                checkpoint(wal_.frames >= wal::ForceCheckpointFrames, false);
         } else {
+            // Frames written past the last commit are not part of the log; the next write
+            // writes over them.
+            int keep = errno;
             dirty_.clear();
             ++generation_;
+            setErrnoError(keep ? keep : EIO);
         }
     }
     writing_ = false;
@@ -598,7 +871,7 @@ void Pager::abortWrite() {
             if (!prev)
                 dirty_.erase(pgno);
             else
-                dirty_[pgno].data = std::move(prev);
+                dirty_[pgno] = std::move(prev);
         }
         opUndo_.clear();
         return;
@@ -613,23 +886,27 @@ const std::uint8_t* Pager::load(std::uint32_t pgno, int& err) {
         it->second->used = ++useClock_;
         return it->second->b;
     }
-    if (pgno >= committedPages()) {
+    if (pgno != 0 && pgno >= committedPages()) {
         err = corruption(corrupt::BadPageType);
         return nullptr;
     }
     if (lockless_) {
-        // A page from the file: now the lock is needed, and the snapshot must still be the file's.
+        // A page from the files: now the lock is needed, and the view must still be the log's.
         lockRange(fd_, ReadLockAt, false, true);
-        if (!cacheIsCurrent()) {
+        if (readLogHeader(wal_.fd, fileId_, nullptr) != wal_.salt || wal_.salt == 0) {
             unlockRange(fd_, ReadLockAt);
             lost_ = true;
+            if (pins_ > 0) pinTaken_ = false; // the snapshot went into the data file: a new one
             err = err::FileIsLocked;
             return nullptr;
         }
         lockless_ = false;
     }
     auto buf = std::make_unique<PageBuf>();
-    ssize_t n = readAll(fd_, buf->b, PageSize, static_cast<off_t>(pgno) * PageSize);
+    auto w = wal_.index.find(pgno);
+    ssize_t n = w != wal_.index.end()
+                    ? readAll(wal_.fd, buf->b, PageSize, static_cast<off_t>(w->second + wal::FrameHeader))
+                    : readAll(fd_, buf->b, PageSize, static_cast<off_t>(pgno) * PageSize);
     if (n < 0) {
         err = sysError();
         return nullptr;
@@ -646,13 +923,7 @@ const std::uint8_t* Pager::load(std::uint32_t pgno, int& err) {
 
 const std::uint8_t* Pager::get(std::uint32_t pgno, int& err) {
     auto d = dirty_.find(pgno);
-    if (d != dirty_.end()) {
-        if (!d->second.data) {
-            err = corruption(corrupt::BadPageType);
-            return nullptr;
-        }
-        return d->second.data->b;
-    }
+    if (d != dirty_.end()) return d->second->b;
     if (pgno >= pageCount()) {
         err = corruption(corrupt::BadPageType);
         return nullptr;
@@ -669,15 +940,8 @@ std::uint8_t* Pager::edit(std::uint32_t pgno, int& err) {
     ++generation_;
     auto d = dirty_.find(pgno);
     if (d != dirty_.end()) {
-        if (!d->second.data) {
-            err = corruption(corrupt::BadPageType);
-            return nullptr;
-        }
-        if (inTxn_ && !opUndo_.count(pgno)) {
-            auto copy = std::make_unique<PageBuf>(*d->second.data);
-            opUndo_[pgno] = std::move(copy);
-        }
-        return d->second.data->b;
+        if (inTxn_ && !opUndo_.count(pgno)) opUndo_[pgno] = std::make_unique<PageBuf>(*d->second);
+        return d->second->b;
     }
     if (pgno >= pageCount()) {
         err = corruption(corrupt::BadPageType);
@@ -685,25 +949,38 @@ std::uint8_t* Pager::edit(std::uint32_t pgno, int& err) {
     }
     const std::uint8_t* p = load(pgno, err);
     if (!p) return nullptr;
-    Dirty nd;
-    nd.orig = std::make_unique<PageBuf>();
-    std::memcpy(nd.orig->b, p, PageSize);
-    nd.data = std::make_unique<PageBuf>(*nd.orig);
-    std::uint8_t* out = nd.data->b;
-    dirty_[pgno] = std::move(nd);
+    auto copy = std::make_unique<PageBuf>();
+    std::memcpy(copy->b, p, PageSize);
+    std::uint8_t* out = copy->b;
+    dirty_[pgno] = std::move(copy);
     if (inTxn_) opUndo_.emplace(pgno, nullptr);
     return out;
 }
 
 std::uint32_t Pager::pageCount() {
-    int e = 0;
     auto d = dirty_.find(0);
-    if (d != dirty_.end() && d->second.data) return get32(d->second.data->b + hdr::PageCount);
-    const std::uint8_t* h = nullptr;
-    auto it = clean_.find(0);
-    if (it != clean_.end()) h = it->second->b;
-    (void)e;
-    return h ? get32(h + hdr::PageCount) : 0;
+    if (d != dirty_.end()) return get32(d->second->b + hdr::PageCount);
+    return committedPages();
+}
+
+// A page about to be overwritten whole inside a write: its previous image is kept for the
+// operation's savepoint.
+std::uint8_t* Pager::fresh(std::uint32_t pgno, std::uint8_t type, int& err) {
+    if (!writing_ || pgno == 0 || pgno >= pageCount()) {
+        err = corruption(corrupt::BadPageType);
+        return nullptr;
+    }
+    ++generation_;
+    auto d = dirty_.find(pgno);
+    if (d == dirty_.end()) {
+        d = dirty_.emplace(pgno, std::make_unique<PageBuf>()).first;
+        if (inTxn_) opUndo_.emplace(pgno, nullptr);
+    } else if (inTxn_ && !opUndo_.count(pgno)) {
+        opUndo_[pgno] = std::make_unique<PageBuf>(*d->second);
+    }
+    std::memset(d->second->b, 0, PageSize);
+    d->second->b[0] = type;
+    return d->second->b;
 }
 
 std::uint32_t Pager::allocate(std::uint8_t type, bool fromFreeList, int& err) {
@@ -718,13 +995,11 @@ std::uint32_t Pager::allocate(std::uint8_t type, bool fromFreeList, int& err) {
             return 0;
         }
         std::uint32_t next = get32(fp + 4);
-        std::uint8_t* p = edit(head, err);
+        std::uint8_t* p = fresh(head, type, err);
         if (!p) return 0;
         h = edit(0, err);
         put32(h + hdr::FreeHead, next);
         put32(h + hdr::FreeCount, get32(h + hdr::FreeCount) - 1);
-        std::memset(p, 0, PageSize);
-        p[0] = type;
         return head;
     }
     std::uint32_t n = get32(h + hdr::PageCount);
@@ -734,44 +1009,7 @@ std::uint32_t Pager::allocate(std::uint8_t type, bool fromFreeList, int& err) {
         return 0;
     }
     put32(h + hdr::PageCount, n + 1);
-    // A page given up by a truncation earlier in this write keeps its committed image.
-    auto ex = dirty_.find(n);
-    if (ex == dirty_.end()) {
-        ex = dirty_.emplace(n, Dirty{}).first;
-        if (inTxn_) opUndo_.emplace(n, nullptr);
-    } else if (inTxn_ && !opUndo_.count(n)) {
-        opUndo_.emplace(n, ex->second.data ? std::make_unique<PageBuf>(*ex->second.data) : nullptr);
-    }
-    ex->second.data = std::make_unique<PageBuf>();
-    std::memset(ex->second.data->b, 0, PageSize);
-    ex->second.data->b[0] = type;
-    return n;
-}
-
-std::uint8_t* Pager::fresh(std::uint32_t pgno, std::uint8_t type, int& err) {
-    if (!writing_ || pgno == 0 || pgno >= pageCount()) {
-        err = corruption(corrupt::BadPageType);
-        return nullptr;
-    }
-    ++generation_;
-    auto d = dirty_.find(pgno);
-    if (d == dirty_.end()) {
-        Dirty nd;
-        nd.orig = std::make_unique<PageBuf>();
-        if (readAll(fd_, nd.orig->b, PageSize, static_cast<off_t>(pgno) * PageSize) < 0) {
-            err = sysError();
-            return nullptr;
-        }
-        nd.data = std::make_unique<PageBuf>();
-        d = dirty_.emplace(pgno, std::move(nd)).first;
-        if (inTxn_) opUndo_.emplace(pgno, nullptr);
-    } else {
-        if (!d->second.data) d->second.data = std::make_unique<PageBuf>();
-        if (inTxn_ && !opUndo_.count(pgno)) opUndo_[pgno] = std::make_unique<PageBuf>(*d->second.data);
-    }
-    std::memset(d->second.data->b, 0, PageSize);
-    d->second.data->b[0] = type;
-    return d->second.data->b;
+    return fresh(n, type, err) ? n : 0;
 }
 
 void Pager::freePage(std::uint32_t pgno, int& err) {
@@ -787,24 +1025,10 @@ void Pager::freePage(std::uint32_t pgno, int& err) {
 void Pager::truncatePages(std::uint32_t count, int& err) {
     std::uint8_t* h = edit(0, err);
     if (!h) return;
-    std::uint32_t committed = committedPages();
-    // Pages beyond the new end keep their committed image for the journal, damaged or not.
-    for (std::uint32_t pg = count; pg < committed; ++pg) {
-        auto d = dirty_.find(pg);
-        if (d != dirty_.end() && d->second.orig) {
-            d->second.data.reset();
-            continue;
-        }
-        Dirty nd;
-        nd.orig = std::make_unique<PageBuf>();
-        if (readAll(fd_, nd.orig->b, PageSize, static_cast<off_t>(pg) * PageSize) < 0) {
-            err = sysError();
-            return;
-        }
-        if (inTxn_ && !opUndo_.count(pg)) opUndo_.emplace(pg, nullptr);
-        dirty_[pg] = std::move(nd);
+    for (auto it = dirty_.lower_bound(std::max<std::uint32_t>(count, 1)); it != dirty_.end();) {
+        if (inTxn_ && !opUndo_.count(it->first)) opUndo_.emplace(it->first, std::move(it->second));
+        it = dirty_.erase(it);
     }
-    for (auto it = dirty_.lower_bound(std::max(count, committed)); it != dirty_.end();) it = dirty_.erase(it);
     put32(h + hdr::PageCount, count);
     ++generation_;
 }
@@ -830,12 +1054,40 @@ void Pager::dropTransaction() {
     unlockRange(fd_, WriterLockAt);
 }
 
+int resolveLog(const std::string& path, std::uint64_t) {
+    Pager p;
+    if (p.open(path, false, false) != 0) return 0; // a file removed since has nothing to undo
+    int rc = 0;
+    if (!lockWithin(p.fd_, WriterLockAt, true, p.lockTimeoutMs_)) {
+        setError(err::FileIsLocked);
+        return err::FileIsLocked;
+    }
+    bool reset = false;
+    std::string dead;
+    rc = p.catchUp(true, reset, &dead);
+    if (rc == 0 && p.wal_.salt != 0) {
+        // Everything after the last commit of the view goes: the dead transaction's frames, and
+        // whatever it left half written.
+        if (!lockWithin(p.fd_, ReadLockAt, true, p.lockTimeoutMs_)) {
+            setError(err::FileIsLocked);
+            rc = err::FileIsLocked;
+        } else {
+            if (io().truncate(p.wal_.fd, static_cast<off_t>(p.wal_.end)) != 0 || syncFile(p.wal_.fd) != 0)
+                rc = sysError();
+            unlockRange(p.fd_, ReadLockAt);
+        }
+    }
+    unlockRange(p.fd_, WriterLockAt);
+    return rc;
+}
+
 int Pager::flush() {
     if (fd_ < 0) {
         setError(err::FileNotOpen);
         return err::FileNotOpen;
     }
-    if (!readOnly_ && ::fsync(fd_) != 0) return sysError();
+    if (readOnly_) return 0;
+    if ((wal_.fd >= 0 && syncFile(wal_.fd) != 0) || syncFile(fd_) != 0) return sysError();
     return 0;
 }
 

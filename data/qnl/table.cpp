@@ -167,9 +167,9 @@ int Table::create(const std::string& path, const Schema& schema, bool replace) {
     }
     ::unlink(tmp.c_str());
     if (rc == 0) {
-        // A journal left by an earlier file of the same name has nothing to do with this one.
-        std::string j = path + ".jnl";
-        ::unlink(j.c_str());
+        // A log or journal left by an earlier file of the same name has nothing to do with this
+        // one (the log would not be applied anyway: it names the other file).
+        for (const char* ext : {".jnl", ".wal"}) ::unlink((path + ext).c_str());
     }
     return rc;
 }
@@ -858,6 +858,62 @@ int Table::stats(TableStats& out) {
     return 0;
 }
 
+int Table::salvage(const std::string& newPath, SalvageReport& out) {
+    out = SalvageReport{};
+    std::vector<RecordData> found;
+    {
+        ReadGuard g(pager_);
+        if (g.rc != 0) return g.rc;
+        int err = 0;
+        std::uint32_t pages = pager_.pageCount();
+        std::uint32_t size = schema_.layout.size();
+        for (std::uint32_t pg = 1; pg < pages; ++pg) {
+            const std::uint8_t* p = pager_.get(pg, err);
+            if (!p) {
+                ++out.damagedPages;
+                continue;
+            }
+            if (p[0] != PageRecords || get16(p + 12) > slotsPerPage_) continue;
+            // Memos are read page by page below, so the page is copied first.
+            std::vector<std::uint8_t> page(p, p + PageSize);
+            for (std::uint32_t i = 0; i < get16(page.data() + 12); ++i) {
+                const std::uint8_t* slot = page.data() + slotOffset(i);
+                if (slot[0] != 1) continue;
+                RecordData r;
+                r.bytes.assign(slot + SlotHeader, slot + SlotHeader + size);
+                r.memos.assign(schema_.memos.size(), std::string());
+                for (std::size_t m = 0; m < schema_.memos.size(); ++m) {
+                    const std::uint8_t* ref = slot + SlotHeader + size + m * 8;
+                    if (get32(ref + 4) != 0 && readMemo(get32(ref), get32(ref + 4), r.memos[m]) != 0) {
+                        r.memos[m].clear();
+                        ++out.brokenMemos;
+                    }
+                }
+                found.push_back(std::move(r));
+            }
+        }
+    }
+    int rc = create(newPath, schema_, false);
+    if (rc != 0) return rc;
+    Table fresh;
+    if ((rc = fresh.open(newPath)) != 0) return rc;
+    Transaction tx;
+    if ((rc = tx.begin({&fresh})) != 0) return rc;
+    for (RecordData& r : found) {
+        std::uint32_t ptr = 0;
+        rc = fresh.add(r, ptr);
+        if (rc == err::DuplicateKey) {
+            ++out.duplicates;
+            continue;
+        }
+        if (rc != 0) return rc;
+        ++out.records;
+    }
+    rc = tx.commit();
+    if (rc == 0) clearError();
+    return rc;
+}
+
 int Table::check(std::vector<std::string>& problems) {
     ReadGuard g(pager_);
     if (g.rc != 0) {
@@ -1036,13 +1092,28 @@ int Table::check(std::vector<std::string>& problems) {
 
 // ---- cursors ----
 
+Cursor::Cursor(const Cursor& o)
+    : t_(o.t_), key_(o.key_), next_(o.next_), prev_(o.prev_), last_(o.last_), pos_(o.pos_),
+      posGeneration_(o.posGeneration_) {}
+
+Cursor::~Cursor() {
+    endScan();
+}
+
+void Cursor::endScan() {
+    if (pinned_) t_.pager_.unpin();
+    pinned_ = false;
+}
+
 void Cursor::setFirst() {
+    endScan();
     next_ = {Bound::Start, {}, true};
     prev_ = {Bound::End, {}, true};
     posGeneration_ = 0;
 }
 
 void Cursor::setValue(std::span<const std::uint8_t> record, std::uint32_t ptr) {
+    endScan();
     if (key_ < 0 || key_ >= static_cast<int>(t_.codecs_.size())) return setPointer(ptr);
     const KeyCodec& c = *t_.codecs_[static_cast<std::size_t>(key_)];
     std::vector<std::uint8_t> e(c.entrySize(), 0);
@@ -1055,6 +1126,7 @@ void Cursor::setValue(std::span<const std::uint8_t> record, std::uint32_t ptr) {
 }
 
 void Cursor::setPointer(std::uint32_t ptr) {
+    endScan();
     std::vector<std::uint8_t> e(4);
     put32(e.data(), ptr);
     next_ = {Bound::At, e, true};
@@ -1063,6 +1135,7 @@ void Cursor::setPointer(std::uint32_t ptr) {
 }
 
 int Cursor::reset(std::string_view position) {
+    endScan();
     std::size_t want = key_ < 0 ? 4 : t_.codecs_[static_cast<std::size_t>(key_)]->entrySize();
     if (position.size() != want) return fail(err::RecordNotFound);
     std::vector<std::uint8_t> e(position.begin(), position.end());
@@ -1080,8 +1153,16 @@ int Cursor::previous(RecordData& out, std::uint32_t& ptr) {
     return read(false, out, ptr);
 }
 
+// A walk of NEXTs or PREVIOUSes reads one snapshot from its first read to its end (or until it
+// is set elsewhere, or pauses), so that it never sees part of another station's commit.
 int Cursor::read(bool forward, RecordData& out, std::uint32_t& ptr) {
-    return readCached(t_.pager_, [&] { return readOnce(forward, out, ptr); });
+    if (!pinned_) {
+        t_.pager_.pin();
+        pinned_ = true;
+    }
+    int rc = readCached(t_.pager_, [&] { return readOnce(forward, out, ptr); });
+    if (rc != 0) endScan();
+    return rc;
 }
 
 int Cursor::readOnce(bool forward, RecordData& out, std::uint32_t& ptr) {
@@ -1144,29 +1225,37 @@ int Cursor::fileStep(bool forward, std::uint32_t& ptr) {
         if (fp && fp[0] == PageRecords && (forward ? from < cand : from > cand)) {
             page = get32(fp + (forward ? 8 : 4));
             if (!page) return fail(err::RecordNotAvailable);
+            // The chain runs in page order: a link that does not lead past the page it leaves
+            // would make NEXT or PREVIOUS come round again for ever.
+            if (forward ? page <= from : page >= from) return pg.corruption(corrupt::BadRecordPage);
             idx = forward ? 0 : static_cast<std::int64_t>(spp) - 1;
         }
     }
     if (!page) {
         std::uint32_t walk = get32(h + (forward ? hdr::FirstRecPage : hdr::LastRecPage));
-        for (std::uint32_t hops = 0; walk != 0; ++hops) {
-            if (hops > pages) return pg.corruption(corrupt::BadRecordPage);
+        for (std::uint32_t hops = 0, was = 0; walk != 0; ++hops) {
+            if (hops > pages || (hops > 0 && (forward ? walk <= was : walk >= was)))
+                return pg.corruption(corrupt::BadRecordPage);
             rp = pg.get(walk, err);
             if (!rp) return err;
             if (rp[0] != PageRecords) return pg.corruption(corrupt::BadRecordPage);
             if (forward ? walk > cand : walk < cand) break;
+            was = walk;
             walk = get32(rp + (forward ? 8 : 4));
         }
         if (!walk) return fail(err::RecordNotAvailable);
         page = walk;
         idx = forward ? 0 : static_cast<std::int64_t>(spp) - 1;
     }
-    for (std::uint32_t hops = 0; page != 0; ++hops) {
-        if (hops > pages) return pg.corruption(corrupt::BadRecordPage);
+    for (std::uint32_t hops = 0, was = 0; page != 0; ++hops) {
+        if (hops > pages || (hops > 0 && (forward ? page <= was : page >= was)))
+            return pg.corruption(corrupt::BadRecordPage);
         rp = pg.get(page, err);
         if (!rp) return err;
-        if (rp[0] != PageRecords) return pg.corruption(corrupt::BadRecordPage);
+        // The high-water mark comes from disk: slots beyond the page's capacity lie past its end.
+        if (rp[0] != PageRecords || get16(rp + 12) > spp) return pg.corruption(corrupt::BadRecordPage);
         std::int64_t hw = get16(rp + 12);
+        was = page;
         if (forward) {
             for (; idx < hw; ++idx)
                 if (rp[t_.slotOffset(static_cast<std::uint32_t>(idx))] == 1) {
@@ -1216,6 +1305,13 @@ int Cursor::keyStep(bool forward, std::uint32_t& ptr, std::vector<std::uint8_t>&
     if (!found) return fail(err::RecordNotAvailable);
     const std::uint8_t* e = bt.entryAt(pos, err);
     if (!e) return err;
+    // Entries are unique and ordered: a step that does not move past the bound (a leaf chain
+    // that loops, a tree out of order) would make the walk come round again for ever.
+    if (b.kind == Bound::At && b.at.size() == c.entrySize()) {
+        int cmp = c.compareEntries(e, b.at.data());
+        if (forward ? (cmp < 0 || (cmp == 0 && !b.inclusive)) : (cmp > 0 || (cmp == 0 && !b.inclusive)))
+            return t_.pager_.corruption(corrupt::BadTree, 46);
+    }
     entry.assign(e, e + c.entrySize());
     ptr = get32(e + c.keySize());
     pos_ = pos;

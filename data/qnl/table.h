@@ -30,6 +30,16 @@ struct RecordData {
     std::uint32_t version = 0;
 };
 
+// What a salvage found: the records written into the new file, the pages that could not be read
+// (their records are lost), memos whose chains were broken (written empty) and records a unique
+// key refused (a second record with the same key value; the first one found is kept).
+struct SalvageReport {
+    std::uint32_t records = 0;
+    std::uint32_t damagedPages = 0;
+    std::uint32_t brokenMemos = 0;
+    std::uint32_t duplicates = 0;
+};
+
 struct TableStats {
     std::uint32_t records = 0;
     std::uint32_t pages = 0;
@@ -87,6 +97,11 @@ public:
     // their number is problems.size()).
     int check(std::vector<std::string>& problems);
     int stats(TableStats& out);
+    // Writes every record that can still be read into a new file at newPath (which must not
+    // exist yet), with fresh keys: the record pages are found by their type, whatever the record
+    // chain, the keys and the free lists say, so one damaged page loses only its own records.
+    // The file itself is only read. Needs a readable header and declaration.
+    int salvage(const std::string& newPath, SalvageReport& out);
 
 private:
     friend class Cursor;
@@ -122,9 +137,16 @@ private:
 // A place in a file, in file order (key -1) or in the order of one key. NEXT and PREVIOUS read
 // from it; POSITION and RESET store and restore it as bytes (the entry of the last record read),
 // which stay valid while other records are added and deleted.
+//
+// A walk (NEXTs or PREVIOUSes one after the other) pins the table's pager to the snapshot its
+// first read saw, until it runs out of records, is set or reset, or the cursor goes; a copy of a
+// cursor starts unpinned.
 class Cursor {
 public:
     Cursor(Table& table, int key) : t_(table), key_(key) {}
+    Cursor(const Cursor& other);
+    Cursor& operator=(const Cursor&) = delete;
+    ~Cursor();
     int key() const { return key_; }
 
     void setFirst();
@@ -146,6 +168,7 @@ private:
         bool inclusive = true;
     };
     int read(bool forward, RecordData& out, std::uint32_t& ptr);
+    void endScan();
     int readOnce(bool forward, RecordData& out, std::uint32_t& ptr);
     int fileStep(bool forward, std::uint32_t& ptr);
     int keyStep(bool forward, std::uint32_t& ptr, std::vector<std::uint8_t>& entry);
@@ -156,6 +179,7 @@ private:
     std::string last_;
     Btree::Pos pos_;
     std::uint64_t posGeneration_ = 0;
+    bool pinned_ = false;
 };
 
 // LOGOUT over several files, COMMIT and ROLLBACK.

@@ -1,6 +1,7 @@
 // The transaction control file and multi-file commits.
 #include "data/qnl/txlog.h"
 
+#include "data/qnl/fileio.h"
 #include "data/qnl/pager.h"
 #include "runtime/errors.h"
 
@@ -17,44 +18,28 @@ namespace sorv::qnl {
 
 namespace {
 
-constexpr std::uint32_t LogMagic = 0x4C585451; // "QTXL"
+constexpr std::uint32_t LogMagic = 0x4C585451; // "QTXL": rollback images (an earlier version)
+constexpr std::uint32_t TxnMagic = 0x32585451; // "QTX2": a transaction and the paths of its files
 constexpr char Signature[4] = {'q', 'U', 'a', 'R'};
 void (*controlHook)(const std::string&, int) = nullptr;
-
-bool writeAll(int fd, const void* buf, std::size_t n, off_t at) {
-    const char* p = static_cast<const char*>(buf);
-    while (n > 0) {
-        ssize_t w = ::pwrite(fd, p, n, at);
-        if (w < 0 && errno == EINTR) continue;
-        if (w <= 0) return false;
-        p += w;
-        n -= static_cast<std::size_t>(w);
-        at += w;
-    }
-    return true;
-}
-
-ssize_t readAll(int fd, void* buf, std::size_t n, off_t at) {
-    char* p = static_cast<char*>(buf);
-    std::size_t done = 0;
-    while (done < n) {
-        ssize_t r = ::pread(fd, p + done, n - done, at + static_cast<off_t>(done));
-        if (r < 0 && errno == EINTR) continue;
-        if (r < 0) return -1;
-        if (r == 0) break;
-        done += static_cast<std::size_t>(r);
-    }
-    return static_cast<ssize_t>(done);
-}
 
 int sysError() {
     setErrnoError(errno ? errno : EIO);
     return err::FileSystemError;
 }
 
+// Only an absolute path to a file of the control file's name is ever opened from what a log
+// or a header says.
+bool plausibleControlPath(const std::string& tcf) {
+    std::string tail = std::string("/") + ControlFileName;
+    return !tcf.empty() && tcf[0] == '/' && tcf.size() > tail.size() &&
+           tcf.compare(tcf.size() - tail.size(), tail.size(), tail) == 0 &&
+           tcf.find('\0') == std::string::npos;
+}
+
 // Rolls back one file named in a log, when it still carries the transaction's pending state.
 void rollbackListed(const Rollback& r, int timeoutMs) {
-    int fd = ::open(r.path.c_str(), O_RDWR | O_CLOEXEC);
+    int fd = io().open(r.path, O_RDWR, 0);
     if (fd < 0) return; // a file removed since cannot be restored, and cannot be read either
     if (lockWithin(fd, WriterLockAt, true, timeoutMs)) {
         lockRange(fd, ReadLockAt, true, true);
@@ -66,7 +51,7 @@ void rollbackListed(const Rollback& r, int timeoutMs) {
         unlockRange(fd, ReadLockAt);
         unlockRange(fd, WriterLockAt);
     }
-    ::close(fd);
+    io().close(fd);
 }
 
 } // namespace
@@ -90,7 +75,7 @@ ControlFile::~ControlFile() {
 void ControlFile::close() {
     if (fd_ >= 0) {
         unlockRange(fd_, LockBase);
-        ::close(fd_);
+        io().close(fd_);
     }
     fd_ = -1;
 }
@@ -105,14 +90,14 @@ int ControlFile::refuse() {
 int ControlFile::open(const std::string& path, int timeoutMs) {
     close();
     path_ = path;
-    fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    fd_ = io().open(path, O_RDWR | O_CREAT, 0644);
     if (fd_ < 0) {
         int rc = sysError();
         setError(err::UnableToLogTransaction);
         return rc == 0 ? rc : err::UnableToLogTransaction;
     }
     if (!lockWithin(fd_, LockBase, true, timeoutMs)) {
-        ::close(fd_);
+        io().close(fd_);
         fd_ = -1;
         setError(err::FileIsLocked);
         return err::FileIsLocked;
@@ -125,7 +110,8 @@ int ControlFile::open(const std::string& path, int timeoutMs) {
         std::memcpy(h + 14, Signature, 4);
         put32(h + 6, ControlBlock);
         put32(h + 10, ControlBlock);
-        if (!writeAll(fd_, h, ControlBlock, 0) || ::fdatasync(fd_) != 0) return refuse();
+        if (!writeAll(fd_, h, ControlBlock, 0) || syncFile(fd_) != 0 || io().syncDirectoryOf(path) != 0)
+            return refuse();
         start_ = end_ = ControlBlock;
         return 0;
     }
@@ -145,10 +131,28 @@ int ControlFile::processLog(int timeoutMs) {
     std::string log(end_ - start_, '\0');
     if (readAll(fd_, log.data(), log.size(), start_) != static_cast<ssize_t>(log.size())) return refuse();
     const auto* p = reinterpret_cast<const std::uint8_t*>(log.data());
-    if (log.size() < 20 || get32(p) != LogMagic) return refuse();
+    if (log.size() < 20 || (get32(p) != LogMagic && get32(p) != TxnMagic)) return refuse();
     std::uint32_t files = get32(p + 4), len = get32(p + 8);
     if (len > log.size() - 20 || checksum(p + 20, len, 11) != get64(p + 12)) return refuse();
     std::string_view body(log.data() + 20, len);
+    if (get32(p) == TxnMagic) {
+        // A transaction that never reached its commit point: its frames go from every file.
+        if (len < 8) return refuse();
+        std::uint64_t txn = get64(p + 20);
+        std::vector<std::string> paths;
+        std::size_t pos = 8;
+        for (std::uint32_t i = 0; i < files; ++i) {
+            if (body.size() - pos < 4) return refuse();
+            std::uint32_t n = get32(reinterpret_cast<const std::uint8_t*>(body.data() + pos));
+            pos += 4;
+            if (n > 4096 || body.size() - pos < n) return refuse();
+            paths.emplace_back(body.substr(pos, n));
+            pos += n;
+        }
+        for (const std::string& path : paths)
+            if (int rc = resolveLog(path, txn)) return rc; // the log stays until every file is done
+        return clearLog();
+    }
     std::vector<Rollback> rolls;
     std::size_t pos = 0;
     for (std::uint32_t i = 0; i < files; ++i) {
@@ -160,26 +164,20 @@ int ControlFile::processLog(int timeoutMs) {
     return clearLog();
 }
 
-int ControlFile::writeLog(const std::string& stream) {
+int ControlFile::writeLog(std::uint32_t magic, std::uint32_t records, const std::string& stream) {
     std::string block(20, '\0');
     auto* p = reinterpret_cast<std::uint8_t*>(block.data());
-    put32(p, LogMagic);
-    std::size_t files = 0;
-    {
-        Rollback r;
-        std::size_t pos = 0;
-        while (pos < stream.size() && decodeRollback(stream, pos, r)) ++files;
-    }
-    put32(p + 4, static_cast<std::uint32_t>(files));
+    put32(p, magic);
+    put32(p + 4, records);
     put32(p + 8, static_cast<std::uint32_t>(stream.size()));
     put64(p + 12, checksum(reinterpret_cast<const std::uint8_t*>(stream.data()), stream.size(), 11));
     block += stream;
     block.resize((block.size() + ControlBlock - 1) / ControlBlock * ControlBlock, '\0');
-    if (!writeAll(fd_, block.data(), block.size(), ControlBlock) || ::fdatasync(fd_) != 0) return sysError();
+    if (!writeAll(fd_, block.data(), block.size(), ControlBlock) || syncFile(fd_) != 0) return sysError();
     std::uint8_t r[8];
     put32(r, ControlBlock);
     put32(r + 4, static_cast<std::uint32_t>(ControlBlock + block.size()));
-    if (!writeAll(fd_, r, 8, 6) || ::fdatasync(fd_) != 0) return sysError();
+    if (!writeAll(fd_, r, 8, 6) || syncFile(fd_) != 0) return sysError();
     start_ = ControlBlock;
     end_ = static_cast<unsigned>(ControlBlock + block.size());
     return 0;
@@ -189,21 +187,70 @@ int ControlFile::clearLog() {
     std::uint8_t r[8];
     put32(r, ControlBlock);
     put32(r + 4, ControlBlock);
-    if (!writeAll(fd_, r, 8, 6) || ::fdatasync(fd_) != 0) return sysError();
+    if (!writeAll(fd_, r, 8, 6) || syncFile(fd_) != 0) return sysError();
     start_ = end_ = ControlBlock;
     return 0;
 }
 
-// Friend of Pager: the steps of a commit that touch the pagers' collected pages.
+bool controlLogHolds(const std::string& path, std::uint64_t txn) {
+    if (!plausibleControlPath(path)) return false;
+    int fd = io().open(path, O_RDONLY, 0);
+    if (fd < 0) return false;
+    std::uint8_t h[ControlBlock];
+    bool holds = false;
+    if (readAll(fd, h, ControlBlock, 0) == static_cast<ssize_t>(ControlBlock) &&
+        std::memcmp(h + 14, Signature, 4) == 0) {
+        std::uint32_t start = get32(h + 6), end = get32(h + 10);
+        std::uint8_t l[28];
+        holds = start < end && end - start >= sizeof l &&
+                readAll(fd, l, sizeof l, start) == static_cast<ssize_t>(sizeof l) && get32(l) == TxnMagic &&
+                get64(l + 20) == txn;
+    }
+    io().close(fd);
+    return holds;
+}
+
+int settleTransaction(const std::string& tcfPath, int lockTimeoutMs) {
+    if (!plausibleControlPath(tcfPath)) return 0; // nothing to settle: the frames never count
+    ControlFile cf;
+    return cf.open(tcfPath, lockTimeoutMs);
+}
+
+// Friend of Pager: the steps of a commit that touch the pagers' collected pages and views.
 class TxCommit {
 public:
+    // A file's own commit: its frames, the last one marking the commit.
+    static int commitOne(Pager* p) {
+        p->writing_ = true; // the header is changed like any page of the transaction
+        int rc = p->sealCommit(0);
+        p->writing_ = false;
+        Pager::Appended a;
+        if (rc == 0) rc = p->appendFrames("", 0, a);
+        if (rc != 0) return rc;
+        p->adoptAppended(a);
+        p->adoptDirty();
+        p->announce();
+        if (p->wal_.frames >= wal::CheckpointFrames)
+            p->checkpoint(p->wal_.frames >= wal::ForceCheckpointFrames, false);
+        return 0;
+    }
+
+    // Cuts frames a failed commit appended after the views' last commits.
+    static void cutAppended(const std::vector<Pager*>& files) {
+        for (Pager* p : files)
+            if (p->wal_.fd >= 0 && io().truncate(p->wal_.fd, static_cast<off_t>(p->wal_.end)) == 0)
+                syncFile(p->wal_.fd);
+    }
+
     static int run(const std::vector<Pager*>& all, const std::string& tcfPath) {
         std::vector<Pager*> files;
         for (Pager* p : all)
             if (p && p->inTxn_ && !p->dirty_.empty()) files.push_back(p);
-        if (files.empty()) {
+        if (files.size() <= 1) {
+            // One file changed: its own commit is atomic and durable without the control file.
+            int rc = files.empty() ? 0 : commitOne(files[0]);
             rollbackTransaction(all);
-            return 0;
+            return rc;
         }
         ControlFile cf;
         int rc = cf.open(tcfPath);
@@ -213,36 +260,21 @@ public:
         }
         char real[PATH_MAX];
         std::string tcfAbs = ::realpath(tcfPath.c_str(), real) ? std::string(real) : tcfPath;
-        if (tcfAbs.size() > hdr::LiveEnd - hdr::TcfPath) {
+        if (tcfAbs.size() > 1024 || tcfAbs.empty() || tcfAbs[0] != '/') {
             rollbackTransaction(all);
             setError(err::UnableToLogTransaction);
             return err::UnableToLogTransaction;
         }
-        std::string stream;
+        std::uint64_t txn = randomId();
+        std::string stream(8, '\0');
+        put64(reinterpret_cast<std::uint8_t*>(stream.data()), txn);
         for (Pager* p : files) {
-            int e = 0;
-            p->writing_ = true; // the header is changed like any page of the transaction
-            std::uint8_t* h = p->edit(0, e);
-            p->writing_ = false;
-            if (!h) {
-                rollbackTransaction(all);
-                return e;
-            }
-            put64(h + hdr::Counter, p->committedCounter() + 1);
-            put32(h + hdr::Hot, 2);
-            put32(h + hdr::TcfLen, static_cast<std::uint32_t>(tcfAbs.size()));
-            std::memset(h + hdr::TcfPath, 0, hdr::LiveEnd - hdr::TcfPath);
-            std::memcpy(h + hdr::TcfPath, tcfAbs.data(), tcfAbs.size());
-            for (auto& [pgno, d] : p->dirty_)
-                if (d.data) sealPage(d.data->b, pgno);
-            Rollback r;
-            std::string one = p->rollbackStream();
-            std::size_t pos = 0;
-            decodeRollback(one, pos, r);
-            r.path = p->absolutePath();
-            encodeRollback(stream, r);
+            std::uint8_t n[4];
+            put32(n, static_cast<std::uint32_t>(p->absolutePath().size()));
+            stream.append(reinterpret_cast<char*>(n), 4);
+            stream += p->absolutePath();
         }
-        rc = cf.writeLog(stream);
+        rc = cf.writeLog(TxnMagic, static_cast<std::uint32_t>(files.size()), stream);
         if (rc != 0) {
             cf.clearLog();
             rollbackTransaction(all);
@@ -250,42 +282,36 @@ public:
             return err::UnableToLogTransaction;
         }
         commitStep(11);
-        // From here on the log is in use: a crash is undone from it.
-        for (Pager* p : files) lockRange(p->fd_, ReadLockAt, true, true);
-        for (Pager* p : files) {
-            std::uint8_t* h = p->dirty_[0].data->b;
-            if (!writeAll(p->fd_, h + hdr::LiveBegin, hdr::LiveEnd - hdr::LiveBegin, hdr::LiveBegin)) {
-                rc = sysError();
-                break;
-            }
+        // From here on a crash is undone from the control file.
+        std::vector<Pager::Appended> appended(files.size());
+        for (std::size_t i = 0; i < files.size() && rc == 0; ++i) {
+            Pager* p = files[i];
+            p->writing_ = true;
+            rc = p->sealCommit(0);
+            p->writing_ = false;
+            if (rc == 0) rc = p->appendFrames(tcfAbs, txn, appended[i]);
         }
-        commitStep(12);
-        for (Pager* p : files)
-            if (rc == 0) rc = p->writeDirtyPages(true);
-        commitStep(14);
+        commitStep(13);
+        if (rc == 0) rc = cf.clearLog(); // the commit point
         if (rc != 0) {
             int keep = errno;
-            for (Pager* p : files) p->rollbackInPlace();
+            cutAppended(files);
             cf.clearLog();
-            for (Pager* p : files) {
-                unlockRange(p->fd_, ReadLockAt);
-                p->dropCache();
-            }
             rollbackTransaction(all);
             setErrnoError(keep ? keep : EIO);
             return err::FileSystemError;
         }
-        rc = cf.clearLog(); // the commit point
-        commitStep(15);
-        for (Pager* p : files) {
-            std::uint8_t z[4] = {0, 0, 0, 0};
-            if (rc == 0) writeAll(p->fd_, z, 4, hdr::Hot); // left set, it is cleared by the next reader
-            put32(p->dirty_[0].data->b + hdr::Hot, 0);
-            unlockRange(p->fd_, ReadLockAt);
+        commitStep(14);
+        for (std::size_t i = 0; i < files.size(); ++i) {
+            Pager* p = files[i];
+            p->adoptAppended(appended[i]);
             p->adoptDirty();
+            p->announce();
+            if (p->wal_.frames >= wal::CheckpointFrames)
+                p->checkpoint(p->wal_.frames >= wal::ForceCheckpointFrames, false);
         }
         rollbackTransaction(all);
-        return rc;
+        return 0;
     }
 };
 

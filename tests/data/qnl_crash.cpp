@@ -5,6 +5,7 @@
 
 #include "runtime/errors.h"
 
+#include <chrono>
 #include <csignal>
 #include <gtest/gtest.h>
 #include <map>
@@ -242,9 +243,10 @@ void stopHere(int step) {
 }
 } // namespace
 
-// Every step of a commit, stopped dead: the file opens with the write fully there or fully gone.
+// Every step of a commit, stopped dead: the file opens with the write fully there or fully gone,
+// and a transaction left in the middle blocks no reader.
 TEST(QnlCrash, EveryCommitStepLeavesAWholeFile) {
-    for (int step : {1, 2, 3, 4, 5}) {
+    for (int step : {1, 2, 3}) {
         TempDir d;
         std::string path = d.file("C.QNL");
         Schema s = customerSchema();
@@ -280,7 +282,7 @@ TEST(QnlCrash, EveryCommitStepLeavesAWholeFile) {
         EXPECT_EQ(n, 300u);
         EXPECT_EQ(idsIn(t, "CUST:SysId").size(), 300u);
     }
-    for (int step : {11, 12, 13, 14, 15}) {
+    for (int step : {11, 12, 13, 14}) {
         TempDir d;
         std::string pp = d.file("PEOPLE.QNL"), cp = d.file("CUSTOMER.QNL");
         ASSERT_EQ(Table::create(pp, peopleSchema(), false), 0);
@@ -305,14 +307,26 @@ TEST(QnlCrash, EveryCommitStepLeavesAWholeFile) {
         int status = 0;
         ::waitpid(pid, &status, 0);
         ASSERT_TRUE(WIFSIGNALED(status)) << "step " << step;
+        // Before the transaction is settled, read-only handles open at once (they can take no
+        // lock to settle it) and read the last committed state.
+        std::uint32_t want = step == 14 ? 200 : 0;
+        for (const std::string& path : {pp, cp}) {
+            auto t0 = std::chrono::steady_clock::now();
+            Table ro;
+            ASSERT_EQ(ro.open(path, true), 0) << "step " << step;
+            std::uint32_t n = 0;
+            ASSERT_EQ(ro.records(n), 0);
+            EXPECT_EQ(n, want) << "step " << step;
+            EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(500))
+                << "step " << step;
+        }
         Table a, b;
         ASSERT_EQ(a.open(pp), 0);
         ASSERT_EQ(b.open(cp), 0);
         std::uint32_t na = 0, nb = 0;
         ASSERT_EQ(a.records(na), 0);
         ASSERT_EQ(b.records(nb), 0);
-        // Before the log is cleared the transaction is undone; after, it is complete.
-        std::uint32_t want = step == 15 ? 200 : 0;
+        // Before the control file's log is cleared the transaction is undone; after, it is complete.
         EXPECT_EQ(na, want) << "step " << step;
         EXPECT_EQ(nb, want) << "step " << step;
         for (Table* t : {&a, &b}) {

@@ -363,6 +363,25 @@ TEST_F(DbTool, CheckRebuildAndStats) {
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.out.find("page 5 is damaged (checksum)\n"), std::string::npos) << r.out;
     EXPECT_EQ(slurp(file + ".QNL"), bad);
+    // A damaged record page: rebuilding refuses the file; recovering writes what every sound
+    // record page holds into a new, sound file and leaves the damaged one as it was.
+    std::size_t recPage = 1;
+    while (static_cast<unsigned char>(good[recPage * qnl::PageSize]) != qnl::PageRecords) ++recPage;
+    bad = good;
+    bad[recPage * qnl::PageSize + 200] ^= 0x20;
+    spit(file + ".QNL", bad);
+    EXPECT_EQ(sorvtool({"db", "rebuild", file}, dir.path()).status, 1);
+    r = sorvtool({"db", "recover", file, dir.file("SAVED")}, dir.path());
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("damaged pages: 1\n"), std::string::npos) << r.out;
+    EXPECT_EQ(slurp(file + ".QNL"), bad);
+    EXPECT_EQ(sorvtool({"db", "check", dir.file("SAVED")}, dir.path()).status, 0);
+    ToolRun saved = sorvtool({"db", "stats", dir.file("SAVED")}, dir.path());
+    int kept = std::atoi(saved.out.c_str() + saved.out.find("records: ") + 9);
+    EXPECT_GT(kept, 300);
+    EXPECT_LT(kept, 400);
+    EXPECT_NE(r.out.find("records: " + std::to_string(kept) + "\n"), std::string::npos) << r.out;
+    EXPECT_EQ(sorvtool({"db", "recover", file, dir.file("SAVED")}, dir.path()).status, 1); // never replaced
     // A truncated file and a damaged header cannot even be opened: still one line and exit 1.
     spit(file + ".QNL", good.substr(0, good.size() - qnl::PageSize));
     r = sorvtool({"db", "check", file}, dir.path());
