@@ -4,7 +4,9 @@
 #include "app/browsecustomer.h"
 #include "app/dictionary.h"
 #include "app/frametables.h"
+#include "app/helpbook.h"
 #include "app/mainframe.h"
+#include "app/startup.h"
 #include "app/textwindows.h"
 #include "app/updateforms.h"
 #include "app/weblinks.h"
@@ -16,6 +18,7 @@
 #include <QApplication>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <mutex>
 
 namespace sorv::app {
@@ -29,6 +32,7 @@ void registerAppResources() {
         registerTextWindows();
         registerBrowseCustomer();
         registerUpdateForms();
+        registerHelpBook();
     });
 }
 
@@ -82,6 +86,36 @@ bool displayNamed() {
 } // namespace
 
 int runSorvdemo(int argc, char** argv) {
+    StartOptions options = parseStartOptions(argc, argv);
+    if (options.help || !options.error.empty()) {
+        if (!options.error.empty()) std::fprintf(stderr, "sorvdemo: %s\n", options.error.c_str());
+        std::fputs(startUsage(), options.help ? stdout : stderr);
+        return options.help ? 0 : 2;
+    }
+    if (options.userFolder) {
+        // The program works in its current directory; a start from the desktop's menu works in
+        // the user's own folder, seeded on first use with the demo's texts and tables.
+        const std::string folder = userFolderPath();
+        if (folder.empty()) {
+            std::fputs("sorvdemo: neither XDG_DATA_HOME nor HOME says where the user's folder is\n", stderr);
+            return 1;
+        }
+        std::string programFolder;
+        if (argc > 0) {
+            std::error_code ec;
+            programFolder = std::filesystem::canonical("/proc/self/exe", ec).parent_path().string();
+        }
+        if (std::string why = seedUserFolder(folder, shippedDataFolder(programFolder)); !why.empty()) {
+            std::fprintf(stderr, "sorvdemo: %s\n", why.c_str());
+            return 1;
+        }
+        std::error_code ec;
+        std::filesystem::current_path(folder, ec);
+        if (ec) {
+            std::fprintf(stderr, "sorvdemo: cannot work in %s: %s\n", folder.c_str(), ec.message().c_str());
+            return 1;
+        }
+    }
     if (!displayNamed()) {
         std::fprintf(stderr, "%s\n", NoDisplay);
         return NoDisplayStatus;

@@ -7,6 +7,7 @@
 #include "windowing/control.h"
 #include "windowing/desktop.h"
 #include "windowing/events.h"
+#include "windowing/help.h"
 
 #include <algorithm>
 #include <optional>
@@ -151,7 +152,7 @@ void BrowseToolbarTarget::HandleEvent(std::int32_t*, WindowManager& w) {
         if (usable(HELPBUTTON))
             press(HELPBUTTON);
         else
-            win::showHelp();
+            win::showWindowHelp(w.WINDOW.id());
         return;
     default:
         if (int ev = scrollEventOf(button); ev && CONTROL) w.WINDOW.post(ev, CONTROL);

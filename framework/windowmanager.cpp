@@ -7,6 +7,7 @@
 #include "windowing/desktop.h"
 
 #include "data/files.h"
+#include "windowing/help.h"
 
 #include <algorithm>
 
@@ -148,6 +149,11 @@ Level WindowManager::HandleAccepted() {
             RecallFieldHistory(WINDOW.focusedControl());
         else
             TOOLBAR->HandleEvent(control);
+        return LevelNotify;
+    }
+    if (!TOOLBAR && control == toolbutton::Help) {
+        // A window without toolbar targets still has a page in the help.
+        win::showWindowHelp(WINDOW.id());
         return LevelNotify;
     }
     for (const ButtonResponse& b : BUTTONS)

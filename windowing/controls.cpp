@@ -105,7 +105,9 @@ void Control::postEvent(int code, const QString* text, int param) {
 }
 
 void Control::describe(QWidget* w, const QString& caption, const QString& tip) const {
-    w->setAccessibleName(withoutAccelerators(caption));
+    // A control without a caption (an icon button, a list) is named by its tip, so that a screen
+    // reader has something to say for it; a prompt before it may name it later.
+    w->setAccessibleName(withoutAccelerators(caption.isEmpty() ? tip : caption));
     if (!tip.isEmpty()) {
         w->setToolTip(tip);
         w->setAccessibleDescription(tip);
@@ -144,7 +146,7 @@ public:
     QWidget* widget() const override { return button_; }
     void setText(const QString& t) override {
         button_->setText(t);
-        button_->setAccessibleName(withoutAccelerators(t));
+        button_->setAccessibleName(withoutAccelerators(t.isEmpty() ? button_->toolTip() : t));
     }
     QString text() const override { return button_->text(); }
     void setProperty(int p, const QString& v) override {
@@ -189,10 +191,12 @@ public:
     EntryControl(ControlHost& host, const ControlSpec& design) : Control(host, design) {
         edit_ = new QLineEdit(host.containerFor(design.parent));
         edit_->setReadOnly(design.readOnly);
-        describe(
-            edit_,
-            qs(design.text.empty() ? std::string(design.use.valid() ? design.use.name() : "") : design.text),
-            qs(design.tip));
+        // Named by its text or tip, else by its field; a prompt before it names it instead.
+        std::string name = !design.text.empty()  ? design.text
+                           : !design.tip.empty() ? design.tip
+                           : design.use.valid()  ? std::string(design.use.name())
+                                                 : std::string();
+        describe(edit_, qs(name), qs(design.tip));
         QObject::connect(edit_, &QLineEdit::editingFinished, edit_, [this] {
             if (!edit_->isModified()) return;
             edit_->setModified(false);

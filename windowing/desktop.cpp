@@ -5,6 +5,7 @@
 #include "windowing/gui_call.h"
 #include "windowing/gui_dialogs.h"
 #include "windowing/gui_window.h"
+#include "windowing/help.h"
 #include "windowing/threads.h"
 
 #include <QAbstractButton>
@@ -17,6 +18,7 @@
 #include <QFileInfo>
 #include <QFontInfo>
 #include <QFontMetrics>
+#include <QKeyEvent>
 #include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
@@ -36,11 +38,13 @@
 #include <QSocketNotifier>
 #include <QStatusBar>
 #include <QTextEdit>
+#include <QTabWidget>
 #include <QThread>
 #include <QTimer>
 #include <QToolBar>
 #include <QUrl>
 #include <QWindowStateChangeEvent>
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <csignal>
@@ -125,6 +129,55 @@ private:
     GuiWindow* w_;
 };
 
+// Enter and Esc in a window as dialogs have them: Enter presses the focused button, else the
+// window's default button; Esc presses the window's cancel button (captioned "Cancel" or "Close"),
+// and closes a modal window without one as its close box would. A key that the focused control
+// uses itself (a list's Enter, a text box's) never comes here.
+class DialogKeys : public QObject {
+public:
+    DialogKeys(GuiWindow* w, QObject* parent) : QObject(parent), w_(w) {}
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* e) override {
+        if (e->type() != QEvent::KeyPress || watched != w_->content) return false;
+        auto* k = static_cast<QKeyEvent*>(e);
+        if (k->modifiers() & ~Qt::KeypadModifier) return false;
+        if (k->key() == Qt::Key_Return || k->key() == Qt::Key_Enter) {
+            auto* b = qobject_cast<QPushButton*>(QApplication::focusWidget());
+            if (!b || !w_->content->isAncestorOf(b))
+                b = button([](QPushButton* p) { return p->isDefault(); });
+            if (!b) return false;
+            b->click();
+            return true;
+        }
+        if (k->key() == Qt::Key_Escape) {
+            if (QPushButton* b = button([](QPushButton* p) {
+                    const QString t = withoutAccelerators(p->text()).trimmed().toLower();
+                    return t == "cancel" || t == "close";
+                })) {
+                b->click();
+                return true;
+            }
+            if (w_->design.modal) {
+                w_->post(makeEvent(event::CloseWindow));
+                return true;
+            }
+        }
+        return false;
+    }
+
+private:
+    template <class F> QPushButton* button(F which) const {
+        for (int n : w_->order) {
+            Control* c = w_->control(n);
+            auto* b = c ? qobject_cast<QPushButton*>(c->widget()) : nullptr;
+            if (b && which(b) && b->isEnabled() && b->isVisibleTo(w_->content)) return b;
+        }
+        return nullptr;
+    }
+    GuiWindow* w_;
+};
+
 QMessageBox::StandardButton qtButton(int value) {
     switch (value) {
     case button::Ok:
@@ -198,12 +251,6 @@ QMessageBox* showBox(const QString& text, const QString& caption, int iconValue,
     if (boxObserver) boxObserver(box);
     box->show();
     return box;
-}
-
-void noHelpFile() {
-    GuiWindow* f = guiFrame();
-    showBox("There is no help file yet.", f ? qs(f->design.caption) : QString(), icon::Asterisk, button::Ok,
-            0, [](int) {});
 }
 
 void arrangeIcons(QMdiArea* mdi) {
@@ -400,9 +447,13 @@ void GuiWindow::buildMenu(QMenu* menu, const std::vector<MenuItem>& items) {
                 if (mdi) arrangeIcons(mdi);
                 break;
             case StdAction::HelpIndex:
+                showHelp(HelpView::Contents);
+                break;
             case StdAction::HelpSearch:
+                showHelp(HelpView::Search);
+                break;
             case StdAction::HelpOnHelp:
-                noHelpFile();
+                showHelp(HelpView::HowToUse);
                 break;
             case StdAction::WindowList:
                 break;
@@ -498,6 +549,25 @@ void GuiWindow::updateEditActions() {
     if (pasteAction) pasteAction->setEnabled(editable && clip && clip->hasText());
 }
 
+void GuiWindow::orderTabs() {
+    // Tab goes through the controls as they stand, row by row and left to right, whatever order
+    // the design lists them in; the controls on a sheet's tabs follow the sheet.
+    const int line = std::max(1, QFontMetrics(font_).height());
+    auto rowOf = [&](QWidget* w) { return std::pair{(w->y() + w->height() / 2 + line / 2) / line, w->x()}; };
+    std::vector<std::pair<std::vector<std::pair<int, int>>, QWidget*>> stops;
+    for (int n : order) {
+        QWidget* w = control(n)->widget();
+        if (!(w->focusPolicy() & Qt::TabFocus) || !content->isAncestorOf(w)) continue;
+        std::vector<std::pair<int, int>> place;
+        for (QWidget* p = w; p && p != content; p = p->parentWidget())
+            if (p == w || qobject_cast<QTabWidget*>(p)) place.insert(place.begin(), rowOf(p));
+        stops.emplace_back(std::move(place), w);
+    }
+    std::stable_sort(stops.begin(), stops.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (std::size_t i = 1; i < stops.size(); ++i) QWidget::setTabOrder(stops[i - 1].second, stops[i].second);
+}
+
 bool GuiWindow::build() {
     if (design.kind == WindowKind::Frame) {
         buildFrame();
@@ -546,6 +616,10 @@ bool GuiWindow::build() {
         }
     }
     for (int key : design.alertKeys) addAlertKey(key, 0);
+    if (!frame) {
+        orderTabs();
+        content->installEventFilter(new DialogKeys(this, content));
+    }
 
     int width = design.at.width > 0 ? toPixelsX(design.at.width) : 0;
     int height = design.at.height > 0 ? toPixelsY(design.at.height) : 0;
@@ -647,10 +721,6 @@ int iconOfString(const std::string& s) {
 
 void beep() {
     onGui([] { QApplication::beep(); });
-}
-
-void showHelp() {
-    onGui([] { noHelpFile(); });
 }
 
 WaitCursor::WaitCursor() {

@@ -32,9 +32,6 @@ int iconOfString(const std::string& iconString);
 
 void beep();
 
-// The program's help (there is no help file yet: a box says so, without waiting).
-void showHelp();
-
 // Shows the wait cursor over the whole desktop while it lives (nested ones show it once).
 class WaitCursor {
 public:

@@ -66,6 +66,7 @@ public:
 
 private:
     void buildFrame();
+    void orderTabs();
     void buildMenu(QMenu* menu, const std::vector<MenuItem>& items);
     QFont font_;
 };

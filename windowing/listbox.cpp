@@ -689,6 +689,17 @@ void ListBox::paintEvent(QPaintEvent*) {
         }
     }
 
+    // The keyboard's column, once a key chose it and while the list has the focus: a dotted frame
+    // on its header.
+    if (keyColumnShown_ && hasFocus() && keyColumn() > 0) {
+        QRect hr = headerRect(keyColumn());
+        if (!hr.isEmpty()) {
+            p.setPen(QPen(pal.color(QPalette::Text), 1, Qt::DotLine));
+            p.setBrush(Qt::NoBrush);
+            p.drawRect(hr.adjusted(1, 1, -2, -2));
+        }
+    }
+
     // A header dragged sideways: a grey box with its text follows the mouse.
     if (dragging_ && pressedHeader_ > 0) {
         QRect hr = headerRect(pressedHeader_);
@@ -717,6 +728,7 @@ bool ListBox::viewportEvent(QEvent* e) {
 
 void ListBox::mousePressEvent(QMouseEvent* e) {
     const QPoint pos = e->position().toPoint();
+    keyColumnShown_ = false;
     press_ = move_ = hitTest(pos);
     setFocus(Qt::MouseFocusReason);
     if (e->button() == Qt::LeftButton) {
@@ -875,6 +887,49 @@ int ListBox::typedCodeOf(const QKeyEvent& e) {
     return key::Typed | static_cast<int>(points[0]);
 }
 
+int ListBox::keyColumn() const {
+    const int columns = int(model_.columns().size());
+    return columns == 0 ? 0 : std::clamp(keyColumn_, 1, columns);
+}
+
+void ListBox::setKeyColumn(int column) {
+    const int columns = int(model_.columns().size());
+    if (columns == 0) return;
+    keyColumn_ = std::clamp(column, 1, columns);
+    // The column comes into view, as far as scrolling sideways can bring it.
+    for (int tries = 0; tries < columns && headerRect(keyColumn_).isEmpty(); ++tries) {
+        const int before = hpos_;
+        setHorizontalPosition(hpos_ + 1);
+        if (hpos_ == before) break;
+    }
+    viewport()->update();
+    if (QAccessible::isActive()) {
+        QAccessibleEvent ev(this, QAccessible::NameChanged);
+        QAccessible::updateAccessibility(&ev);
+    }
+}
+
+void ListBox::keyboardClick(bool right, int row) {
+    const int column = keyColumn();
+    if (column == 0) return;
+    const QRect r = row == 0 ? headerRect(column) : cellRect(row, column);
+    const QPoint at = r.isEmpty() ? QPoint(0, 0) : r.center();
+    ListPoint p = r.isEmpty() ? ListPoint{row, column, zone::Text} : hitTest(at);
+    p.row = row;
+    p.column = column;
+    press_ = move_ = release_ = p;
+    keyColumnShown_ = true;
+    viewport()->update();
+    if (right) {
+        if (onMouse) onMouse(ListMouse::RightDown, p, at);
+        if (onMouse) onMouse(ListMouse::RightUp, p, at);
+        alert(key::RightUp);
+    } else {
+        if (onMouse) onMouse(ListMouse::LeftDown, p, at);
+        if (onMouse) onMouse(ListMouse::LeftUp, p, at);
+    }
+}
+
 void ListBox::keyPressEvent(QKeyEvent* e) {
     const int code = keyCodeOf(e->key(), e->modifiers());
     if (code && alert(code)) return;
@@ -884,6 +939,24 @@ void ListBox::keyPressEvent(QKeyEvent* e) {
         return;
     }
     const int k = e->key();
+    // Column work without a mouse: Ctrl+Left and Ctrl+Right choose the keyboard's column; the menu
+    // key or Shift+F10 does what a right click on it (at the selected row) does, with Ctrl on its
+    // header; Ctrl+Space clicks its header.
+    const Qt::KeyboardModifiers mods = e->modifiers() & ~Qt::KeypadModifier;
+    if ((k == Qt::Key_Left || k == Qt::Key_Right) && mods == Qt::ControlModifier) {
+        keyColumnShown_ = true;
+        setKeyColumn(keyColumn() + (k == Qt::Key_Left ? -1 : 1));
+        return;
+    }
+    if (k == Qt::Key_Menu || (k == Qt::Key_F10 && (mods & Qt::ShiftModifier))) {
+        const bool header = (mods & Qt::ControlModifier) || selected_ == 0;
+        keyboardClick(true, header ? 0 : selected_);
+        return;
+    }
+    if (k == Qt::Key_Space && mods == Qt::ControlModifier) {
+        keyboardClick(false, 0);
+        return;
+    }
     if (k == Qt::Key_Return || k == Qt::Key_Enter) {
         post(event::Accepted, key::Enter);
         return;

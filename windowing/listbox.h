@@ -130,6 +130,10 @@ public:
     // A column drawn marked (the one a dialog is editing), 0 for none.
     void setMarkedColumn(int column);
     int markedColumn() const { return marked_; }
+    // The keyboard's column (1-based, 0 without columns): the column that the menu key and
+    // Ctrl+Space act on, drawn with a focus frame on its header while keys work the list.
+    int keyColumn() const;
+    void setKeyColumn(int column);
     void setControl(int number) { control_ = number; }
     int control() const { return control_; }
 
@@ -176,6 +180,9 @@ private:
     void post(int code, int keyCode = 0);
     bool alert(int keyCode);
     void moveSelection(int row);
+    // What a click of the mouse (right: the right button) on the keyboard's column does, at a row
+    // (0: its header).
+    void keyboardClick(bool right, int row);
     int groupLeft(int group) const; // viewport x of a group, INT_MIN when not shown
     QString shown(int column, const std::string& raw) const;
     void drawAligned(class QPainter& p, const QRect& r, const QString& text, int just, int indent,
@@ -205,6 +212,8 @@ private:
     std::vector<int> alertKeys_;
     int control_ = 0;
     int marked_ = 0;
+    int keyColumn_ = 1;
+    bool keyColumnShown_ = false; // a key chose it, no mouse press since
     int selected_ = 0;
     int first_ = 1;
     int thumb_ = 0;

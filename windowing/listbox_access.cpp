@@ -29,7 +29,15 @@ public:
     int childCount() const override { return 0; }
     int indexOfChild(const QAccessibleInterface*) const override { return -1; }
     QString text(QAccessible::Text t) const override {
-        if (!isValid() || (t != QAccessible::Name && t != QAccessible::Value)) return {};
+        if (!isValid()) return {};
+        if (t == QAccessible::Description && row_ == 0) {
+            // The sort mark before a header (">City", "<City") said in words, for a listener.
+            const QString h = list_->headerText(column_);
+            if (h.startsWith('>')) return QStringLiteral("sorted ascending");
+            if (h.startsWith('<')) return QStringLiteral("sorted descending");
+            return {};
+        }
+        if (t != QAccessible::Name && t != QAccessible::Value) return {};
         return row_ == 0 ? list_->headerText(column_) : list_->cellText(row_, column_);
     }
     void setText(QAccessible::Text, const QString&) override {}
@@ -44,6 +52,7 @@ public:
     }
     QAccessible::State state() const override {
         QAccessible::State s;
+        if (row_ == 0) s.focused = list_ && list_->hasFocus() && list_->keyColumn() == column_;
         if (row_ > 0) {
             s.selectable = true;
             s.selected = isSelected();

@@ -140,6 +140,7 @@ bool Window::open(std::string_view resourceName) {
         id_ = 0;
         return false;
     }
+    if (design->help.empty()) design->help = std::string(resourceName);
     return open(*design);
 }
 

@@ -38,9 +38,9 @@ enum class StdAction {
     Cascade,
     ArrangeIcons,
     WindowList, // a submenu listing the open MDI children
-    HelpIndex,  // help items: say that there is no help file yet
-    HelpSearch,
-    HelpOnHelp,
+    HelpIndex,  // the help's contents
+    HelpSearch, // the help's search
+    HelpOnHelp, // the help's page about itself
 };
 
 struct MenuItem {
@@ -96,6 +96,7 @@ struct WindowSpec {
     bool modal = false; // the thread's other windows wait while this one is open
     bool center = false;
     std::string icon;
+    std::string help; // the window's help topic; the resource's name when left empty
     std::vector<MenuItem> menus;
     std::vector<ToolButton> toolbar;
     std::string statusText; // the frame's status bar when no item is highlighted

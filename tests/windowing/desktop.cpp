@@ -481,7 +481,6 @@ TEST(MessageBoxes, WaitingBoxGivesTheLockUp) {
 }
 
 TEST(Frame, MenusToolbarStatusAndStandardActions) {
-    BoxAnswers answers({button::Ok});
     runWithDesktop([] {
         WindowSpec s;
         s.kind = WindowKind::Frame;
@@ -548,16 +547,19 @@ TEST(Frame, MenusToolbarStatusAndStandardActions) {
                 if (a->text() == "&Browse") return a->isEnabled();
             return true;
         }));
+        // The help items open the help window, without an event for the program.
         trigger("&Contents");
+        EXPECT_TRUE(onGui([] {
+            QWidget* h = findWidget("Help page");
+            bool shown = h && h->isVisible();
+            if (h) h->window()->close();
+            return shown;
+        }));
         trigger("E&xit");
         Event e = nextOf(f, event::CloseWindow);
         f.defaultAction(e);
         EXPECT_FALSE(f.isOpen());
     });
-    auto shown = answers.shown();
-    ASSERT_EQ(shown.size(), 1u);
-    EXPECT_EQ(shown[0].text, "There is no help file yet.");
-    EXPECT_EQ(shown[0].title, "Demo Frame");
 }
 
 TEST(Desktop, ShellClipboardAndSessionEnd) {
