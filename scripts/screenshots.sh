@@ -113,7 +113,7 @@ while IFS='|' read -r name path pending; do
     fi
     previous="$out/$name.png"
 done <<'EOF'
-customer-browse|alt+b Return|pending
+customer-browse|alt+b Return|
 people-browse|alt+b Down Return|pending
 parent-child-browse|alt+b Down Down Return|pending
 file-loaded-list|alt+b Down Down Down Return|pending

@@ -314,7 +314,10 @@ class SheetControl : public Control {
 public:
     SheetControl(ControlHost& host, const ControlSpec& design) : Control(host, design) {
         tabs_ = new QTabWidget(host.containerFor(design.parent));
-        describe(tabs_, qs(design.text), qs(design.tip));
+        describe(tabs_, qs(design.text.empty() && design.tip.empty() ? std::string("Tabs") : design.text),
+                 qs(design.tip));
+        // The tab row takes the keyboard focus for the sheet; a screen reader names it so.
+        tabs_->tabBar()->setAccessibleName(tabs_->accessibleName());
         QObject::connect(tabs_, &QTabWidget::currentChanged, tabs_, [this](int index) {
             if (quiet_ || index < 0) return;
             postEvent(event::TabChanging, nullptr, index + 1);

@@ -29,7 +29,7 @@ struct MenuShape {
 struct MenuAnswer {
     MenuShape shape;
     explicit MenuAnswer(std::string text) {
-        win::setPopupMenuObserver([this, text](QMenu* menu) {
+        sorv::win::setPopupMenuObserver([this, text](QMenu* menu) {
             shape = {};
             shape.read(menu);
             QMetaObject::invokeMethod(
@@ -50,7 +50,7 @@ struct MenuAnswer {
                 Qt::QueuedConnection);
         });
     }
-    ~MenuAnswer() { win::setPopupMenuObserver({}); }
+    ~MenuAnswer() { sorv::win::setPopupMenuObserver({}); }
 };
 
 } // namespace browsetest
