@@ -2,6 +2,7 @@
 #include "app/dictionary.h"
 
 #include "runtime/datetime.h"
+#include "runtime/inifile.h"
 
 namespace sorv::app {
 
@@ -34,10 +35,18 @@ fw::RelationManager* peopleRelationRef = nullptr;
 
 } // namespace
 
-FileDecl makeCustomerFile() {
+TableStore readTableStore(std::string_view iniFile) {
+    TableStore s;
+    s.driver = GETINI("Tables", "Driver", s.driver, iniFile);
+    s.connection = GETINI("Tables", "Connection", "", iniFile);
+    return s;
+}
+
+FileDecl makeCustomerFile(const TableStore& store) {
     FileDecl f;
     f.label = "Customer";
-    f.driver = "QUARNELL";
+    f.driver = store.driver;
+    f.driverOptions = store.connection;
     f.name = "CUSTOMER";
     f.attributes = fileattr::Create | fileattr::Thread;
     Layout l;
@@ -57,10 +66,11 @@ FileDecl makeCustomerFile() {
     return f;
 }
 
-FileDecl makePeopleFile() {
+FileDecl makePeopleFile(const TableStore& store) {
     FileDecl f;
     f.label = "People";
-    f.driver = "QUARNELL";
+    f.driver = store.driver;
+    f.driverOptions = store.connection;
     f.name = "PEOPLE";
     f.attributes = fileattr::Create | fileattr::Thread;
     Layout l;
@@ -78,12 +88,12 @@ FileDecl makePeopleFile() {
 }
 
 ThreadedFile& Customer() {
-    static ThreadedFile f(makeCustomerFile());
+    static ThreadedFile f(makeCustomerFile(readTableStore()));
     return f;
 }
 
 ThreadedFile& People() {
-    static ThreadedFile f(makePeopleFile());
+    static ThreadedFile f(makePeopleFile(readTableStore()));
     return f;
 }
 

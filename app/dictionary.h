@@ -7,6 +7,9 @@
 #include "framework/filemanager.h"
 #include "framework/relationmanager.h"
 
+#include <string>
+#include <string_view>
+
 namespace sorv::app {
 
 inline constexpr std::uint32_t CustomerRecordSize = 126;
@@ -16,10 +19,20 @@ inline constexpr std::uint32_t PeopleRecordSize = 67;
 enum CustomerKey { KeySysId = 0, KeyCompany, KeyCity, KeyPostalZipCode, KeyCountry };
 enum PeopleKey { SysIdKey = 0 };
 
-// Closed declarations as the dictionary gives them (file names "CUSTOMER" and "PEOPLE").
-FileDecl makeCustomerFile();
-FileDecl makePeopleFile();
+// Where the tables live: section "Tables" of "sorvdemo.INI" names the driver ("Driver", the
+// native files by default) and, for a server, its connection ("Connection", a libpq connection
+// string such as "host=db.example dbname=sorvdemo"). Nothing else of the program knows.
+struct TableStore {
+    std::string driver = "QUARNELL";
+    std::string connection;
+};
+TableStore readTableStore(std::string_view iniFile = "sorvdemo.INI");
 
+// Closed declarations as the dictionary gives them (file names "CUSTOMER" and "PEOPLE").
+FileDecl makeCustomerFile(const TableStore& store = {});
+FileDecl makePeopleFile(const TableStore& store = {});
+
+// The program's tables, declared on first use in the store "sorvdemo.INI" names then.
 ThreadedFile& Customer();
 ThreadedFile& People();
 

@@ -3,6 +3,7 @@
 
 #include "data/trace.h"
 #include "runtime/errors.h"
+#include "runtime/fileerror.h"
 
 #include <algorithm>
 #include <cctype>
@@ -15,6 +16,7 @@ namespace sorv {
 std::shared_ptr<Driver> makeAsciiDriver();
 std::shared_ptr<Driver> makeDosDriver();
 std::shared_ptr<Driver> makeQuarnellDriver();
+std::shared_ptr<Driver> makePostgresDriver();
 
 namespace {
 
@@ -39,7 +41,7 @@ Registry& registry() {
 void installBuiltins(Registry& r) {
     if (r.builtins) return;
     r.builtins = true;
-    for (auto d : {makeAsciiDriver(), makeDosDriver(), makeQuarnellDriver()})
+    for (auto d : {makeAsciiDriver(), makeDosDriver(), makeQuarnellDriver(), makePostgresDriver()})
         r.drivers.emplace(upper(d->name()), d);
 }
 
@@ -77,6 +79,7 @@ int callDriver(int operation, FileDecl& file, OpArgs& args) {
         file.boundDriver = d;
     }
     if (!d) return err::InvalidRecordDeclaration;
+    clearPendingFileErrorText(); // a text left by an earlier call that nobody took is not this one's
 
     // Trace settings are read afresh on every open, so a changed profile takes effect at the
     // next opening of a file.

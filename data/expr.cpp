@@ -263,6 +263,59 @@ struct Expression::Node {
     FieldRef field;
 };
 
+Expression::NodeView Expression::node(int index) const {
+    NodeView v;
+    if (index < 0 || index >= static_cast<int>(nodes_.size())) return v;
+    const Node& n = nodes_[static_cast<std::size_t>(index)];
+    switch (n.op) {
+    case Op::Const:
+        v.op = "CONST";
+        v.constant = &n.constant;
+        break;
+    case Op::Field:
+        v.op = "FIELD";
+        v.field = &n.field;
+        break;
+    case Op::Neg:
+        v.op = "NEG";
+        break;
+    case Op::Not:
+        v.op = "NOT";
+        break;
+    case Op::Add:
+        v.op = "+";
+        break;
+    case Op::Sub:
+        v.op = "-";
+        break;
+    case Op::Mul:
+        v.op = "*";
+        break;
+    case Op::Div:
+        v.op = "/";
+        break;
+    case Op::Concat:
+        v.op = "&";
+        break;
+    case Op::Compare:
+        v.op = "COMPARE";
+        v.compare = n.mask;
+        break;
+    case Op::And:
+        v.op = "AND";
+        break;
+    case Op::Or:
+        v.op = "OR";
+        break;
+    default:
+        for (const FunctionInfo& f : functions)
+            if (f.op == n.op) v.op = f.name;
+        break;
+    }
+    for (int i = 0; i < n.argc; ++i) v.args.push_back(n.args[i]);
+    return v;
+}
+
 bool isTrue(const Value& v) {
     switch (v.kind()) {
     case Value::Kind::Long:

@@ -76,6 +76,20 @@ public:
     };
     std::vector<Bound> requiredBounds() const;
 
+    // A read-only look at the compiled tree, for code that translates an expression into another
+    // language (a database server's queries). Nodes are numbered; root() is -1 when empty.
+    struct NodeView {
+        // "CONST", "FIELD", "NEG", "NOT", "+", "-", "*", "/", "&", "COMPARE", "AND", "OR", or a
+        // function's name ("UPPER", "SUB", "INSTRING", ...).
+        std::string_view op;
+        std::uint8_t compare = 0; // COMPARE: true when the outcome's bit is set (1 <, 2 =, 4 >)
+        std::vector<int> args;
+        const Value* constant = nullptr;
+        const FieldRef* field = nullptr;
+    };
+    int root() const { return root_; }
+    NodeView node(int index) const;
+
     struct Node;
 
 private:

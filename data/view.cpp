@@ -170,7 +170,8 @@ std::string encodePosition(const Position& p) {
 std::optional<Position> decodePosition(std::string_view text) {
     text = clipRight(text);
     Position p;
-    if (text.empty() || (text[0] != 'K' && text[0] != 'S' && text[0] != 'R')) return std::nullopt;
+    if (text.empty() || (text[0] != 'K' && text[0] != 'S' && text[0] != 'Q' && text[0] != 'R'))
+        return std::nullopt;
     p.kind = text[0];
     auto number = [&](std::uint64_t& out) {
         std::size_t colon = text.find(':');
@@ -463,6 +464,23 @@ std::string upperText(std::string s) {
 // The key that serves the whole order wins (the first one, as keys are declared); else the key
 // that serves the most leading items makes a key-led order; else the order is sorted.
 void View::choosePlan() {
+    chooseLocalPlan();
+    // A filter, or an order no key serves whole, is offered to a file that runs queries itself.
+    if (filter_.empty() && (plan_ == Plan::Records || plan_ == Plan::Key)) return;
+    std::vector<ViewTable::QueryItem> order;
+    for (const OrderItem& i : items_) order.push_back({&i.expr, i.descending});
+    if (!primary_.takeQuery(order, filter_.empty() ? nullptr : &filter_)) return;
+    plan_ = Plan::Query;
+    sorted_ = false;
+    key_ = ViewTable::QueryOrder;
+    served_ = 0;
+    backward_ = false;
+    fixed_.clear();
+    low_.reset();
+    high_.reset();
+}
+
+void View::chooseLocalPlan() {
     plan_ = Plan::Records;
     edge_ = 0;
     dropSpare();
@@ -1145,6 +1163,14 @@ int View::setLive(int items) {
     pendingSet_.clear();
     lastGood_.clear();
     std::size_t given = std::min<std::size_t>(static_cast<std::size_t>(std::max(items, 0)), items_.size());
+    if (plan_ == Plan::Query) {
+        if (given == 0) return primary_.setStart(key_);
+        resolveJoins();
+        pendingValues_.clear();
+        for (std::size_t i = 0; i < given; ++i) pendingValues_.push_back(items_[i].expr.evaluate());
+        pendingSet_.assign(1, 0); // the start waits for the first read, as below
+        return 0;
+    }
     if (key_ < 0) return primary_.setStart(-1);
     if (given == 0 && fixed_.empty() && !low_ && !high_) return primary_.setStart(key_);
     auto buffer = primary_.record().buffer();
@@ -1163,6 +1189,7 @@ int View::startOver() {
 int View::startPendingSet(bool forward) {
     std::vector<std::uint8_t> image = std::move(pendingSet_);
     pendingSet_.clear();
+    if (plan_ == Plan::Query) return primary_.setQueryFrom(pendingValues_);
     return seekKey(image, pendingItems_, forward != backward_);
 }
 
@@ -1375,6 +1402,10 @@ std::string View::position() {
         std::size_t room = MaxPositionKey - p.data.size();
         p.data += arena_.substr(e.offset, std::min<std::size_t>(e.length, room));
         p.truncated = e.length > room;
+    } else if (plan_ == Plan::Query) {
+        p.kind = 'Q';
+        p.plan = hashText(orderText_ + "\n" + filterText_);
+        p.data = primary_.position(key_);
     } else {
         p.kind = 'K';
         p.plan = static_cast<std::uint64_t>(key_ + 1);
@@ -1394,8 +1425,13 @@ int View::reset(std::string_view text) {
     int rc = prepare();
     haveCurrent_ = false;
     if (rc == 0) {
-        char kind = plan_ == Plan::KeyRuns ? 'R' : plan_ == Plan::Sorted ? 'S' : 'K';
-        std::uint64_t plan = sorted_ ? hashText(orderText_) : static_cast<std::uint64_t>(key_ + 1);
+        char kind = plan_ == Plan::KeyRuns  ? 'R'
+                    : plan_ == Plan::Sorted ? 'S'
+                    : plan_ == Plan::Query  ? 'Q'
+                                            : 'K';
+        std::uint64_t plan = sorted_                ? hashText(orderText_)
+                             : plan_ == Plan::Query ? hashText(orderText_ + "\n" + filterText_)
+                                                    : static_cast<std::uint64_t>(key_ + 1);
         bool samePlan = p->kind == kind && p->plan == plan;
         std::string keyPos;
         if (samePlan && kind == 'R') {
@@ -1509,6 +1545,9 @@ std::int64_t View::records() {
                 pendingStart_ = true;
             }
             n = static_cast<std::int64_t>(entries_.size());
+        } else if (plan_ == Plan::Query && !anyInner) {
+            n = primary_.queryRecords();
+            if (n < 0) rc = errorCode() ? errorCode() : err::UnknownError;
         } else if (!anyInner && !confined()) {
             n = key_ >= 0 && primary_.keys()[static_cast<std::size_t>(key_)].optional
                     ? primary_.keyRecords(key_)

@@ -37,6 +37,10 @@
 //   (the outer linking fields give the key's leading components) or with explicit field pairs.
 //   Without a partner the inner record buffer is cleared, and an inner join leaves the outer
 //   record out of the view.
+// - Query order: a primary file that runs queries itself (a database server) is offered any
+//   filter, and any order that no key serves whole; when it takes them, the view reads live
+//   through the file's query order (ViewTable::QueryOrder) as it reads through a key, nothing is
+//   held in memory, and the filter is still tested on every record it hands out.
 #pragma once
 #include "data/expr.h"
 #include "runtime/field.h"
@@ -120,6 +124,28 @@ public:
     virtual int hold(int seconds) = 0; // seconds < 0: no time limit
     virtual int release() = 0;
     virtual int watch() = 0;
+
+    // Query order. The view offers its order items and filter (null for none); a table that can
+    // run them itself answers true, and from then on order QueryOrder reads in that order (ties
+    // by record) under that filter, through setStart, next, previous, position and reset.
+    // setQueryFrom starts at leading order values: next reads the first record whose leading
+    // values are not below them, previous the last not above them.
+    static constexpr int QueryOrder = -3;
+    struct QueryItem {
+        const Expression* expr = nullptr;
+        bool descending = false;
+    };
+    virtual bool takeQuery(const std::vector<QueryItem>& order, const Expression* filter) {
+        (void)order;
+        (void)filter;
+        return false;
+    }
+    virtual int setQueryFrom(const std::vector<Value>& leading) {
+        (void)leading;
+        return 80;
+    }
+    // Records that pass the query's filter (-1 on error, with the current error set).
+    virtual std::int64_t queryRecords() { return -1; }
 
     // A view operation (SETview, RESETviewfile, INVIEW, ENDVIEW, QUERY_VIEW) told to the
     // driver, with the view's identity for its trace; drivers that take no part answer 80.
@@ -213,10 +239,11 @@ private:
     struct OrderItem;
     struct Entry;
 
-    enum class Plan { Records, Key, KeyRuns, Sorted };
+    enum class Plan { Records, Key, KeyRuns, Sorted, Query };
 
     int finish(int op, int code, std::chrono::steady_clock::time_point start);
     void choosePlan();
+    void chooseLocalPlan();
     void chooseRange();
     int prepare(); // drops a slice that is out of date
     bool buildSet();
@@ -262,8 +289,9 @@ private:
     bool backward_ = false;
     std::vector<std::uint8_t> pendingSet_; // live SET by leading values, until the first read
     std::size_t pendingItems_ = 0;
-    bool pendingStart_ = false; // slices: SET without values, until the direction of the first read
-    bool sorted_ = false;       // reading from slices (key-led and sorted orders)
+    std::vector<Value> pendingValues_; // the same in query order
+    bool pendingStart_ = false;        // slices: SET without values, until the direction of the first read
+    bool sorted_ = false;              // reading from slices (key-led and sorted orders)
     // The part of the key the filter confines a walk to: the leading components it fixes, then
     // limits on the next one (in the language's order of values).
     std::vector<Value> fixed_;

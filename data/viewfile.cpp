@@ -4,6 +4,7 @@
 #include "data/driver.h"
 #include "data/fileops.h"
 #include "data/files.h"
+#include "data/querydriver.h"
 #include "runtime/errors.h"
 
 #include <cctype>
@@ -24,7 +25,44 @@ FileViewTable::FileViewTable(FileDecl& file) : file_(file) {
     }
 }
 
+QueryDriver* FileViewTable::queries() {
+    Driver* d = file_.boundDriver ? file_.boundDriver : findDriver(file_.driver);
+    return dynamic_cast<QueryDriver*>(d);
+}
+
+namespace {
+// The answer of a query call as the current error.
+int answered(int code, const OpArgs& args) {
+    setErrorFrom(code, args);
+    return code;
+}
+} // namespace
+
+bool FileViewTable::takeQuery(const std::vector<QueryItem>& order, const Expression* filter) {
+    QueryDriver* q = queries();
+    return q && file_.isOpen() && q->takeQuery(file_, order, filter);
+}
+
+int FileViewTable::setQueryFrom(const std::vector<Value>& leading) {
+    QueryDriver* q = queries();
+    OpArgs a;
+    return answered(q ? q->querySetFrom(file_, leading, a) : err::UnsupportedFunction, a);
+}
+
+std::int64_t FileViewTable::queryRecords() {
+    QueryDriver* q = queries();
+    OpArgs a;
+    std::int64_t n = -1;
+    int rc = answered(q ? q->queryRecords(file_, n, a) : err::UnsupportedFunction, a);
+    return rc == 0 ? n : -1;
+}
+
 int FileViewTable::setStart(int order) {
+    if (order == QueryOrder) {
+        QueryDriver* q = queries();
+        OpArgs a;
+        return answered(q ? q->querySet(file_, a) : err::UnsupportedFunction, a);
+    }
     if (order < 0)
         set(file_);
     else
@@ -48,10 +86,22 @@ int FileViewTable::previous() {
 }
 
 std::string FileViewTable::position(int order) {
+    if (order == QueryOrder) {
+        QueryDriver* q = queries();
+        OpArgs a;
+        std::string p;
+        answered(q ? q->queryPosition(file_, p, a) : err::UnsupportedFunction, a);
+        return p;
+    }
     return order < 0 ? sorv::position(file_) : sorv::position(file_, order);
 }
 
 int FileViewTable::reset(int order, std::string_view pos) {
+    if (order == QueryOrder) {
+        QueryDriver* q = queries();
+        OpArgs a;
+        return answered(q ? q->queryReset(file_, pos, a) : err::UnsupportedFunction, a);
+    }
     if (order < 0)
         sorv::reset(file_, std::string(pos));
     else
@@ -109,6 +159,8 @@ std::int64_t FileViewTable::keyRecords(int key) {
 }
 
 std::uint64_t FileViewTable::changeStamp() {
+    // A server's table has no file to look at: its driver tells.
+    if (QueryDriver* q = queries()) return q->changeStamp(file_);
     struct stat st {};
     if (::stat(file_.fileName().c_str(), &st) != 0) return 0;
     std::uint64_t h = static_cast<std::uint64_t>(st.st_mtim.tv_sec) * 1000000007ull +

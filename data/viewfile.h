@@ -34,10 +34,16 @@ public:
     int release() override;
     int watch() override;
     int viewOperation(int op, std::uint64_t viewId) override;
+    // Query mode, for files whose driver runs queries itself (querydriver.h).
+    bool takeQuery(const std::vector<QueryItem>& order, const Expression* filter) override;
+    int setQueryFrom(const std::vector<Value>& leading) override;
+    std::int64_t queryRecords() override;
 
     FileDecl& file() { return file_; }
 
 private:
+    class QueryDriver* queries();
+
     FileDecl& file_;
     std::vector<ViewKey> keys_;
 };

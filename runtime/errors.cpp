@@ -1,5 +1,6 @@
 // Error texts and the per-thread current error.
 #include "runtime/errors.h"
+#include "runtime/fileerror.h"
 
 #include <cerrno>
 #include <string>
@@ -13,9 +14,12 @@ struct ErrorState {
     int code = 0;
     std::string text; // a text of its own, or empty for the table's
     int fileCode = 0;
+    std::string fileText; // the failing system's own text for code 90, or empty
 };
 
 thread_local ErrorState current;
+// A driver's own text for the next file error (fileerror.h).
+thread_local std::string pendingFileText;
 
 const std::unordered_map<int, std::string_view>& table() {
     static const std::unordered_map<int, std::string_view> t = {
@@ -190,6 +194,7 @@ int fileErrorCode() {
 std::string fileError() {
     int c = fileErrorCode();
     if (c == 0) return {};
+    if (!current.fileText.empty()) return current.fileText;
     std::string_view t = errorText(c);
     return t.empty() ? std::string(errorText(391)) : std::string(t);
 }
@@ -198,6 +203,8 @@ void setError(int code) {
     current.code = code;
     current.text.clear();
     current.fileCode = 0;
+    current.fileText.clear();
+    pendingFileText.clear();
 }
 
 void setError(int code, std::string text) {
@@ -206,8 +213,18 @@ void setError(int code, std::string text) {
 }
 
 void setFileError(int systemCode) {
+    std::string text = std::move(pendingFileText);
     setError(err::FileSystemError);
     current.fileCode = 300 + systemCode;
+    current.fileText = std::move(text);
+}
+
+void setPendingFileErrorText(std::string text) {
+    pendingFileText = std::move(text);
+}
+
+void clearPendingFileErrorText() {
+    pendingFileText.clear();
 }
 
 void clearError() {

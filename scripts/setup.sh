@@ -5,7 +5,7 @@ cd "$(dirname "$0")/.."
 
 packages=(cmake g++ make ccache pkg-config libgtest-dev libgmock-dev libbenchmark-dev libsqlite3-dev
           qt6-base-dev clang libclang-rt-14-dev clang-format xvfb xauth imagemagick xdotool
-          xdg-utils fonts-dejavu-core poppler-utils openbox desktop-file-utils)
+          xdg-utils fonts-dejavu-core poppler-utils openbox desktop-file-utils postgresql libpq-dev)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

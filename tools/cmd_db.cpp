@@ -21,6 +21,10 @@
 #include <limits>
 #include <sstream>
 
+namespace sorvtool {
+int runDbCopy(const Args& args); // cmd_dbcopy.cpp
+}
+
 namespace {
 
 using sorvtool::Args;
@@ -29,7 +33,7 @@ using namespace sorv::qnl;
 
 const char* const synopsis =
     "sorvtool db create FILE DECLARATION-FILE | info FILE | export FILE [--key NAME] [--reverse] | "
-    "import FILE [CSV] | check FILE | rebuild FILE | recover FILE NEWFILE | stats FILE";
+    "import FILE [CSV] | check FILE | rebuild FILE | recover FILE NEWFILE | stats FILE | copy FROM TO";
 
 // The text of a failure of the engine: the current error's own text, with the system's error
 // for code 90.
@@ -561,6 +565,7 @@ int runDb(const Args& args) {
     if (verb == "rebuild") return runRebuild(rest);
     if (verb == "recover") return runRecover(rest);
     if (verb == "stats") return runStats(rest);
+    if (verb == "copy") return sorvtool::runDbCopy(rest);
     return sorvtool::usageError("unknown db command '" + verb + "'; usage: " + synopsis);
 }
 

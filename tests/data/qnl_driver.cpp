@@ -1,9 +1,11 @@
-// The "QUARNELL" driver through the file statements: names, declarations, sequences, positions,
-// transactions and the control file, other processes (holds, change watching, visibility), and
-// the corruption report.
+// The indexed drivers through the file statements: declarations, sequences, positions, memos and
+// other processes (holds, change watching, visibility), run against the native "QUARNELL" driver
+// and the "POSTGRESQL" server driver alike; then what is the native driver's own: its names, the
+// transaction control file and the corruption report.
 #include "data/files.h"
 #include "data/qnl/qnldriver.h"
 #include "data/qnl/table.h"
+#include "pg_server.h"
 #include "qnl_fixture.h"
 
 #include <csignal>
@@ -58,16 +60,43 @@ int inChild(const std::function<int()>& body) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status);
 }
 
+// The suite of every indexed driver: the declarations name the driver under test, and the
+// server's connection for the server driver.
+class IndexedDriver : public ::testing::TestWithParam<std::string> {
+protected:
+    void SetUp() override {
+        if (GetParam() != "POSTGRESQL") return;
+        SORV_NEED_PG_SERVER(server);
+        options_ = server->conninfo();
+    }
+    FileDecl peopleFile(const std::string& name) const {
+        FileDecl f = ::peopleFile(name);
+        f.driver = GetParam();
+        f.driverOptions = options_;
+        return f;
+    }
+    bool native() const { return GetParam() == "QUARNELL"; }
+    std::string options_;
+};
+
 } // namespace
 
-TEST(QnlDriver, RegisteredNamesAndCreation) {
+INSTANTIATE_TEST_SUITE_P(Drivers, IndexedDriver, ::testing::Values("QUARNELL", "POSTGRESQL"),
+                         [](const auto& info) { return info.param; });
+
+TEST(QnlDriver, RegisteredNames) {
     Driver* d = findDriver("quarnell");
     ASSERT_NE(d, nullptr);
     EXPECT_EQ(d->name(), "QUARNELL");
     EXPECT_EQ(std::string(qnl::DriverDescription), "Quarnell (QNL)");
     EXPECT_EQ(std::string(qnl::DriverModule), "B5QNL.DLL");
+    ASSERT_NE(findDriver("postgresql"), nullptr);
+}
+
+TEST_P(IndexedDriver, Creation) {
     qnltest::TempDir dir;
     FileDecl f = peopleFile(dir.path() + "/PEOPLE");
+    remove(f); // a table of an earlier run
     open(f);
     EXPECT_EQ(errorCode(), err::FileNotFound);
     f.attributes = 0;
@@ -76,7 +105,9 @@ TEST(QnlDriver, RegisteredNamesAndCreation) {
     f.attributes = fileattr::Create;
     create(f);
     ASSERT_EQ(errorCode(), 0);
-    EXPECT_TRUE(std::filesystem::exists(dir.path() + "/PEOPLE.QNL")); // the default extension
+    if (native()) {
+        EXPECT_TRUE(std::filesystem::exists(dir.path() + "/PEOPLE.QNL")); // the default extension
+    }
     open(f, openmode::ReadWrite | openmode::DenyNone);
     ASSERT_EQ(errorCode(), 0);
     EXPECT_EQ(name(f), dir.path() + "/PEOPLE");
@@ -95,7 +126,7 @@ TEST(QnlDriver, RegisteredNamesAndCreation) {
     EXPECT_FALSE(wider.isOpen());
 }
 
-TEST(QnlDriver, SequencesPositionsAndWrites) {
+TEST_P(IndexedDriver, SequencesPositionsAndWrites) {
     qnltest::TempDir dir;
     FileDecl f = peopleFile(dir.path() + "/PEOPLE");
     create(f);
@@ -187,7 +218,7 @@ TEST(QnlDriver, SequencesPositionsAndWrites) {
     close(f);
 }
 
-TEST(QnlDriver, MemosThroughTheBuffer) {
+TEST_P(IndexedDriver, MemosThroughTheBuffer) {
     qnltest::TempDir dir;
     FileDecl f = peopleFile(dir.path() + "/NOTES");
     f.memos.push_back({"PPL:Notes", false, 50, "", false});
@@ -283,7 +314,7 @@ TEST(QnlDriver, TransactionsAndTheControlFile) {
     close(b);
 }
 
-TEST(QnlDriver, OtherStationsHoldsWatchAndVisibility) {
+TEST_P(IndexedDriver, OtherStationsHoldsWatchAndVisibility) {
     qnltest::TempDir dir;
     std::string base = dir.path() + "/SHARED";
     FileDecl f = peopleFile(base);
@@ -357,7 +388,7 @@ TEST(QnlDriver, OtherStationsHoldsWatchAndVisibility) {
     ::kill(pid, SIGKILL);
     int status;
     ::waitpid(pid, &status, 0);
-    hold(f);
+    hold(f, 5);                // a server notices the dead station's end a moment later
     EXPECT_EQ(errorCode(), 0); // a dead station's hold never blocks
     close(f);
     // A reader in another process sees the final state.
