@@ -29,6 +29,7 @@
 #include <cstring>
 #include <deque>
 #include <optional>
+#include <set>
 #include <thread>
 
 namespace sorv {
@@ -87,6 +88,7 @@ struct PgState : DriverState {
     std::int64_t lastBytes = -1;
     std::optional<QuerySpec> query;
     std::vector<std::string> currentValues; // the current record's query values, when read by the query
+    std::set<std::string> orderIndexes;     // order indexes known to be there
 
     bool mayRead() const { return (mode & openmode::AccessMask) != openmode::WriteOnly; }
     bool mayWrite() const { return (mode & openmode::AccessMask) != openmode::ReadOnly; }
@@ -142,7 +144,42 @@ public:
             q.filter = truthOf(*t);
         }
         s->query = std::move(q);
+        ensureOrderIndex(*s);
         return true;
+    }
+
+    // A browse pages in the time of a page only when an index serves its order: a large table
+    // gets one for an order the server runs (once; at most MaxOrderIndexes per table, and never
+    // inside a transaction). Small tables sort a page as fast without one.
+    static constexpr int MaxOrderIndexes = 8;
+    static constexpr int LargeTable = 10000;
+    static void ensureOrderIndex(PgState& s) {
+        const QuerySpec& q = *s.query;
+        if (q.items.empty() || s.conn->inTransaction) return;
+        std::string cols;
+        for (std::size_t i = 0; i < q.items.size(); ++i)
+            cols += q.items[i].sql + (q.descending[i] ? " DESC, " : ", ");
+        cols += "rid";
+        std::uint32_t h = 2166136261u;
+        for (unsigned char c : cols) h = (h ^ c) * 16777619u;
+        char hex[16];
+        std::snprintf(hex, sizeof hex, "%08x", h);
+        std::string index = s.shape.name + "_q" + hex;
+        if (s.orderIndexes.count(index)) return;
+        Result r;
+        if (s.conn->run(
+                "SELECT to_regclass($1::text) IS NOT NULL, (SELECT count(*) FROM pg_indexes WHERE tablename "
+                "= "
+                "$2::text AND indexname LIKE $2::text || '\\_q%'), (SELECT count(*) FROM (SELECT 1 FROM " +
+                    s.shape.table + " LIMIT " + std::to_string(LargeTable) + ") x)",
+                {Param::text(index), Param::text(s.shape.name)}, &r) ||
+            r.rows() == 0)
+            return;
+        if (r.integer(0, 0)) s.orderIndexes.insert(index);
+        if (r.integer(0, 0) || r.integer(0, 1) >= MaxOrderIndexes || r.integer(0, 2) < LargeTable) return;
+        if (s.conn->exec("CREATE INDEX IF NOT EXISTS \"" + index + "\" ON " + s.shape.table + " (" + cols +
+                         ")") == 0)
+            s.orderIndexes.insert(index);
     }
 
     int querySet(FileDecl& file, OpArgs&) override {

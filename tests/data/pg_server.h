@@ -2,10 +2,8 @@
 // served by pg_ctl on a Unix socket in that folder only (no TCP), as the unprivileged user
 // "nobody" when the tests run as root (the server refuses to run as root). One server per test
 // program, started on first use and stopped, with its folder removed, when the program ends,
-// whether its tests passed or not.
+// whether its tests passed or not. (The benchmarks use it too; SORV_NEED_PG_SERVER is for tests.)
 #pragma once
-#include <gtest/gtest.h>
-
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
