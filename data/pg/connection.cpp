@@ -96,7 +96,11 @@ int Connection::connect() {
     if (conn_ && pid_ == ::getpid()) PQfinish(conn_);
     prepared_.clear();
     pid_ = ::getpid();
-    conn_ = PQconnectdb(conninfo_.c_str());
+    // A server that does not answer is given up after a while (unless the connection string
+    // says otherwise: its own settings come after the default).
+    const char* keys[] = {"connect_timeout", "dbname", nullptr};
+    const char* values[] = {"10", conninfo_.c_str(), nullptr};
+    conn_ = PQconnectdbParams(keys, values, 1);
     if (!conn_ || PQstatus(conn_) != CONNECTION_OK) {
         message_ =
             "Cannot connect to the database server: " + clipped(conn_ ? PQerrorMessage(conn_) : "no memory");
