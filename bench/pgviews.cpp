@@ -297,7 +297,9 @@ int main() {
         Table t(conninfo, n);
         std::fprintf(stderr, "%d people loaded in %.1f s\n", n,
                      std::chrono::duration<double>(Clock::now() - t0).count());
+        const char* only = std::getenv("SORV_BENCH_CASE"); // one case, for a closer look
         for (const Case& c : cases()) {
+            if (only && std::string(only) != c.name) continue;
             // The first query of a non-key order makes its index; that is not a page's cost.
             measure(t, c, conninfo, "First", 1);
             for (const char* k : kinds)
