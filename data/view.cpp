@@ -469,7 +469,40 @@ void View::choosePlan() {
     if (filter_.empty() && (plan_ == Plan::Records || plan_ == Plan::Key)) return;
     std::vector<ViewTable::QueryItem> order;
     for (const OrderItem& i : items_) order.push_back({&i.expr, i.descending});
-    if (!primary_.takeQuery(order, filter_.empty() ? nullptr : &filter_)) return;
+    const Expression* filter = filter_.empty() ? nullptr : &filter_;
+    if (plan_ == Plan::Key || plan_ == Plan::KeyRuns) {
+        // The query must give what the key walk gives: ties in the key's own order (the rest of
+        // its components; the record after that, which a backward walk reverses, so that one
+        // stays with the walk), and no record an OPT key leaves out.
+        const ViewKey& key = primary_.keys()[static_cast<std::size_t>(key_)];
+        const Layout& layout = primary_.record().layout();
+        auto nameOf = [&](const ViewKey::Component& c) {
+            const FieldDesc& f = layout.field(static_cast<std::size_t>(c.field));
+            return key.noCase && isTextType(f.type) ? "UPPER(" + f.name + ")" : f.name;
+        };
+        if (plan_ == Plan::Key) {
+            if (backward_) return;
+            queryTail_.clear();
+            queryTail_.reserve(key.components.size());
+            for (std::size_t i = items_.size(); i < key.components.size(); ++i) {
+                queryTail_.emplace_back();
+                if (!queryTail_.back().compile(nameOf(key.components[i]), resolver())) return;
+                order.push_back({&queryTail_.back(), key.components[i].descending});
+            }
+        }
+        if (key.optional) {
+            std::string any;
+            for (const ViewKey::Component& c : key.components) {
+                bool text = isTextType(layout.field(static_cast<std::size_t>(c.field)).type);
+                any += (any.empty() ? "" : " OR ") + layout.field(static_cast<std::size_t>(c.field)).name +
+                       (text ? " <> ''" : " <> 0");
+            }
+            std::string text = filter_.empty() ? any : "(" + filterText_ + ") AND (" + any + ")";
+            if (!queryFilter_.compile(text, resolver())) return;
+            filter = &queryFilter_;
+        }
+    }
+    if (!primary_.takeQuery(order, filter)) return;
     plan_ = Plan::Query;
     sorted_ = false;
     key_ = ViewTable::QueryOrder;

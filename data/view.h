@@ -289,9 +289,11 @@ private:
     bool backward_ = false;
     std::vector<std::uint8_t> pendingSet_; // live SET by leading values, until the first read
     std::size_t pendingItems_ = 0;
-    std::vector<Value> pendingValues_; // the same in query order
-    bool pendingStart_ = false;        // slices: SET without values, until the direction of the first read
-    bool sorted_ = false;              // reading from slices (key-led and sorted orders)
+    std::vector<Value> pendingValues_;  // the same in query order
+    std::vector<Expression> queryTail_; // query order: the rest of the key that orders ties
+    Expression queryFilter_;            // query order: the filter with an OPT key's condition
+    bool pendingStart_ = false;         // slices: SET without values, until the direction of the first read
+    bool sorted_ = false;               // reading from slices (key-led and sorted orders)
     // The part of the key the filter confines a walk to: the leading components it fixes, then
     // limits on the next one (in the language's order of values).
     std::vector<Value> fixed_;
