@@ -16,6 +16,7 @@
 #include "framework/windowplacement.h"
 #include "runtime/queue.h"
 #include "windowing/desktop.h"
+#include "windowing/help.h"
 
 #include <Qt>
 #include <memory>
@@ -299,7 +300,7 @@ public:
     }
     Level HandleAccepted() override {
         if (field() == customerform::Help) {
-            win::showHelp();
+            win::showWindowHelp(WINDOW.id());
             return LevelNotify;
         }
         return WindowManager::HandleAccepted();
@@ -378,7 +379,7 @@ public:
         case Salary:
             return checked(Salary, 8);
         case Help:
-            win::showHelp();
+            win::showWindowHelp(WINDOW.id());
             return LevelNotify;
         default:
             return WindowManager::HandleAccepted();
