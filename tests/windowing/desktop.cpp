@@ -386,7 +386,7 @@ TEST(Controls, SheetTabsTextProgressAndAccessibleNames) {
         ASSERT_TRUE(w.open(s));
         EXPECT_EQ(w.property(1, prop::Tabs), "2");
         EXPECT_EQ(w.property(1, prop::Selected), "1");
-        onGui([] { static_cast<QTabWidget*>(findWidget("Pages"))->setCurrentIndex(1); });
+        onGui([] { static_cast<QTabWidget*>(findWidget("Pages", "QTabWidget"))->setCurrentIndex(1); });
         Event e = nextOf(w, event::TabChanging);
         EXPECT_EQ(e.param, 2);
         e = nextOf(w, event::NewSelection);
