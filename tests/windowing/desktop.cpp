@@ -297,10 +297,10 @@ TEST(Windows, EventsOfWindowsOnTwoThreadsAreNeverHandledTogether) {
     EXPECT_EQ(s.unheldWork, 0);
     EXPECT_EQ(s.workBySlot[1], posted + clicked);
     EXPECT_EQ(s.workBySlot[2], posted + clicked);
-    // Both threads ran side by side: each waited for the lock while the other held it, and the
-    // handling went back and forth between them (how often depends on the machine's scheduling).
-    EXPECT_GT((s.contention[{1, 2}]), 0);
-    EXPECT_GT((s.contention[{2, 1}]), 0);
+    // Both threads ran side by side: one waited for the lock while the other held it, and the
+    // handling went back and forth between them (how often, and which of them had to wait, depends
+    // on the machine's scheduling: on a loaded machine one thread may never find the lock taken).
+    EXPECT_GT((s.contention[{1, 2}] + s.contention[{2, 1}]), 0);
     EXPECT_GE(s.switches, 2);
     EXPECT_EQ(outOfOrder, 0);
     EXPECT_EQ(wrongText, 0);
