@@ -32,7 +32,7 @@ enum : int {
     RangeLow = 6, // progress bar range
     RangeHigh = 7,
     Progress = 8, // progress bar position
-    Selected = 9, // sheet: the selected tab number, from 1
+    Selected = 9, // sheet: the selected tab number, from 1; drop list: the text chosen, from 1
     Tabs = 10,    // sheet: number of tabs
     Visible = 11, // read only: "1" when shown on screen (itself and every container)
     Default = 12, // button: "1" when Enter in the window presses it

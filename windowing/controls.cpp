@@ -1,5 +1,6 @@
 // The control registry and the standard controls: button, prompt, string, entry, check box,
 // text box, sheet and tab, group box, progress bar.
+#include "windowing/choice_controls.h"
 #include "windowing/control.h"
 #include "windowing/listbox_control.h"
 
@@ -453,6 +454,7 @@ void registerStandardTypes() {
     registerControlType("GROUP", factory<GroupControl>());
     registerControlType("PROGRESS", factory<ProgressControl>());
     registerControlType("LIST", listControlFactory());
+    registerChoiceTypes();
 }
 
 std::once_flag standardOnce;

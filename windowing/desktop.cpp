@@ -33,12 +33,13 @@
 #include <QPointer>
 #include <QProcess>
 #include <QPushButton>
+#include <QScreen>
 #include <QSessionManager>
 #include <QShortcut>
 #include <QSocketNotifier>
 #include <QStatusBar>
-#include <QTextEdit>
 #include <QTabWidget>
+#include <QTextEdit>
 #include <QThread>
 #include <QTimer>
 #include <QToolBar>
@@ -660,6 +661,13 @@ bool GuiWindow::build() {
         QWidget* parent = top->parentWidget() ? top->parentWidget() : nullptr;
         QRect area = parent ? parent->rect() : QRect(QPoint(0, 0), QSize(1024, 768));
         top->move(area.center() - QPoint(top->width() / 2, top->height() / 2));
+    }
+    if (design.atPointer && !frame && top->isWindow()) {
+        QRect screen = top->screen() ? top->screen()->availableGeometry() : QRect(0, 0, 1024, 768);
+        QPoint at = QCursor::pos();
+        at.setX(std::clamp(at.x(), screen.left(), std::max(screen.left(), screen.right() - top->width())));
+        at.setY(std::clamp(at.y(), screen.top(), std::max(screen.top(), screen.bottom() - top->height())));
+        top->move(at);
     }
     lastSize = top->size();
     lastPos = top->pos();

@@ -2,23 +2,30 @@
 // program pushes, and the raw mouse hook of its owner.
 #include "windowing/listbox_control.h"
 
+#include "windowing/fontdialog.h"
 #include "windowing/gui_window.h"
 
 #include <QIcon>
+#include <QPainter>
+#include <QPixmap>
 #include <QStringList>
 
 namespace sorv::win {
 
 namespace {
 
-int styleOf(const QFont& f) {
-    return (f.bold() ? 700 : 400) + (f.italic() ? 4096 : 0) + (f.underline() ? 8192 : 0);
-}
-
-void applyStyle(QFont& f, int style) {
-    f.setBold((style % 4096) >= 700);
-    f.setItalic(style & 4096);
-    f.setUnderline(style & 8192);
+// An icon by name: "~SvCheck.ICO" is the check mark linked into the program (the desktop draws
+// it); any other name is an image file or a resource path.
+QIcon iconOf(const QString& name) {
+    if (name.compare("~SvCheck.ICO", Qt::CaseInsensitive) != 0) return QIcon(name);
+    QPixmap mark(16, 16);
+    mark.fill(Qt::transparent);
+    QPainter p(&mark);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(QColor(0, 128, 0), 2.5, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    p.drawPolyline(QPolygonF({QPointF(3, 8.5), QPointF(6.5, 12), QPointF(13, 4)}));
+    p.end();
+    return QIcon(mark);
 }
 
 class ListControl : public Control {
@@ -96,7 +103,7 @@ public:
             return;
         case listprop::FontStyle: {
             QFont f = list_->font();
-            applyStyle(f, n);
+            applyFontStyle(f, n);
             list_->setListFont(f, list_->fontColour());
             return;
         }
@@ -118,7 +125,7 @@ public:
                 else if (code == listprop::StyleFontSize && n > 0)
                     st.font.setPointSize(n);
                 else if (code == listprop::StyleFontStyle)
-                    applyStyle(st.font, n);
+                    applyFontStyle(st.font, n);
             }
             list_->setStyle(column, st);
             return;
@@ -148,7 +155,7 @@ public:
         case listprop::Icons: {
             std::vector<QIcon> icons;
             for (const QString& path : value.split('|', Qt::SkipEmptyParts))
-                icons.emplace_back(path.trimmed());
+                icons.push_back(iconOf(path.trimmed()));
             list_->setIcons(std::move(icons));
             return;
         }
@@ -206,7 +213,7 @@ public:
         case listprop::FontColour:
             return num(list_->fontColour());
         case listprop::FontStyle:
-            return num(styleOf(list_->font()));
+            return num(fontStyleOf(list_->font()));
         case listprop::HorizontalPosition:
             return num(list_->horizontalPosition());
         case listprop::ProgramPaged:
@@ -261,7 +268,7 @@ public:
             if (!st.hasFont) return code == listprop::StyleFontFace ? QString() : num(0);
             if (code == listprop::StyleFontFace) return st.font.family();
             if (code == listprop::StyleFontSize) return num(st.font.pointSize());
-            return num(styleOf(st.font));
+            return num(fontStyleOf(st.font));
         }
         case listprop::Flag5C:
             return num(flag5C_);

@@ -44,7 +44,7 @@ enum : int {
     FitColumn = 0x7C19, // write a column number: sized to its widest text
     AlertKeys = 0x7C1A, // key codes separated by ","
     MouseHook = 0x7C1B, // "1": raw mouse actions are posted as the events below
-    Icons = 0x7C1C,     // icon image files (or resource paths) separated by "|"; icon 1 first
+    Icons = 0x7C1C,     // icon image files (or resource paths, or "~SvCheck.ICO") by "|"; icon 1 first
     XPos = 0x7C1D,      // position and size in the window's dialog units
     YPos = 0x7C1E,
     Width = 0x7C1F,

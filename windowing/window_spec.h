@@ -95,6 +95,7 @@ struct WindowSpec {
     bool iconized = false;
     bool modal = false; // the thread's other windows wait while this one is open
     bool center = false;
+    bool atPointer = false; // opens with its top left corner at the mouse pointer, on the screen
     std::string icon;
     std::string help; // the window's help topic; the resource's name when left empty
     std::vector<MenuItem> menus;
