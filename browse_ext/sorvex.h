@@ -482,6 +482,18 @@ public:
     void notYetThere(std::string_view what);
 
 private:
+    friend class FormatListboxWindow;
+    // The dialogs' helpers: the list's font for a dialog's controls; a column's header without the
+    // sort mark; the header of CURRENTCOL set (refused, with a message, when it holds "~"); the
+    // font dialog over the list's font, applied to the list.
+    win::FontSpec listFont() const;
+    std::string plainHeader(const SorvexColumn& column) const;
+    bool setHeaderText(const std::string& text);
+    void chooseListFont();
+    // A double click on the list (its alert key 5): on a column divider it sizes that column as
+    // "Adjust All Widths" does; on the header or below the rows it is only taken. False when the
+    // list's owner should handle it (a row, or a list without rows).
+    bool takeDoubleClick();
     void commonSetUp(fw::WindowManager& wm, Queue& listQueue, win::Window& window, int listControl,
                      std::string_view iniFile, std::string_view visual, const SorvexOwnerRefs& refs);
     void hookList();

@@ -4,18 +4,6 @@
 
 namespace sorv::bx {
 
-void Sorvex::AdjustAllWidths() {
-    notYetThere("Adjust All Widths");
-}
-
-void Sorvex::ColumnColors() {
-    notYetThere("Column Colors");
-}
-
-void Sorvex::EditAttribute(std::string_view) {
-    notYetThere("Header Text");
-}
-
 void Sorvex::ExportAscii() {
     notYetThere("Export to ASCII");
 }
@@ -39,20 +27,8 @@ void Sorvex::Preferences() {
     notYetThere("Preferences");
 }
 
-void Sorvex::FormatListbox() {
-    notYetThere("Format Listbox");
-}
-
 void Sorvex::Graph() {
     notYetThere("Graph");
-}
-
-void Sorvex::EditColumnNumber(std::string_view) {
-    notYetThere("This setting");
-}
-
-void Sorvex::ToggleListFlag() {
-    notYetThere("This list setting");
 }
 
 } // namespace sorv::bx

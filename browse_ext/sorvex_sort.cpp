@@ -550,7 +550,7 @@ void Sorvex::HandleListEvent(int event) {
         SetColumnFlag("VSC");
         break;
     case sevent::Font:
-        notYetThere("Font");
+        chooseListFont();
         break;
     case sevent::Colors:
         ColumnColors();
@@ -590,8 +590,13 @@ fw::Level Sorvex::TakeListEvent(const win::Event& e) {
         case skey::ToggleFlag:
             ToggleListFlag();
             return fw::LevelNotify;
+        case win::key::DoubleClick:
+            return takeDoubleClick() ? fw::LevelNotify : fw::LevelNone;
         case skey::ColumnMenu:
+            // The menu of the current column (the first before any was chosen), at the mouse.
+            if (CURRENTCOL < 1 || CURRENTCOL > SQ.records()) CURRENTCOL = 1;
             PrepareColumnMenu();
+            if (fw::PopupManager* menu = columnMenu()) menu->Ask();
             return fw::LevelNotify;
         default:
             return fw::LevelNone;

@@ -12,11 +12,17 @@ using namespace sorv;
 #include "tests/framework/menu_answer.h"
 
 #include <QAccessible>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFontDialog>
 #include <QImage>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QRadioButton>
+#include <QSpinBox>
 #include <QTabBar>
 #include <QTabWidget>
 #include <algorithm>
@@ -152,6 +158,82 @@ void clickTab(QMdiSubWindow* sub, int tab) {
                             Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
         QApplication::sendEvent(bar, &release);
     });
+}
+
+// A window of the program's own (a dialog) by its caption, once it shows; nullptr when it does not.
+QWidget* dialog(const std::string& caption) {
+    QWidget* found = nullptr;
+    waitUntil([&] {
+        found = win::onGui([&]() -> QWidget* {
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (w->isVisible() && w->windowTitle().toStdString() == caption) return w;
+            return nullptr;
+        });
+        return found != nullptr;
+    });
+    return found;
+}
+
+bool dialogGone(const std::string& caption) {
+    return waitUntil([&] {
+        return win::onGui([&] {
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (w->isVisible() && w->windowTitle().toStdString() == caption) return false;
+            return true;
+        });
+    });
+}
+
+// Keys as the keyboard gives them to a widget (GUI thread).
+void pressKey(QWidget* to, int k, Qt::KeyboardModifiers mods = Qt::NoModifier, const QString& text = {}) {
+    QKeyEvent down(QEvent::KeyPress, k, mods, text), up(QEvent::KeyRelease, k, mods, text);
+    QApplication::sendEvent(to, &down);
+    QApplication::sendEvent(to, &up);
+}
+
+// Replaces what a field holds by typing (Ctrl+A, the characters, Enter when asked).
+void typeInto(QWidget* field, const std::string& text, bool enter = true) {
+    win::onGui([&] {
+        field->setFocus();
+        pressKey(field, Qt::Key_A, Qt::ControlModifier);
+        for (char ch : text) {
+            const int k = ch >= 'a' && ch <= 'z' ? Qt::Key_A + (ch - 'a') : static_cast<unsigned char>(ch);
+            pressKey(field, k, Qt::NoModifier, QString(QChar(ch)));
+        }
+        if (enter) pressKey(field, Qt::Key_Return);
+    });
+}
+
+// Chooses a text of a drop list by typing it (after the pause that starts a new search).
+void typeChoice(QWidget* drop, const std::string& text) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(QApplication::keyboardInputInterval() + 100));
+    typeInto(drop, text, false);
+}
+
+template <class W> W* childOf(QWidget* in, const std::function<bool(W*)>& which = {}) {
+    return win::onGui([&]() -> W* {
+        for (W* w : in->findChildren<W*>())
+            if (!which || which(w)) return w;
+        return nullptr;
+    });
+}
+
+void pressButton(QWidget* in, const std::string& textOrTip) {
+    QPushButton* b = childOf<QPushButton>(in, [&](QPushButton* b) {
+        return b->text().toStdString() == textOrTip || b->toolTip().toStdString() == textOrTip;
+    });
+    ASSERT_TRUE(b) << textOrTip;
+    win::onGui([&] { b->click(); });
+}
+
+// The list's format as the list control holds it.
+ListFormat formatOf(QMdiSubWindow* sub) {
+    ListFormat f;
+    f.setFormat(win::onGui([&] { return listOf(sub)->format(); }));
+    return f;
+}
+long columnProperty(QMdiSubWindow* sub, int code, int col) {
+    return formatOf(sub).property(code, col).toLong();
 }
 
 class CustomerBrowseTest : public ProgramTest {
@@ -497,6 +579,276 @@ TEST_F(CustomerBrowseTest, ColumnMenuSortsJustifiesHidesAndGoesBackToTheDesign) 
     EXPECT_LT(stored.find("~City~"), stored.find("~Country~")) << stored;
     EXPECT_LT(stored.find("~Country~"), stored.find("~Postal Zip Code~")) << stored;
     EXPECT_NE(stored.find("~Postal Zip Code~"), std::string::npos) << stored;
+}
+
+// The column menu's number, header text and colour windows and the list's own commands (a double
+// click on a divider, Alt+F11, Alt+M) on the real browse: every value shows in the list as it is
+// given, a header with "~" is refused, and the list comes back as it was left.
+TEST_F(CustomerBrowseTest, ColumnWindowsChangeTheListAtOnceAndTheListIsKept) {
+    QAccessible::setActive(true);
+    sorv::test::BoxAnswers boxes({win::button::Ok});
+    std::string left;
+    int leftHeight = 0;
+    runProgram([&] {
+        QMdiSubWindow* sub = open();
+        const int windows = childCount();
+        // Company's width, typed into its number window: each value applies at once.
+        rightClickCell(sub, 1, 1, "Width");
+        QWidget* number = dialog("Company");
+        ASSERT_TRUE(number);
+        QSpinBox* spin = childOf<QSpinBox>(number);
+        ASSERT_TRUE(spin);
+        EXPECT_EQ(win::onGui([&] { return spin->value(); }), 80);
+        typeInto(spin, "13", false);
+        EXPECT_TRUE(waitUntil([&] { return columnProperty(sub, 0x7E04, 1) == 13; }));
+        typeInto(spin, "100", false);
+        EXPECT_TRUE(waitUntil([&] { return columnProperty(sub, 0x7E04, 1) == 100; }));
+        pressButton(number, "OK");
+        ASSERT_TRUE(dialogGone("Company"));
+        // City's header offset, and its data decimal-justified with its data offset.
+        rightClickCell(sub, 1, 2, "Header offset");
+        QWidget* offset = dialog("City");
+        ASSERT_TRUE(offset);
+        typeInto(childOf<QSpinBox>(offset), "5");
+        ASSERT_TRUE(dialogGone("City")) << "Enter closes the number window";
+        EXPECT_EQ(columnProperty(sub, 0x7E19, 2), 5);
+        rightClickCell(sub, 1, 2, "Data Just Decimal");
+        EXPECT_TRUE(waitUntil([&] { return columnProperty(sub, 0x7E16, 2) == 1; }));
+        EXPECT_EQ(columnProperty(sub, 0x7E17, 2), 2);
+        // Country's header: "~" refused with a message, the header kept; then renamed.
+        rightClickCell(sub, 1, 3, "Header Text");
+        QWidget* header = dialog("Header Text: Country");
+        ASSERT_TRUE(header);
+        QLineEdit* entry = childOf<QLineEdit>(header);
+        ASSERT_TRUE(entry);
+        auto entryText = [&] { return win::onGui([&] { return entry->text().toStdString(); }); };
+        EXPECT_EQ(entryText(), "Country");
+        typeInto(entry, "Land~");
+        ASSERT_TRUE(waitUntil([&] { return boxes.shown().size() == 1; }));
+        EXPECT_TRUE(waitUntil([&] { return entryText() == "Country"; })) << entryText();
+        EXPECT_EQ(shown(sub).headers, Design);
+        typeInto(entry, "Nation");
+        ASSERT_TRUE(waitHeaders(sub, {"Company", "City", "Nation", "Postal Zip Code"}));
+        pressButton(header, "OK");
+        ASSERT_TRUE(dialogGone("Header Text: Country"));
+        // Postal's colours: a background given and taken back ("None" is no colour of its own),
+        // a selected background kept; only that one is written.
+        rightClickCell(sub, 1, 4, "Colors");
+        QWidget* colours = dialog("Column Colors");
+        ASSERT_TRUE(colours);
+        EXPECT_TRUE(childOf<QLabel>(
+            colours, [](QLabel* l) { return l->text() == "Colors for Column: Postal Zip Code"; }));
+        auto drop = [&](const char* name) {
+            return childOf<QComboBox>(colours, [&](QComboBox* c) { return c->accessibleName() == name; });
+        };
+        ASSERT_TRUE(drop("Normal background"));
+        typeChoice(drop("Normal background"), "Red");
+        EXPECT_TRUE(waitUntil([&] { return columnProperty(sub, 0x7E29, 4) == 0x0000FF; }));
+        typeChoice(drop("Normal background"), "None");
+        EXPECT_TRUE(waitUntil([&] { return columnProperty(sub, 0x7E29, 4) == -1; }));
+        typeChoice(drop("Selected background"), "Navy");
+        EXPECT_TRUE(waitUntil([&] { return columnProperty(sub, 0x7E2B, 4) == 0x800000; }));
+        pressButton(colours, "&OK");
+        ASSERT_TRUE(dialogGone("Column Colors"));
+        const std::string format = win::onGui([&] { return listOf(sub)->format(); });
+        EXPECT_NE(format.find("E(,,,0800000H)"), std::string::npos) << format;
+        EXPECT_EQ(format.find("E("), format.rfind("E(")) << "no other column has colours: " << format;
+
+        // A double click on Company's divider fits it to its widest company, opening no form.
+        win::onGui([&] {
+            ListBox* list = listOf(sub);
+            QPoint at(list->headerRect(1).right(), list->cellRect(2, 1).center().y());
+            for (auto type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease,
+                              QEvent::MouseButtonDblClick, QEvent::MouseButtonRelease}) {
+                const bool down = type != QEvent::MouseButtonRelease;
+                mouse(list, type, at, Qt::LeftButton, down ? Qt::LeftButton : Qt::NoButton);
+            }
+        });
+        ASSERT_TRUE(waitUntil([&] { return columnProperty(sub, 0x7E04, 1) != 100; }));
+        const long fitted = columnProperty(sub, 0x7E04, 1);
+        // Alt+F11 fits every column the same way; Alt+M shows the menu of the current column.
+        win::onGui([&] { pressKey(listOf(sub), Qt::Key_F11, Qt::AltModifier); });
+        EXPECT_TRUE(waitUntil([&] { return columnProperty(sub, 0x7E04, 4) < 64; }));
+        EXPECT_EQ(columnProperty(sub, 0x7E04, 1), fitted);
+        {
+            browsetest::MenuAnswer answer("Data Just Center");
+            win::onGui([&] { pressKey(listOf(sub), Qt::Key_M, Qt::AltModifier); });
+            EXPECT_TRUE(waitUntil([&] { return columnProperty(sub, 0x7E14, 4) == 1; }));
+            EXPECT_TRUE(has(answer.shape.lines, "0:Sort on Postal/Zip Code"))
+                << ::testing::PrintToString(answer.shape.lines);
+        }
+        // The list box's height from its own number window.
+        rightClickCell(sub, 1, 1, "Height");
+        QWidget* height = dialog("Height");
+        ASSERT_TRUE(height);
+        const int designed = win::onGui([&] { return childOf<QSpinBox>(height)->value(); });
+        const int before = win::onGui([&] { return listOf(sub)->height(); });
+        typeInto(childOf<QSpinBox>(height), std::to_string(designed - 20));
+        ASSERT_TRUE(dialogGone("Height"));
+        EXPECT_LT(win::onGui([&] { return listOf(sub)->height(); }), before);
+        EXPECT_EQ(childCount(), windows);
+        left = win::onGui([&] { return listOf(sub)->format(); });
+        leftHeight = win::onGui([&] { return listOf(sub)->height(); });
+        closeChild(sub, childCount());
+        choose("E&xit");
+    });
+    ASSERT_EQ(boxes.shown().size(), 1u);
+    EXPECT_EQ(boxes.shown()[0].title, "Sorvex");
+    runProgram([&] {
+        QMdiSubWindow* sub = open();
+        EXPECT_TRUE(waitHeaders(sub, {"Company", "City", "Nation", "Postal Zip Code"}));
+        EXPECT_EQ(win::onGui([&] { return listOf(sub)->format(); }), left);
+        EXPECT_EQ(win::onGui([&] { return listOf(sub)->height(); }), leftHeight);
+        closeChild(sub, childCount());
+        choose("E&xit");
+    });
+}
+
+// "Format Listbox..." on the real browse: the two lists, a column hidden and added back with its
+// width and header, moved by Alt+Up, a field without width added 10 wide, header text, data
+// justification, a flag, the list box's height, horizontal scroll bar and font; kept when the window opens
+// again, and "&Default" gives the design back.
+TEST_F(CustomerBrowseTest, FormatListboxEditsTheColumnsAndTheListBox) {
+    QAccessible::setActive(true);
+    std::string left;
+    int leftHeight = 0;
+    bool bar = false; // the list's horizontal scroll bar as designed
+    auto rows = [](ListBox* list) {
+        return win::onGui([&] {
+            std::vector<std::string> out;
+            for (int r = 1; r <= list->rowCount(); ++r)
+                out.push_back(list->cellText(r, 1).trimmed().toStdString());
+            return out;
+        });
+    };
+    auto clickRow = [](ListBox* list, int row, Qt::MouseButton b) {
+        win::onGui([&] {
+            QPoint at = list->cellRect(row, 1).center();
+            mouse(list, QEvent::MouseButtonPress, at, b, b);
+            mouse(list, QEvent::MouseButtonRelease, at, b, Qt::NoButton);
+        });
+    };
+    const std::vector<std::string> descriptions{"Company Name", "City", "Country", "Postal/Zip Code"};
+    auto openDialog = [&](QMdiSubWindow* sub) {
+        rightClickCell(sub, 1, 1, "Properties");
+        return dialog("Format Listbox...");
+    };
+    auto listNamed = [](QWidget* d, const char* tip) {
+        return childOf<ListBox>(d, [&](ListBox* l) { return l->accessibleName() == tip; });
+    };
+    runProgram([&] {
+        QMdiSubWindow* sub = open();
+        QWidget* d = openDialog(sub);
+        ASSERT_TRUE(d);
+        ListBox* displayed = listNamed(d, "Right Click to erase field");
+        ListBox* fields = listNamed(d, "Right Click to display field");
+        ASSERT_TRUE(displayed && fields);
+        ASSERT_TRUE(waitUntil([&] { return rows(displayed) == descriptions; })) << rows(displayed).size();
+        EXPECT_EQ(rows(fields), descriptions);
+        QLineEdit* header =
+            childOf<QLineEdit>(d, [](QLineEdit* e) { return e->toolTip() == "Change Column Header Text"; });
+        ASSERT_TRUE(header);
+        auto headerText = [&] { return win::onGui([&] { return header->text().toStdString(); }); };
+        EXPECT_TRUE(waitUntil([&] { return headerText() == "Company"; }));
+        // City's row makes it the column edited, marked in the list under the window.
+        clickRow(displayed, 2, Qt::LeftButton);
+        EXPECT_TRUE(waitUntil([&] { return headerText() == "City"; }));
+        EXPECT_TRUE(waitUntil([&] { return win::onGui([&] { return listOf(sub)->markedColumn(); }) == 2; }));
+        // Hidden by its button, added back by a right click on the fields: last, as it was.
+        pressButton(d, "Hide column from display list");
+        ASSERT_TRUE(waitHeaders(sub, {"Company", "Country", "Postal Zip Code"}));
+        EXPECT_TRUE(waitUntil([&] {
+            return rows(displayed) == std::vector<std::string>{"Company Name", "Country", "Postal/Zip Code"};
+        }));
+        clickRow(fields, 2, Qt::RightButton);
+        ASSERT_TRUE(waitHeaders(sub, {"Company", "Country", "Postal Zip Code", "City"}));
+        EXPECT_EQ(columnProperty(sub, 0x7E04, 4), 80);
+        EXPECT_TRUE(waitUntil([&] { return headerText() == "City"; })) << headerText();
+        // Alt+Up moves it one place left; each moved column keeps its own field.
+        win::onGui([&] { pressKey(displayed, Qt::Key_Up, Qt::AltModifier); });
+        ASSERT_TRUE(waitHeaders(sub, {"Company", "Country", "City", "Postal Zip Code"}));
+        EXPECT_EQ(win::onGui([&] { return listOf(sub)->format(); }),
+                  "80L(2)|M~Company~@s30@80L(2)|M~Country~@s20@#3#80L(2)|M~City~@s20@#2#"
+                  "64L(2)|M~Postal Zip Code~@s12@#4#");
+        // The column's header, data justification, underline and width.
+        typeInto(header, "Town");
+        ASSERT_TRUE(waitHeaders(sub, {"Company", "Country", "Town", "Postal Zip Code"}));
+        QRadioButton* right = childOf<QRadioButton>(d, [&](QRadioButton* r) {
+            return r->text() == "Right" && r->x() > d->width() / 3; // the data's, beside the header's
+        });
+        ASSERT_TRUE(right);
+        win::onGui([&] { right->click(); });
+        EXPECT_TRUE(waitUntil([&] { return columnProperty(sub, 0x7E12, 3) == 1; }));
+        QCheckBox* underline = childOf<QCheckBox>(d, [](QCheckBox* c) { return c->text() == "&Underline"; });
+        win::onGui([&] { underline->click(); });
+        EXPECT_TRUE(waitUntil([&] { return columnProperty(sub, 0x7E00, 3) == 1; }));
+        auto spin = [&](const char* tip) {
+            return childOf<QSpinBox>(d, [&](QSpinBox* s) { return s->toolTip() == tip; });
+        };
+        typeInto(spin("Change Column Width"), "0", false);
+        EXPECT_TRUE(waitUntil([&] { return columnProperty(sub, 0x7E04, 3) == 0; }));
+        // Hidden with no width (Alt+Left), added back (Alt+Right on its field): 10 wide, last.
+        win::onGui([&] { pressKey(displayed, Qt::Key_Left, Qt::AltModifier); });
+        ASSERT_TRUE(waitHeaders(sub, {"Company", "Country", "Postal Zip Code"}));
+        clickRow(fields, 2, Qt::LeftButton);
+        win::onGui([&] { pressKey(fields, Qt::Key_Right, Qt::AltModifier); });
+        ASSERT_TRUE(waitHeaders(sub, {"Company", "Country", "Postal Zip Code", "Town"}));
+        EXPECT_EQ(columnProperty(sub, 0x7E04, 4), 10);
+        EXPECT_EQ(columnProperty(sub, 0x7E12, 4), 1);
+        EXPECT_EQ(columnProperty(sub, 0x7E00, 4), 1);
+        // The list box: taller, its vertical scroll bar switched, a larger font.
+        const int before = win::onGui([&] { return listOf(sub)->height(); });
+        const int designed = win::onGui([&] { return spin("Adjust Height of LIstbox")->value(); });
+        typeInto(spin("Adjust Height of LIstbox"), std::to_string(designed + 60), false);
+        EXPECT_TRUE(waitUntil([&] { return win::onGui([&] { return listOf(sub)->height(); }) > before; }));
+        QCheckBox* horizontal =
+            childOf<QCheckBox>(d, [](QCheckBox* c) { return c->text() == "Hori&zontal Scroll"; });
+        bar = win::onGui([&] { return horizontal->isChecked(); });
+        EXPECT_EQ(win::onGui([&] { return listOf(sub)->horizontalBar(); }), bar);
+        win::onGui([&] { horizontal->click(); });
+        EXPECT_TRUE(
+            waitUntil([&] { return win::onGui([&] { return listOf(sub)->horizontalBar(); }) != bar; }));
+        pressButton(d, "F&ont");
+        ASSERT_TRUE(sorv::test::whenShown<QFontDialog>("", [](QFontDialog* f) {
+            QFont font = f->currentFont();
+            font.setPointSize(14);
+            f->setCurrentFont(font);
+            f->accept();
+        }));
+        EXPECT_TRUE(
+            waitUntil([&] { return win::onGui([&] { return listOf(sub)->font().pointSize(); }) == 14; }));
+        pressButton(d, "&Close");
+        ASSERT_TRUE(dialogGone("Format Listbox..."));
+        EXPECT_TRUE(waitUntil([&] { return win::onGui([&] { return listOf(sub)->markedColumn(); }) == 0; }));
+        left = win::onGui([&] { return listOf(sub)->format(); });
+        leftHeight = win::onGui([&] { return listOf(sub)->height(); });
+        closeChild(sub, childCount());
+        choose("E&xit");
+    });
+    EXPECT_EQ(key("SorvexPoint-?Browse:1"), "14");
+    EXPECT_EQ(key("SorvexHscroll-?Browse:1"), bar ? "0" : "1");
+    runProgram([&] {
+        QMdiSubWindow* sub = open();
+        EXPECT_TRUE(waitHeaders(sub, {"Company", "Country", "Postal Zip Code", "Town"}));
+        EXPECT_EQ(win::onGui([&] { return listOf(sub)->format(); }), left);
+        EXPECT_EQ(win::onGui([&] { return listOf(sub)->height(); }), leftHeight);
+        EXPECT_EQ(win::onGui([&] { return listOf(sub)->font().pointSize(); }), 14);
+        EXPECT_NE(win::onGui([&] { return listOf(sub)->horizontalBar(); }), bar);
+        // "&Default": the design again, both lists on their first rows.
+        QWidget* d = openDialog(sub);
+        ASSERT_TRUE(d);
+        pressButton(d, "&Default");
+        ASSERT_TRUE(waitHeaders(sub, Design));
+        ListBox* displayed = listNamed(d, "Right Click to erase field");
+        EXPECT_TRUE(waitUntil([&] { return rows(displayed) == descriptions; }));
+        EXPECT_EQ(win::onGui([&] { return displayed->selected(); }), 1);
+        EXPECT_TRUE(
+            waitUntil([&] { return win::onGui([&] { return listOf(sub)->font().pointSize(); }) != 14; }));
+        pressButton(d, "&Close");
+        ASSERT_TRUE(dialogGone("Format Listbox..."));
+        closeChild(sub, childCount());
+        choose("E&xit");
+    });
 }
 
 } // namespace

@@ -1,0 +1,85 @@
+// "Format Listbox..." under an owner's feature mask: every control whose bit the mask leaves out
+// is disabled when the window opens, the others stay usable.
+#include "browse_ext/columntable.h"
+#include "browse_ext/sorvex.h"
+#include "tests/framework/browse_rig.h"
+#include "tests/windowing/harness.h"
+
+#include <QAbstractButton>
+#include <QLineEdit>
+#include <QSpinBox>
+#include <gtest/gtest.h>
+#include <map>
+#include <thread>
+
+using namespace browsetest;
+using namespace sorv::bx;
+
+namespace {
+
+struct ListSorvex : Sorvex {
+    std::string columns = columnTable({
+        {"PPL:SysId", 40, "Sys Id", "@n6", "Id", 'R'},
+        {"PPL:LastName", 80, "Last Name", "@s20", "Name", 'L'},
+    });
+    std::string none = additionalOrderTable(false, {});
+    void InitColumns() override {
+        QDIM = 2;
+        GR = columns;
+        GRA = none;
+        ReadColumnTables();
+        AddFormatSlot(1);
+    }
+};
+
+} // namespace
+
+TEST(FormatListbox, TheOwnersMaskDisablesTheControlsOfTheBitsItLeavesOut) {
+    // The header text (0x400), the data "Left" (0x1), the list's Y position (0x400000) and the font
+    // (0x2000000) left out.
+    const std::uint32_t mask = 0x1FFFFFFF & ~(0x400u | 0x1u | 0x400000u | 0x2000000u);
+    std::map<std::string, bool> enabled;
+    std::thread user([&] {
+        EXPECT_TRUE(sorv::test::whenShown<QWidget>("Format Listbox...", [&](QWidget* d) {
+            for (QWidget* w : d->findChildren<QWidget*>()) {
+                std::string name = w->toolTip().toStdString();
+                if (auto* b = qobject_cast<QAbstractButton*>(w); b && name.empty())
+                    name = b->text().toStdString() + "@" + std::to_string(b->x() > d->width() / 3);
+                if (!name.empty() && !qobject_cast<QLineEdit*>(w->parentWidget()))
+                    enabled[name] = w->isEnabled();
+            }
+            for (QAbstractButton* b : d->findChildren<QAbstractButton*>())
+                if (b->text() == "&Close")
+                    QMetaObject::invokeMethod(
+                        b, [b] { b->click(); }, Qt::QueuedConnection);
+        }));
+    });
+    sorv::test::runWithDesktop([&] {
+        Rig rig(3);
+        ASSERT_TRUE(rig.opened);
+        Record locals{[] {
+            Layout l;
+            l.addDecimal("LOC:Mask", 11, 0);
+            return l;
+        }()};
+        locals.set("LOC:Mask", Value(static_cast<std::int64_t>(mask)));
+        std::uint8_t viewOrder = 0, sorted = 0;
+        SorvexOwnerRefs refs;
+        refs.viewOrder = &viewOrder;
+        refs.sequenceNbr = &sorted;
+        refs.mask = locals.ref("LOC:Mask");
+        ListSorvex s;
+        s.Init(rig.window, rig.browse, *rig.queue, rig.window.WINDOW, List, rig.dir.file("sorvdemo.INI"),
+               VisualHeader, refs);
+        s.RestoreLayout("?List", "Proc");
+        s.FormatListbox();
+        s.Kill();
+    });
+    user.join();
+    for (const char* off :
+         {"Change Column Header Text", "Left@1", "Move Listbox Vertically", "Assign New Font to Listbox"})
+        EXPECT_FALSE(enabled[off]) << off;
+    for (const char* on : {"Left@0", "Change Data Field Offset", "Move Listbox Horizontally",
+                           "Assign New Colors to Column", "Underline the current column"})
+        EXPECT_TRUE(enabled.count(on) && enabled[on]) << on;
+}
