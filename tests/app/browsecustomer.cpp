@@ -460,10 +460,12 @@ TEST_F(CustomerBrowseTest, TwoBrowsesAtOnceEachWithItsOwnSort) {
         QMdiSubWindow* a = open();
         QMdiSubWindow* b = open();
         EXPECT_EQ(win::startedThreadCount(), 3); // the notes and the two browses
+        // One mouse: the press state is the program's, so the second list is clicked once the
+        // first has handled its click (a loaded machine may run its thread late).
         clickHeader(a, 2);
-        clickHeader(b, 3);
-        clickHeader(b, 3);
         EXPECT_TRUE(waitHeaders(a, {"Company", ">City", "Country", "Postal Zip Code"}));
+        clickHeader(b, 3);
+        clickHeader(b, 3);
         EXPECT_TRUE(waitHeaders(b, {"Company", "City", "<Country", "Postal Zip Code"}));
         EXPECT_TRUE(waitShown(a, [](const Shown& s) { return ordered(s, {"City", "Company", "Country"}); }));
         EXPECT_TRUE(waitShown(b, [](const Shown& s) {
