@@ -185,6 +185,8 @@ win::WindowSpec selectCustomerSpec() {
 Level openForm(fw::WindowManager& form, fw::RelationManager& primary, const char* resource, int firstField) {
     form.REQUEST = GlobalRequest;
     if (Level l = form.fw::WindowManager::Init()) return l;
+    form.INSERTACTION = formActions().insert;
+    form.DELETEACTION = formActions().remove;
     form.FIRSTFIELD = firstField;
     form.VCRREQUEST = &GlobalToolbarRequest;
     form.ERRORS = &GlobalErrors();
@@ -527,6 +529,11 @@ private:
 };
 
 } // namespace
+
+FormActions& formActions() {
+    static FormActions actions;
+    return actions;
+}
 
 void registerUpdateForms() {
     win::registerWindowResource(UpdateCustomerResource, customerFormSpec);

@@ -5,6 +5,8 @@
 // response; the record to change or delete is in the table's buffer when it starts.
 #pragma once
 
+#include <cstdint>
+
 namespace sorv::app {
 
 extern const char* const UpdateCustomerResource;
@@ -18,6 +20,15 @@ int UpdateCustomer(int request);
 int UpdatePeople(int request);
 // The customer selection list: ResponseDone with the chosen customer in the Customer buffer.
 int SelectCustomer();
+
+// What the forms do after a record is added (INSERTACTION: 2 close, 3 add another at once, 4 ask)
+// and for a delete request (DELETEACTION: 2 confirm, 4 at once, both with no form shown; any other
+// value shows the form). The window manager's defaults unless set before a form runs.
+struct FormActions {
+    std::uint8_t insert = 2;
+    std::uint8_t remove = 2;
+};
+FormActions& formActions();
 
 // The forms' controls, by number.
 namespace customerform {

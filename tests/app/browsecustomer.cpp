@@ -3,6 +3,7 @@
 // through the accessibility interface), with the layout it leaves in "sorvdemo.INI".
 #include "app/browsecustomer.h"
 #include "app/demodata.h"
+#include "app/updateforms.h"
 #include "runtime/inifile.h"
 #include "runtime/listformat.h"
 #include "tests/app/program_rig.h"
@@ -20,6 +21,7 @@ using namespace sorv;
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
+#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
@@ -240,11 +242,16 @@ class CustomerBrowseTest : public ProgramTest {
 protected:
     void SetUp() override {
         ProgramTest::SetUp();
+        writeFreshDemoData();
+        copyTexts();
+    }
+    void writeFreshDemoData() {
         DemoDataOptions options;
         options.customers = Customers;
         options.people = 10;
+        for (const char* table : {"CUSTOMER.QNL", "PEOPLE.QNL", "CUSTOMER.QNL.wal", "PEOPLE.QNL.wal"})
+            fs::remove(dir_ / table);
         ASSERT_EQ(writeDemoData(dir_.string(), options), "");
-        copyTexts();
     }
     // Opens a Customer browse from the menu and waits for its rows; the new child window.
     QMdiSubWindow* open() {
@@ -855,48 +862,94 @@ TEST_F(CustomerBrowseTest, FormatListboxEditsTheColumnsAndTheListBox) {
 
 } // namespace
 
-// The browse's buttons run the Customer form: a customer added there is the selected row when
-// the form closes; one deleted goes after its confirmation without a form showing.
+// The browse's buttons run the Customer form, with each of the forms' actions after an insert and
+// for a delete: the last customer added is the selected row when the form closes (after three
+// added one after the other in the same form, the third), and a delete shows no form, asking first
+// or not as its action says.
 TEST_F(CustomerBrowseTest, InsertAndDeleteRunTheCustomerForm) {
-    sorv::test::BoxAnswers boxes({win::button::Yes});
-    runProgram([&] {
-        QMdiSubWindow* sub = open();
-        ASSERT_TRUE(sub);
-        auto pressButton = [](QWidget* in, const char* name) {
-            win::onGui([&] {
-                for (QPushButton* b : in->findChildren<QPushButton*>())
-                    if (b->accessibleName() == name) return b->click();
-                ADD_FAILURE() << name;
-            });
-        };
-        pressButton(sub, "Insert");
-        QWidget* form = nullptr;
-        ASSERT_TRUE(waitUntil(
-            [&] { return (form = win::onGui([] { return findWidget("Adding a Customer Record"); })); }));
-        win::onGui([&] {
-            for (QLineEdit* e : form->findChildren<QLineEdit*>())
-                if (e->accessibleName() == "Company:") {
-                    e->setText("Aardvark Ltd");
-                    e->setModified(true);
-                    emit e->editingFinished();
-                }
-        });
-        pressButton(form, "OK");
-        ASSERT_TRUE(
-            waitShown(sub, [](const Shown& s) { return s.rows.size() == std::size_t(Customers + 1); }));
-        auto selectedCompany = [&] {
-            return win::onGui([&] {
-                ListBox* list = listOf(sub);
-                return list->cellText(list->selected(), 1).trimmed().toStdString();
-            });
-        };
-        EXPECT_TRUE(waitUntil([&] { return selectedCompany() == "Aardvark Ltd"; })) << selectedCompany();
+    struct Case {
+        FormActions actions;
+        std::vector<std::string> added; // typed into "Company:" and saved in turn
+        std::vector<int> answers;       // to the boxes shown, in turn
+        std::vector<std::string> asked; // the boxes' titles
+        bool cancelAfter;               // the form is left open after the last save and cancelled
+    } cases[] = {
+        {{2, 2}, {"Aardvark Ltd"}, {win::button::Yes}, {"Confirm Delete"}, false},
+        {{3, 4}, {"Aardvark 1", "Aardvark 2", "Aardvark 3"}, {}, {}, true},
+        {{4, 2},
+         {"Aardvark 1", "Aardvark 2", "Aardvark 3"},
+         {win::button::Yes, win::button::Yes, win::button::No, win::button::Yes},
+         {"Record Added", "Record Added", "Record Added", "Confirm Delete"},
+         false},
+    };
+    const FormActions defaults;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "insert action " << int(c.actions.insert) << ", delete action "
+                                        << int(c.actions.remove));
+        formActions() = c.actions;
+        fs::remove(dir_ / "sorvdemo.INI");
+        writeFreshDemoData();
+        sorv::test::BoxAnswers boxes(c.answers);
+        const std::string last = c.added.back();
+        runProgram([&] {
+            QMdiSubWindow* sub = open();
+            ASSERT_TRUE(sub);
+            auto pressButton = [](QWidget* in, const char* name) {
+                win::onGui([&] {
+                    for (QPushButton* b : in->findChildren<QPushButton*>())
+                        if (b->accessibleName() == name) return b->click();
+                    ADD_FAILURE() << name;
+                });
+            };
+            pressButton(sub, "Insert");
+            QPointer<QWidget> form = dialog("Adding a Customer Record");
+            ASSERT_TRUE(form);
+            // The form's company entry (GUI thread); null once the form is gone.
+            auto company = [&]() -> QLineEdit* {
+                if (!form) return nullptr;
+                for (QLineEdit* e : form->findChildren<QLineEdit*>())
+                    if (e->accessibleName() == "Company:") return e;
+                return nullptr;
+            };
+            // Whether the form shows a fresh record with its first field selected.
+            auto fresh = [&] {
+                return win::onGui([&] {
+                    return company() && form->focusWidget() == company() &&
+                           company()->text().trimmed().isEmpty();
+                });
+            };
+            for (const std::string& name : c.added) {
+                ASSERT_TRUE(waitUntil(fresh)) << name;
+                typeInto(win::onGui(company), name); // Enter presses OK
+                if (name != last || c.cancelAfter)
+                    ASSERT_TRUE(waitUntil(fresh)) << "the form stays for another record after " << name;
+            }
+            if (c.cancelAfter) pressButton(form, "Cancel");
+            ASSERT_TRUE(dialogGone("Adding a Customer Record"));
+            auto listed = [&](const std::string& name) {
+                const Shown s = shown(sub);
+                return std::any_of(s.rows.begin(), s.rows.end(),
+                                   [&](const auto& row) { return row[0] == name; });
+            };
+            auto selectedCompany = [&] {
+                return win::onGui([&] {
+                    ListBox* list = listOf(sub);
+                    return list->cellText(list->selected(), 1).trimmed().toStdString();
+                });
+            };
+            EXPECT_TRUE(waitUntil([&] { return selectedCompany() == last; })) << selectedCompany();
+            for (const std::string& name : c.added) EXPECT_TRUE(listed(name)) << name;
 
-        pressButton(sub, "Delete");
-        EXPECT_TRUE(waitShown(sub, [](const Shown& s) { return s.rows.size() == std::size_t(Customers); }));
-        ASSERT_EQ(boxes.shown().size(), 1u);
-        EXPECT_EQ(boxes.shown()[0].title, "Confirm Delete");
-        EXPECT_FALSE(win::onGui([] { return findWidget("Update the Customer File") != nullptr; }));
-        exitProgram();
-    });
+            pressButton(sub, "Delete");
+            EXPECT_TRUE(waitUntil([&] { return !listed(last); }));
+            for (const std::string& name : c.added)
+                if (name != last) EXPECT_TRUE(listed(name)) << name;
+            EXPECT_FALSE(win::onGui([] { return findWidget("Update the Customer File") != nullptr; }));
+            exitProgram();
+        });
+        std::vector<std::string> asked;
+        for (const auto& b : boxes.shown()) asked.push_back(b.title);
+        EXPECT_EQ(asked, c.asked);
+    }
+    formActions() = defaults;
 }
