@@ -32,6 +32,8 @@ public:
     void setCaption(const std::string& caption);
     // True once "Cancel" was pressed or the window was asked to close.
     bool cancelled();
+    // The user chose to go on after all: "Cancel" counts again from now.
+    void goOn() { cancelled_ = false; }
     void close();
     bool isOpen() const { return window_.isOpen(); }
     int percent() const { return percent_; }

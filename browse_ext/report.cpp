@@ -2,6 +2,7 @@
 // report's layout built from the column model.
 #include "browse_ext/report.h"
 
+#include "browse_ext/listrecords.h"
 #include "browse_ext/progress.h"
 #include "browse_ext/sorvex.h"
 #include "runtime/datetime.h"
@@ -94,13 +95,11 @@ private:
         if (s_.LISTTYPE == 1 && s_.BC && s_.BC->VIEW) {
             filter_ = s_.BC->VIEW->filter();
             order_ = s_.BC->VIEW->order();
-            expected_ = s_.BC->VIEW->records();
-            if (expected_ < 1) expected_ = s_.GraphRecordCount();
         } else {
             firstShown_ = std::max(1, toInt(s_.listProperty(win::listprop::FirstRow)));
             shown_ = std::max(0, toInt(s_.listProperty(win::listprop::VisibleRows)));
-            expected_ = s_.BQ ? s_.BQ->records() : 0;
         }
+        expected_ = expectedRecords(s_);
         s_.RefreshColumns();
         measureColumns();
         layOut();
@@ -229,24 +228,8 @@ private:
 
     bool printAll() {
         progress_.open(ProgressResource); // without one the report still prints
-        if (s_.LISTTYPE == 1 && s_.BC) {
-            fw::BrowseManager& b = *s_.BC;
-            b.BuildViewOrder();
-            b.BuildViewFilter();
-            b.ResetToStart();
-            for (;;) {
-                const fw::Level l = b.Next();
-                if (l == fw::LevelFatal) return false; // the browse has said why; the window closes
-                if (l != fw::LevelNone) break;
-                b.FillRowFromRecord();
-                if (!printRecord()) return false;
-            }
-        } else if (s_.BQ) {
-            for (std::int64_t e = 1; e <= s_.BQ->records(); ++e) {
-                s_.BQ->get(e);
-                if (!printRecord()) return false;
-            }
-        }
+        // A fatal read ends it too: the browse has said why, and the window closes.
+        if (walkRecords(s_, [&] { return printRecord(); }) != WalkEnd::End) return false;
         progress_.close();
         for (std::size_t t = 0; t < totalAt_.size(); ++t) {
             const Printed& p = columns_[totalAt_[t]];
@@ -308,7 +291,7 @@ private:
         progress_.close();
         for (Printed& p : columns_) p.total = Decimal();
         if (s_.W) s_.W->toFront();
-        if (s_.LISTTYPE == 1 && s_.BC) s_.BC->ResetSort(true);
+        showPageAgain(s_);
     }
 
     Sorvex& s_;

@@ -4,14 +4,6 @@
 
 namespace sorv::bx {
 
-void Sorvex::ExportAscii() {
-    notYetThere("Export to ASCII");
-}
-
-void Sorvex::ExportHtml() {
-    notYetThere("Export to HTML");
-}
-
 void Sorvex::GraphFourHourBand(std::string&) {}
 void Sorvex::GraphSixHourBand(std::string&) {}
 void Sorvex::GraphWeekdayName(int, std::string&) {}

@@ -197,6 +197,7 @@ protected:
             bool withLength = operation == op::ADDfilelen || operation == op::APPENDlen;
             if (withLength && args.length > maxText) return err::InvalidRecordDeclaration;
             std::string text = recordText(file, withLength ? args.length : maxText);
+            if (st.streaming) return gather(st, text, args);
             AppendGuard guard(st.fd);
             std::int64_t end = fileSize(st.fd);
             if (end < 0) return systemFailure(args, static_cast<int>(-end));
@@ -286,6 +287,24 @@ protected:
     }
 
 private:
+    static constexpr std::size_t StreamBlock = 64 * 1024;
+
+    // An append of a streaming file: kept with the others until a block has gathered.
+    static int gather(PosixFileState& st, const std::string& text, OpArgs& args) {
+        if (st.pending.empty()) {
+            const std::int64_t end = fileSize(st.fd);
+            if (end < 0) return systemFailure(args, static_cast<int>(-end));
+            st.pendingAt = end;
+            char last = 0;
+            if (end > 0 && readAt(st.fd, &last, 1, end - 1) == 1 && last != '\n') st.pending = "\r\n";
+        }
+        st.curStart = st.pendingAt + static_cast<std::int64_t>(st.pending.size());
+        st.curLen = static_cast<std::int64_t>(text.size());
+        st.pending += text;
+        st.pending += "\r\n";
+        return st.pending.size() >= StreamBlock ? writePending(st, args) : 0;
+    }
+
     static int startOf(bool fromPosition, const OpArgs& args, std::int64_t& at) {
         if (fromPosition) return decodePosition(args.position, at) ? 0 : err::RecordNotFound;
         if (args.pointer == 0) return err::RecordNotFound;

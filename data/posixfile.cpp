@@ -178,10 +178,25 @@ int openChecked(const std::string& path, int mode, OpArgs& args, int& fd, int ex
 
 } // namespace
 
+int writePending(PosixFileState& st, OpArgs& args) {
+    if (st.pending.empty()) return 0;
+    std::string out;
+    out.swap(st.pending);
+    const std::int64_t w = writeAt(st.fd, out.data(), out.size(), st.pendingAt);
+    if (w >= 0) return 0;
+    if (::ftruncate(st.fd, st.pendingAt) != 0) { /* the old end stays the best we can do */
+    }
+    return systemFailure(args, static_cast<int>(-w));
+}
+
 int PosixFileDriver::call(int operation, FileDecl& file, OpArgs& args) {
     auto* st = file.stateAs<PosixFileState>();
     if (!st && file.isOpen()) return err::FileAlreadyOpen; // open by another driver's state
     if (!st && !opensClosedFile(operation)) return err::FileNotOpen;
+    const bool appends = operation == op::ADD || operation == op::APPEND || operation == op::ADDfilelen ||
+                         operation == op::APPENDlen;
+    if (st && !appends)
+        if (int c = writePending(*st, args)) return c;
 
     switch (operation) {
     case op::OPEN:
@@ -225,9 +240,14 @@ int PosixFileDriver::call(int operation, FileDecl& file, OpArgs& args) {
         // "Recover=" and "QUICKSCAN=" mean nothing to a plain file; every command is accepted.
         args.textOut.clear();
         return 0;
-    case op::STREAM:
+    case op::STREAM: {
+        // Only where no one else may write: their appends would land between ours.
+        const int sharing = st->mode & openmode::ShareMask;
+        st->streaming = st->mayWrite() && sharing != openmode::DenyNone && sharing != openmode::DenyRead;
         return 0;
+    }
     case op::FLUSH:
+        st->streaming = false;
         if (st->mayWrite() && ::fdatasync(st->fd) != 0 && errno != EINVAL) return systemFailure(args, errno);
         return 0;
     case op::BYTES: {

@@ -20,6 +20,12 @@ struct PosixFileState : DriverState {
     std::int64_t lastBytes = -1; // bytes of the last record read; -1: none read yet
     std::int64_t held = -1;      // start of the record this file holds; -1: none
     bool locked = false;
+    // After STREAM on a file no one else may write, appends gather here (starting in the file at
+    // pendingAt) and reach the file when 64 kB have gathered and before any other operation;
+    // FLUSH writes them and ends the streaming.
+    bool streaming = false;
+    std::string pending;
+    std::int64_t pendingAt = 0;
     ~PosixFileState() override;
 
     bool mayRead() const;
@@ -50,6 +56,9 @@ std::int64_t readAt(int fd, void* data, std::size_t size, std::int64_t at);
 std::int64_t writeAt(int fd, const void* data, std::size_t size, std::int64_t at);
 // The file's size, or -errno.
 std::int64_t fileSize(int fd);
+// Writes the appends a streaming file gathered; on failure the file ends where they would have
+// started, and the answer is the error. Nothing is kept either way.
+int writePending(PosixFileState& st, OpArgs& args);
 // Serialises appends of several openers (a short exclusive lock on a byte of its own).
 class AppendGuard {
 public:

@@ -7,6 +7,7 @@
 #include "runtime/inifile.h"
 #include "runtime/listformat.h"
 #include "tests/app/program_rig.h"
+#include "tests/windowing/shell_log.h"
 #include "windowing/listbox.h"
 
 using namespace sorv;
@@ -858,6 +859,77 @@ TEST_F(CustomerBrowseTest, FormatListboxEditsTheColumnsAndTheListBox) {
         closeChild(sub, childCount());
         choose("E&xit");
     });
+}
+
+// The outputs of the column menu: the list exported as the user left it (a column hidden, one
+// moved, sorted), every customer and not only the page, and the desktop opening each file; a
+// desktop that cannot open it says so.
+TEST_F(CustomerBrowseTest, ExportsWriteTheListAsShownAndTheDesktopOpensThem) {
+    QAccessible::setActive(true);
+    std::string csvExpected, htmlRows;
+    std::string opened;
+    sorv::test::BoxAnswers boxes({win::button::Ok});
+    {
+        sorv::test::ShellLog shell;
+        runProgram([&] {
+            QMdiSubWindow* sub = open();
+            rightClickCell(sub, 1, 2, "Hide Column");
+            ASSERT_TRUE(waitHeaders(sub, {"Company", "Country", "Postal Zip Code"}));
+            rightClickCell(sub, 1, 1, "Move Right");
+            ASSERT_TRUE(waitHeaders(sub, {"Country", "Company", "Postal Zip Code"}));
+            clickHeader(sub, 2);
+            ASSERT_TRUE(waitHeaders(sub, {"Country", ">Company", "Postal Zip Code"}));
+            ASSERT_TRUE(waitShown(sub, [](const Shown& s) { return ordered(s, {"Company"}); }));
+            csvExpected = "# Records=" + std::string(7 - std::to_string(Customers).size(), '0') +
+                          std::to_string(Customers) + "\r\nCountry,Company,Postal Zip Code\r\n";
+            for (const auto& row : shown(sub).rows) {
+                csvExpected += row[0] + "," + row[1] + "," + row[2] + "\r\n";
+                std::string company;
+                for (char c : row[1]) company += c == '&' ? std::string("&amp;") : std::string(1, c);
+                htmlRows +=
+                    "<TR> <TD>" + row[0] + "</TD> <TD>" + company + "</TD> <TD>" + row[2] + "</TD> </TR>\r\n";
+            }
+            rightClickCell(sub, 1, 1, "Export to ASCII (SvPort.CSV)");
+            ASSERT_TRUE(waitUntil([&] { return !shell.opened().empty(); }));
+            rightClickCell(sub, 1, 1, "Export to HTML (SvPort.HTM)");
+            EXPECT_TRUE(waitUntil([&] {
+                const std::string o = shell.opened();
+                return std::count(o.begin(), o.end(), '\n') == 2;
+            }));
+            opened = shell.opened();
+            closeChild(sub, childCount());
+            choose("E&xit");
+        });
+    }
+    EXPECT_EQ(opened, (dir_ / "SvPort.CSV").string() + "\n" + (dir_ / "SvPort.HTM").string() + "\n");
+    std::ifstream csv(dir_ / "SvPort.CSV", std::ios::binary), html(dir_ / "SvPort.HTM", std::ios::binary);
+    std::stringstream c, h;
+    c << csv.rdbuf();
+    h << html.rdbuf();
+    EXPECT_EQ(c.str(), csvExpected);
+    const std::string caption = "Customers - Multiple Formats one per TAB";
+    EXPECT_EQ(h.str(), "<HTML>\r\n<HEAD><META CHARSET=\"UTF-8\"><TITLE>" + caption +
+                           "</TITLE></HEAD>\r\n<H1>" + caption +
+                           "</H1><P>\r\n<TABLE BORDER=2>\r\n<TR> <TD>Country</TD> <TD>Company</TD> "
+                           "<TD>Postal Zip Code</TD> </TR>\r\n" +
+                           htmlRows + "</TABLE>\r\n</HTML>\r\n");
+    EXPECT_NE(htmlRows.find("&amp;"), std::string::npos) << "the demo has companies with \"&\"";
+
+    // With nothing on the desktop to open the file, the user is told.
+    {
+        runProgram([&] {
+            QMdiSubWindow* sub = open();
+            rightClickCell(sub, 1, 1, "Export to ASCII (SvPort.CSV)");
+            EXPECT_TRUE(waitUntil([&] { return boxes.shown().size() == 1; }));
+            closeChild(sub, childCount());
+            choose("E&xit");
+        });
+    }
+    const auto shown = boxes.shown();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].title, "Sorvex");
+    EXPECT_EQ(shown[0].text, "Shell launching error:31\nyou may need to specify a file type in Win95\nGo to "
+                             "Explorer; View; Options; File Types\nand the specify a type for SvPort.CSV");
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include "browse_ext/progress.h"
 #include "browse_ext/sorvex.h"
 #include "runtime/picture.h"
+#include "tests/browse_ext/list_rig.h"
 #include "tests/framework/browse_rig.h"
 #include "tests/windowing/harness.h"
 #include "tests/windowing/pdf_text.h"
@@ -87,45 +88,7 @@ std::vector<std::string> namesOn(const std::string& page) {
     return out;
 }
 
-// A Sorvex whose owner describes its columns by rows.
-struct TableSorvex : Sorvex {
-    std::vector<ColumnRow> rows;
-    std::string gr, gra;
-    void InitColumns() override {
-        gr = columnTable(rows);
-        gra = additionalOrderTable(false, {});
-        GR = gr;
-        GRS = {};
-        GRA = gra;
-        QDIM = static_cast<std::int16_t>(rows.size());
-        QDIMS = 0;
-        ReadColumnTables();
-        AddFormatSlot(0);
-    }
-};
-
 // ---- a list over a queue ----
-
-constexpr int QueueList = 5;
-
-struct ListWindow : fw::WindowManager {
-    std::string format;
-    fw::Level Init() override {
-        fw::Level l = WindowManager::Init();
-        if (l != fw::LevelNone) return l;
-        win::WindowSpec d;
-        d.caption = "Hand-Coded List";
-        d.at = {0, 0, 420, 200};
-        win::ControlSpec& list = d.add("LIST", QueueList, {4, 4, 400, 120}, "Browsing Records");
-        list.format = format;
-        list.vscroll = true;
-        return WINDOW.open(d) ? fw::LevelNone : fw::LevelFatal;
-    }
-};
-
-struct NoPopup : SorvexListOwner {
-    fw::PopupManager* Popup() override { return nullptr; }
-};
 
 struct QueueRig {
     ListWindow window;
@@ -148,11 +111,7 @@ struct QueueRig {
             queue.record().set("Q:Amount", Value(amounts[i]));
             queue.add();
         }
-        auto data = std::make_shared<win::ListRowsData>();
-        for (std::int64_t i = 1; i <= queue.records(); ++i)
-            data->rows.push_back(
-                {queue.value(i, 1).toText(), queue.value(i, 2).toText(), queue.value(i, 3).toText()});
-        window.WINDOW.setData(QueueList, data);
+        showQueue(window.WINDOW, queue);
         sorvex.rows = {{"Q:Name", 80, "Name", "@s20", "Name", 'L'},
                        {"Q:City", 120, "City", "@s30", "City", 'L'},
                        {"Q:Amount", 40, "Amt", AmountPicture, "Amount", 'R', true, false, false, 0, 0, true}};

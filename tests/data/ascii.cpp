@@ -102,10 +102,16 @@ TEST(Ascii, CountLineIsRewrittenInPlace) {
     EXPECT_EQ(first, 1u);
     flush(f);
     EXPECT_EQ(errorCode(), 0);
+    // Streamed, the rows wait in memory with their pointers known, and reach the file before
+    // anything else reads or writes it.
+    stream(f);
     for (int i = 0; i < 42; ++i) {
         setText(f, "row " + std::to_string(i));
         add(f);
+        ASSERT_EQ(errorCode(), 0);
     }
+    EXPECT_EQ(slurp(dir.file("SvPort.CSV")).size(), 19u);
+    EXPECT_EQ(pointer(f), 19u + 10 * 7 + 31 * 8 + 1);
     // The whole line read back by its position and put back with the count.
     reget(f, firstPos);
     ASSERT_EQ(errorCode(), 0);
@@ -125,6 +131,14 @@ TEST(Ascii, CountLineIsRewrittenInPlace) {
     EXPECT_EQ(all.substr(0, 19), "# Records=0000043\r\n");
     EXPECT_EQ(all.substr(19, 7), "row 0\r\n");
     EXPECT_EQ(all.size(), 19u + 10 * 7 + 32 * 8);
+
+    // A file others may write is never streamed: each row is there at once.
+    open(f, 0x42);
+    stream(f);
+    setText(f, "shared");
+    add(f);
+    EXPECT_EQ(slurp(dir.file("SvPort.CSV")).substr(all.size()), "shared\r\n");
+    close(f);
 }
 
 TEST(Ascii, RewritesNeverRunOverTheNextLine) {

@@ -1,0 +1,282 @@
+// The list's long jobs over many records: the comma-separated export of a browse over the People
+// table, every field through the People browse's pictures, against the sqlite3 library writing
+// the same rows to a CSV file of its own in the same process (WAL, prepared statement, the same
+// formatting done by SQL and printf). Both sides run in turns, three rounds; each figure is the
+// median. Printed: the ratio export/SQLite (aim: at most 1.5) and how much the process's peak
+// memory grew during an export (aim: flat, the same for any number of records).
+//
+// SORVEX_BENCH_RECORDS=n runs with n records instead of 1,000,000 (a quick run).
+#include "app/demodata.h"
+#include "app/dictionary.h"
+#include "browse_ext/columntable.h"
+#include "browse_ext/sorvex.h"
+#include "data/files.h"
+#include "data/view.h"
+#include "data/viewfile.h"
+#include "framework/browsemanager.h"
+#include "framework/errormanager.h"
+#include "framework/relationviewprimary.h"
+#include "runtime/registry.h"
+#include "tests/windowing/harness.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sqlite3.h>
+#include <string>
+#include <vector>
+
+using namespace sorv;
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+const int Records =
+    std::getenv("SORVEX_BENCH_RECORDS") ? std::atoi(std::getenv("SORVEX_BENCH_RECORDS")) : 1'000'000;
+constexpr int Rounds = 3;
+constexpr int List = 1;
+
+// Day 4 is 1 January 1801.
+constexpr double DayZeroJulian = 2378857.5;
+
+double seconds(Clock::time_point since) {
+    return std::chrono::duration<double>(Clock::now() - since).count();
+}
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+// A memory figure of the process in kB ("VmHWM:" its peak, "VmRSS:" what it holds now), and a
+// fresh start for the peak.
+long statusKb(const std::string& key) {
+    std::ifstream in("/proc/self/status");
+    std::string line;
+    while (std::getline(in, line))
+        if (line.rfind(key, 0) == 0) return std::atol(line.c_str() + key.size());
+    return 0;
+}
+void resetPeak() {
+    std::ofstream("/proc/self/clear_refs") << "5";
+}
+
+void check(sqlite3* db, int rc, const char* what) {
+    if (rc != SQLITE_OK && rc != SQLITE_DONE && rc != SQLITE_ROW) {
+        std::fprintf(stderr, "sqlite: %s: %s\n", what, sqlite3_errmsg(db));
+        std::exit(1);
+    }
+}
+
+// The same made-up people in the native table and in SQLite.
+void makeTables(const fs::path& dir, sqlite3*& db) {
+    FileDecl f = app::makePeopleFile();
+    f.name = (dir / "PEOPLE").string();
+    create(f);
+    share(f);
+    check(db, sqlite3_open((dir / "people.db").string().c_str(), &db), "open");
+    sqlite3_exec(db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
+    sqlite3_exec(db,
+                 "CREATE TABLE people (sysid INTEGER PRIMARY KEY, lastname TEXT, firstname TEXT, phone TEXT, "
+                 "dob INTEGER, male INTEGER, yearhired TEXT, salary INTEGER)",
+                 nullptr, nullptr, nullptr);
+    sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
+    sqlite3_stmt* ins = nullptr;
+    check(db, sqlite3_prepare_v2(db, "INSERT INTO people VALUES (?,?,?,?,?,?,?,?)", -1, &ins, nullptr),
+          "insert");
+    app::DemoGenerator gen(11);
+    auto text = [&](const char* field) { return std::string(clipRight(f.record.get(field).toText())); };
+    for (int i = 1; i <= Records;) {
+        logout(0, {&f});
+        for (int n = 0; n < 10'000 && i <= Records; ++n, ++i) {
+            f.record.clear();
+            gen.person(f.record, 1 + i % 1000);
+            f.record.set("PPL:SysId", Value(i));
+            add(f);
+            sqlite3_bind_int(ins, 1, i);
+            const std::string last = text("PPL:LastName"), first = text("PPL:FirstName"),
+                              phone = text("PPL:Phone"), year = text("PPL:YearHired");
+            sqlite3_bind_text(ins, 2, last.c_str(), -1, SQLITE_TRANSIENT);
+            sqlite3_bind_text(ins, 3, first.c_str(), -1, SQLITE_TRANSIENT);
+            sqlite3_bind_text(ins, 4, phone.c_str(), -1, SQLITE_TRANSIENT);
+            sqlite3_bind_int64(ins, 5, f.record.get("PPL:DoB").toLong());
+            sqlite3_bind_int(ins, 6, int(f.record.get("PPL:Male").toLong()));
+            sqlite3_bind_text(ins, 7, year.c_str(), -1, SQLITE_TRANSIENT);
+            sqlite3_bind_int64(ins, 8, f.record.get("PPL:Salary").toLong());
+            check(db, sqlite3_step(ins), "insert");
+            sqlite3_reset(ins);
+        }
+        commit();
+    }
+    sqlite3_finalize(ins);
+    sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+    close(f);
+}
+
+// SQLite writes the rows as the export does: the People browse's pictures done by SQL, values
+// with a comma quoted.
+double sqliteCsv(sqlite3* db, sqlite3_stmt* select, const fs::path& out) {
+    const auto t0 = Clock::now();
+    FILE* file = std::fopen(out.c_str(), "wb");
+    std::fprintf(file, "# Records=%07d\r\nLast Name,First Name,Telephone,Birthdate,Year Hired,Salary\r\n",
+                 Records);
+    while (sqlite3_step(select) == SQLITE_ROW) {
+        for (int c = 0; c < 6; ++c) {
+            const char* v = reinterpret_cast<const char*>(sqlite3_column_text(select, c));
+            if (!v) v = "";
+            if (c) std::fputc(',', file);
+            if (std::strchr(v, ','))
+                std::fprintf(file, "\"%s\"", v);
+            else
+                std::fputs(v, file);
+        }
+        std::fputs("\r\n", file);
+    }
+    sqlite3_reset(select);
+    std::fclose(file);
+    (void)db;
+    return seconds(t0);
+}
+
+// The export's side: a window with the list, a browse over a view of the table, a Sorvex over it.
+struct PeopleSorvex : bx::Sorvex {
+    std::string gr, gra;
+    void InitColumns() override {
+        gr = bx::columnTable({{"PPL:LastName", 80, "Last Name", "@s20", "Last Name", 'L'},
+                              {"PPL:FirstName", 80, "First Name", "@s20", "First Name", 'L'},
+                              {"PPL:Phone", 48, "Telephone", "@p###-###-####p", "Telephone", 'L'},
+                              {"PPL:DoB", 40, "Birthdate", "@D17b", "Date of Birth", 'R'},
+                              {"PPL:YearHired", 16, "Year Hired", "@p####p", "Year of Hire", 'L'},
+                              {"PPL:Salary", 28, "Salary", "@n9.2", "Salary", 'R'}});
+        gra = bx::additionalOrderTable(false, {});
+        GR = gr;
+        GRS = {};
+        GRA = gra;
+        QDIM = 6;
+        QDIMS = 0;
+        ReadColumnTables();
+        AddFormatSlot(0);
+    }
+};
+
+struct PeopleWindow : fw::WindowManager {
+    fw::Level Init() override {
+        fw::Level l = WindowManager::Init();
+        if (l != fw::LevelNone) return l;
+        win::WindowSpec d;
+        d.caption = "Browse the People File";
+        d.at = {0, 0, 420, 200};
+        win::ControlSpec& list = d.add("LIST", List, {4, 4, 400, 120}, "Browsing Records");
+        list.format = "80L(2)|M~Last Name~@s20@80L(2)|M~First Name~@s20@56L(2)|M~Telephone~@p###-###-####p@"
+                      "49R(2)|M~Birthdate~C(0)@D17b@40L(2)|M~Year Hired~@p####p@32R(2)|M~Salary~C(0)@n9.2@";
+        list.vscroll = true;
+        return WINDOW.open(d) ? fw::LevelNone : fw::LevelFatal;
+    }
+};
+
+struct ExportSide {
+    FileDecl file = app::makePeopleFile();
+    fw::ErrorManager errors;
+    std::unique_ptr<FileViewTable> table;
+    std::unique_ptr<View> view;
+    std::unique_ptr<fw::PlainViewPrimary> primary;
+    Queue queue{[] {
+        Layout q;
+        q.add("Q:LastName", FieldType::String, 20);
+        q.add("Q:FirstName", FieldType::String, 20);
+        q.add("Q:Phone", FieldType::String, 10);
+        q.add("Q:DoB", FieldType::Long);
+        q.add("Q:YearHired", FieldType::String, 4);
+        q.addDecimal("Q:Salary", 7, 0);
+        q.add("Q:Position", FieldType::String, 512);
+        return q;
+    }()};
+    PeopleWindow window;
+    fw::BrowseManager browse;
+    PeopleSorvex sorvex;
+
+    explicit ExportSide(const fs::path& dir) {
+        errors.Init();
+        file.name = (dir / "PEOPLE").string();
+        share(file);
+        threadNames().bindRecord(file.record);
+        table = std::make_unique<FileViewTable>(file);
+        view = std::make_unique<View>(*table, ViewTraceSettings{});
+        primary = std::make_unique<fw::PlainViewPrimary>(file, errors);
+        window.Init();
+        browse.Init(List, queue, queue.field("Q:Position"), *view, *primary, window);
+        browse.AddSortOrder(app::SysIdKey);
+        window.AddItem(&browse);
+        sorvex.Init(window, browse, queue, window.WINDOW, List, (dir / "bench.INI").string(),
+                    bx::VisualHeader, {});
+        for (const char* f : {"LastName", "FirstName", "Phone", "DoB", "YearHired", "Salary"})
+            sorvex.BindColumn(file.record.ref(std::string("PPL:") + f), queue.field(std::string("Q:") + f));
+        sorvex.RegisterBrowseFields();
+        sorvex.SEPARATOR = ",";
+        sorvex.BROWSEHEADER = 1;
+        sorvex.SHELLEXECUTE = 0;
+        sorvex.ASCIIFILENAME = (dir / "SvPort.CSV").string();
+        window.RegisterAlertKeys();
+        window.EVENT = win::makeEvent(win::event::OpenWindow, 0, window.WINDOW.id());
+        window.HandleEvent();
+    }
+    ~ExportSide() {
+        window.Kill();
+        threadNames().unbindRecord(file.record);
+        if (file.isOpen()) close(file);
+    }
+};
+
+} // namespace
+
+int main() {
+    std::string tmpl = (fs::temp_directory_path() / "sorvexbench-XXXXXX").string();
+    const fs::path dir = mkdtemp(tmpl.data());
+    sqlite3* db = nullptr;
+    std::printf("making %d people ...\n", Records);
+    std::fflush(stdout);
+    makeTables(dir, db);
+    sqlite3_stmt* select = nullptr;
+    const std::string dayZero = std::to_string(DayZeroJulian);
+    check(db,
+          sqlite3_prepare_v2(db,
+                             ("SELECT lastname, firstname, substr(phone,1,3)||'-'||substr(phone,4,3)||'-'||"
+                              "substr(phone,7,4), CASE WHEN dob = 0 THEN '' ELSE strftime('%m/%d/%Y', " +
+                              dayZero +
+                              " + dob) END, yearhired, printf('%,.2f', salary) FROM people ORDER BY sysid")
+                                 .c_str(),
+                             -1, &select, nullptr),
+          "prepare");
+
+    std::vector<double> ours, theirs;
+    long grown = 0;
+    test::runWithDesktop([&] {
+        ExportSide side(dir);
+        for (int r = 0; r < Rounds; ++r) {
+            const long before = statusKb("VmRSS:");
+            resetPeak();
+            const auto t0 = Clock::now();
+            side.sorvex.ExportAscii();
+            ours.push_back(seconds(t0));
+            grown = std::max(grown, statusKb("VmHWM:") - before);
+            theirs.push_back(sqliteCsv(db, select, dir / "sqlite.csv"));
+            std::printf("round %d: export %.3f s, SQLite %.3f s\n", r + 1, ours.back(), theirs.back());
+            std::fflush(stdout);
+        }
+    });
+    const auto size = fs::file_size(dir / "SvPort.CSV");
+    std::printf("%d records, %.1f MB written\n", Records, double(size) / 1e6);
+    std::printf("export %.3f s, SQLite to CSV %.3f s, ratio %.2f (aim <= 1.5)\n", median(ours),
+                median(theirs), median(ours) / median(theirs));
+    std::printf("peak memory grew by %ld kB during an export (aim: flat)\n", grown);
+    sqlite3_finalize(select);
+    sqlite3_close(db);
+    std::error_code ec;
+    fs::remove_all(dir, ec);
+    return 0;
+}
