@@ -138,6 +138,18 @@ public:
     void AddColumnSortOrder(int n) override;
     void ResetColumnSortOrders() override;
     void ReportSortField(const bx::SorvexColumn& column) override { sortField = column.FIELD; }
+    // Company, city and country fall into categories by their first 20 characters, the postal
+    // code by its first two, the customer number by the number shown.
+    void GraphCategory(int qnos, const std::string& picture, std::string& text) override {
+        bx::Sorvex::GraphCategory(qnos, picture, text);
+        bx::SorvexColumn c;
+        if (!tableColumn(qnos, c)) return;
+        const std::string_view field = std::string_view(c.FIELD).substr(0, c.FIELD.find_last_not_of(' ') + 1);
+        if (field == "CUST:PostalZipCode")
+            text = text.substr(0, 2);
+        else if (field != "CUST:SysId")
+            text = text.substr(0, 20);
+    }
     // The report of this list carries a title of its own, fits in 12 to 10 points, always goes
     // through the previewer and has bold italic headers.
     void PrintList(std::string_view mode) override {

@@ -37,9 +37,8 @@
 // layout once the window is open, passes the list's events on (TakeListEvent), and saves the
 // layout and kills the object when the window closes. The overridable operations are virtual in
 // their slot order; those marked "owner" are the owning procedure's to write, the rest are
-// common. Operations that are not built yet say so to the user when they are reached; their
-// bodies live in sorvex_pending.cpp until they move to a file of their own (sorvex_popup.cpp,
-// export.cpp, graph.cpp, report.cpp, dialogs.cpp, ...).
+// common. Their bodies live in files of their own (sorvex_popup.cpp, export.cpp, graph.cpp,
+// report.cpp, dialogs.cpp, preferences.cpp, ...).
 #pragma once
 #include "framework/browsemanager.h"
 #include "framework/popupmanager.h"
@@ -120,10 +119,11 @@ enum : int {
     GraphOn = 0x42F,
     ExportAscii = 0x430,
     ExportHtml = 0x431,
+    Preferences = 0x432,
 };
 // Whether a framework event number is one of the list's program events above.
 constexpr bool isListEvent(int number) {
-    return number >= LeftDown && number <= ExportHtml;
+    return number >= LeftDown && number <= Preferences;
 }
 } // namespace sevent
 

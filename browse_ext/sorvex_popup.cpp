@@ -78,6 +78,7 @@ constexpr MenuEntry Menu[] = {
     {"Print Page", "PPG", 2, 0, false, sevent::PrintPage},
     {"Export to ASCII", "ASC", 2, 0, false, sevent::ExportAscii},
     {"Export to HTML", "HTM", 2, 0, false, sevent::ExportHtml},
+    {"Graph Preferences", "GPF", 2, 0, false, sevent::Preferences},
 };
 
 bool shows(const MenuEntry& e, std::uint32_t mask) {

@@ -486,6 +486,9 @@ void Sorvex::HandleListEvent(int event) {
     case sevent::ExportHtml:
         ExportHtml();
         break;
+    case sevent::Preferences:
+        Preferences();
+        break;
     case sevent::AdjustWidths:
         AdjustAllWidths();
         break;

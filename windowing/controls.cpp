@@ -1,5 +1,6 @@
 // The control registry and the standard controls: button, prompt, string, entry, check box,
 // text box, sheet and tab, group box, progress bar.
+#include "windowing/canvas.h"
 #include "windowing/choice_controls.h"
 #include "windowing/control.h"
 #include "windowing/listbox_control.h"
@@ -455,6 +456,7 @@ void registerStandardTypes() {
     registerControlType("PROGRESS", factory<ProgressControl>());
     registerControlType("LIST", listControlFactory());
     registerChoiceTypes();
+    registerControlType("CANVAS", canvasControlFactory());
 }
 
 std::once_flag standardOnce;

@@ -30,6 +30,7 @@ using namespace sorv;
 #include <QTabWidget>
 #include <algorithm>
 #include <cctype>
+#include <map>
 
 namespace {
 
@@ -930,6 +931,68 @@ TEST_F(CustomerBrowseTest, ExportsWriteTheListAsShownAndTheDesktopOpensThem) {
     EXPECT_EQ(shown[0].title, "Sorvex");
     EXPECT_EQ(shown[0].text, "Shell launching error:31\nyou may need to specify a file type in Win95\nGo to "
                              "Explorer; View; Options; File Types\nand the specify a type for SvPort.CSV");
+}
+
+// The texts of the graph window of that caption once it is drawn (the canvas tells them to a
+// screen reader); "OK" then closes it.
+std::vector<std::string> graphTexts(const QString& caption) {
+    std::vector<std::string> texts;
+    waitUntil([&] {
+        return win::onGui([&] {
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (w->accessibleName() == caption && w->isVisible())
+                    for (QWidget* c : w->findChildren<QWidget*>())
+                        if (c->accessibleDescription().contains("Percent")) {
+                            for (const QString& t :
+                                 c->accessibleDescription().split('\n', Qt::SkipEmptyParts))
+                                texts.push_back(t.toStdString());
+                            for (QPushButton* b : w->findChildren<QPushButton*>())
+                                if (b->text() == "OK") b->click();
+                            return true;
+                        }
+            return false;
+        });
+    });
+    return texts;
+}
+
+// "Graph on" from the column menu counts every customer into the browse's own categories: a
+// country whole, a postal code by its first two characters.
+TEST_F(CustomerBrowseTest, GraphsAColumnInTheBrowsesCategories) {
+    QAccessible::setActive(true);
+    std::map<std::string, int> countries, postal;
+    std::vector<std::string> byCountry, byPostal;
+    runProgram([&] {
+        QMdiSubWindow* sub = open();
+        for (const auto& row : shown(sub).rows) {
+            ++countries[row[2]];
+            ++postal[row[3].substr(0, 2)];
+        }
+        rightClickCell(sub, 1, 3, "Graph on Country");
+        byCountry = graphTexts("Graph on Country");
+        rightClickCell(sub, 1, 4, "Graph on Postal/Zip Code");
+        byPostal = graphTexts("Graph on Postal/Zip Code");
+        closeChild(sub, childCount());
+        choose("E&xit");
+    });
+    ASSERT_GT(countries.size(), 1u);
+    ASSERT_GT(postal.size(), 1u);
+    auto has = [](const std::vector<std::string>& texts, const std::string& t) {
+        return std::find(texts.begin(), texts.end(), t) != texts.end();
+    };
+    // Each category is named once with its count; the texts run Count, Percent, then per bar.
+    auto check = [&](const std::vector<std::string>& texts, const std::map<std::string, int>& expected) {
+        ASSERT_EQ(texts.size(), 2 + 3 * expected.size()) << ::testing::PrintToString(texts);
+        std::size_t i = 2;
+        for (const auto& [name, count] : expected) {
+            EXPECT_EQ(texts[i], name);
+            EXPECT_EQ(texts[i + 1], std::to_string(count)) << name;
+            i += 3;
+        }
+        EXPECT_TRUE(has(texts, "Count") && has(texts, "Percent"));
+    };
+    check(byCountry, countries);
+    check(byPostal, postal);
 }
 
 } // namespace

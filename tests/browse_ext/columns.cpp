@@ -224,7 +224,8 @@ TEST(ColumnMenu, TheOwnersMaskChoosesItsItemsAndNoneLeavesAGap) {
         std::uint32_t mask;
         std::vector<std::string> items; // depth and name
     };
-    const std::vector<std::string> always{"0 DEF", "0 Output", "1 GBR", "1 PVW", "1 PPG", "1 ASC", "1 HTM"};
+    const std::vector<std::string> always{"0 DEF", "0 Output", "1 GBR", "1 PVW",
+                                          "1 PPG", "1 ASC",    "1 HTM", "1 GPF"};
     auto with = [&](std::vector<std::string> first) {
         first.insert(first.end(), always.begin(), always.end());
         return first;

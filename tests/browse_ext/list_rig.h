@@ -4,6 +4,7 @@
 #include "browse_ext/columntable.h"
 #include "browse_ext/sorvex.h"
 #include "framework/windowmanager.h"
+#include "tests/windowing/harness.h"
 #include "windowing/listbox_control.h"
 
 #include <atomic>
@@ -80,7 +81,7 @@ public:
     // Made on the desktop's thread (the test's own, outside the program); presses `times` times.
     PressWhenShown(QString window, QString button, int times = 1)
         : window_(std::move(window)), button_(std::move(button)), left_(times) {
-        QApplication::instance()->installEventFilter(this);
+        application().installEventFilter(this);
     }
     ~PressWhenShown() override { QApplication::instance()->removeEventFilter(this); }
     int presses() const { return presses_; }
