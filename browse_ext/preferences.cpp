@@ -115,7 +115,7 @@ win::WindowSpec preferencesDesign() {
     win::WindowSpec s;
     s.kind = win::WindowKind::Window;
     s.caption = "Sorvex Preferences";
-    s.at = {-1, -1, 300, 200};
+    s.at = {-1, -1, 320, 200};
     s.resizable = false;
     s.modal = true;
     s.center = true;
@@ -125,20 +125,20 @@ win::WindowSpec preferencesDesign() {
     list.parent = prefctl::ColorsTab;
     list.format = "53L(2)~Graph Colors~@s12@80L(2)*@s20@";
     list.vscroll = true;
-    s.add("BUTTON", prefctl::Up, {126, 60, 22, 14}, "&Up").parent = prefctl::ColorsTab;
+    s.add("BUTTON", prefctl::Up, {126, 60, 24, 14}, "&Up").parent = prefctl::ColorsTab;
     s.controls.back().tip = "Move the color up";
-    s.add("BUTTON", prefctl::Down, {126, 78, 22, 14}, "Do&wn").parent = prefctl::ColorsTab;
+    s.add("BUTTON", prefctl::Down, {126, 78, 24, 14}, "Do&wn").parent = prefctl::ColorsTab;
     s.controls.back().tip = "Move the color down";
     s.add("BUTTON", prefctl::Reset, {10, 150, 40, 14}, "&Reset").parent = prefctl::ColorsTab;
-    s.add("PROMPT", prefctl::Note, {160, 140, 136, 20},
-          "Note: Only the top 8 colors will be used for graphing");
-    s.add("GROUP", prefctl::FontGroup, {160, 4, 136, 78}, "Font");
-    s.add("CANVAS", prefctl::Sample, {166, 16, 124, 40}, "Font sample").tip =
+    s.add("GROUP", prefctl::FontGroup, {160, 4, 156, 78}, "Font");
+    s.add("CANVAS", prefctl::Sample, {166, 16, 144, 40}, "Font sample").tip =
         "Specify the font here to be used in the Graphs";
     s.add("BUTTON", prefctl::ChangeFont, {166, 60, 60, 14}, "Change &Font");
-    s.add("CHECK", prefctl::StandardCsv, {160, 90, 136, 20}, "Standard CSV quoting (quotes doubled)").tip =
-        "Exports quote values as spreadsheet programs read them";
-    s.add("BUTTON", prefctl::Ok, {246, 180, 50, 14}, "OK").defaultButton = true;
+    s.add("CHECK", prefctl::StandardCsv, {160, 90, 156, 12}, "Standard CSV quoting").tip =
+        "Exports double the quotes inside quoted values, as spreadsheet programs read them";
+    s.add("PROMPT", prefctl::Note, {4, 182, 250, 10},
+          "Note: Only the top 8 colors will be used for graphing");
+    s.add("BUTTON", prefctl::Ok, {266, 180, 50, 14}, "OK").defaultButton = true;
     return s;
 }
 

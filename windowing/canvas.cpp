@@ -75,12 +75,13 @@ protected:
                 p.translate(t.x, t.y + t.height);
                 p.rotate(-90);
                 const int along = t.centred ? Qt::AlignHCenter : Qt::AlignLeft;
-                p.drawText(QRect(0, 0, t.height, t.width), along | Qt::AlignVCenter, qs(t.text));
+                p.drawText(QRect(0, 0, t.height, t.width), along | Qt::AlignVCenter | Qt::TextDontClip,
+                           qs(t.text));
                 p.restore();
             } else {
                 const int along = t.centred ? Qt::AlignHCenter : Qt::AlignLeft;
                 p.drawText(QRect(t.x, t.y, t.width, t.height > 0 ? t.height : height() - t.y),
-                           along | Qt::AlignTop, qs(t.text));
+                           along | Qt::AlignTop | Qt::TextDontClip, qs(t.text));
             }
         }
     }

@@ -32,6 +32,7 @@ struct CanvasLine {
 
 // A text in its box, on a transparent background. A turned text reads upwards, from the bottom of
 // its box; it is centred across the box (a plain text from the top) and along it when `centred`.
+// The box places the text; a text longer than its box runs on past it rather than being cut.
 struct CanvasText {
     int x = 0, y = 0, width = 0, height = 0;
     std::string text;
