@@ -27,6 +27,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -54,10 +55,18 @@ extern "C" int fdatasync(int fd) {
 
 namespace {
 
-constexpr int Bulk = 100'000;
-constexpr int Singles = 10'000;
-constexpr int SyncedSingles = 1'000; // every one waits for the disk, on both sides
-constexpr int Lookups = 100'000;
+// SORV_BENCH_DIVIDE=n divides every count by n (a quicker run while looking into one row).
+int divided(int n) {
+    static const int by = [] {
+        const char* e = std::getenv("SORV_BENCH_DIVIDE");
+        return e ? std::max(1, std::atoi(e)) : 1;
+    }();
+    return std::max(1, n / by);
+}
+const int Bulk = divided(100'000);
+const int Singles = divided(10'000);
+const int SyncedSingles = divided(1'000); // every one waits for the disk, on both sides
+const int Lookups = divided(100'000);
 constexpr int Resets = 1'000;
 constexpr int ReadAfterReset = 20;
 
@@ -349,6 +358,9 @@ void singles(benchmark::State& state, bool synced) {
     const LayoutDef& d = layoutOf(state);
     const auto& data = rows(d, Bulk);
     const int n = synced ? SyncedSingles : Singles;
+    // The two sides take turns every few inserts, so that what else the machine and its disk do
+    // meanwhile falls on both alike; who goes first changes every turn.
+    const int turn = std::max(1, n / 20);
     std::vector<double> ours, lite;
     double oursSyncs = 0, liteSyncs = 0;
     for (auto _ : state) {
@@ -358,26 +370,43 @@ void singles(benchmark::State& state, bool synced) {
         Table t;
         if (t.open(path) != 0) std::abort();
         t.pager().setSyncMode(synced ? SyncMode::Full : SyncMode::Off);
-        std::uint64_t s0 = syncs;
-        auto t0 = Clock::now();
-        for (int i = 0; i < n; ++i) {
-            RecordData c = data[static_cast<std::size_t>(i)];
-            std::uint32_t p;
-            if (t.add(c, p) != 0) std::abort();
-        }
-        auto t1 = Clock::now();
-        std::uint64_t s1 = syncs;
         Lite l(d, dir.file(d.table + ".sqlite"));
         l.synchronous(synced);
-        std::uint64_t s2 = syncs;
-        auto t2 = Clock::now();
-        for (int i = 0; i < n; ++i) l.insert(data[static_cast<std::size_t>(i)]);
-        auto t3 = Clock::now();
-        ours.push_back(ms(t0, t1));
-        lite.push_back(ms(t2, t3));
-        oursSyncs = static_cast<double>(s1 - s0) / n;
-        liteSyncs = static_cast<double>(syncs - s2) / n;
-        state.SetIterationTime(ms(t0, t1) / 1000);
+        double oursMs = 0, liteMs = 0;
+        std::uint64_t oursN = 0, liteN = 0;
+        auto runOurs = [&](int from, int to) {
+            std::uint64_t s0 = syncs;
+            auto t0 = Clock::now();
+            for (int i = from; i < to; ++i) {
+                RecordData c = data[static_cast<std::size_t>(i)];
+                std::uint32_t p;
+                if (t.add(c, p) != 0) std::abort();
+            }
+            oursMs += ms(t0, Clock::now());
+            oursN += syncs - s0;
+        };
+        auto runLite = [&](int from, int to) {
+            std::uint64_t s0 = syncs;
+            auto t0 = Clock::now();
+            for (int i = from; i < to; ++i) l.insert(data[static_cast<std::size_t>(i)]);
+            liteMs += ms(t0, Clock::now());
+            liteN += syncs - s0;
+        };
+        for (int from = 0, k = 0; from < n; from += turn, ++k) {
+            int to = std::min(n, from + turn);
+            if (k % 2 == 0) {
+                runOurs(from, to);
+                runLite(from, to);
+            } else {
+                runLite(from, to);
+                runOurs(from, to);
+            }
+        }
+        ours.push_back(oursMs);
+        lite.push_back(liteMs);
+        oursSyncs = static_cast<double>(oursN) / n;
+        liteSyncs = static_cast<double>(liteN) / n;
+        state.SetIterationTime(oursMs / 1000);
     }
     report(state, median(ours), median(lite), n);
     state.counters["ours_syncs"] = oursSyncs;
@@ -401,7 +430,7 @@ void BM_LookupByKey(benchmark::State& state) {
     const Column& kc = d.columns[static_cast<std::size_t>(d.schema.keys[0].components[0].field)];
     sqlite3_stmt* q = l.lite->cached("SELECT " + l.lite->columns() + " FROM " + d.table + " WHERE " +
                                      kc.name + " = ? ORDER BY " + d.keyColumns[0] + ", id LIMIT 1");
-    double ours = 0, lite = 0;
+    std::vector<double> ours, lite;
     std::size_t found = 0;
     for (auto _ : state) {
         RecordData out;
@@ -426,13 +455,13 @@ void BM_LookupByKey(benchmark::State& state) {
         }
         exec(l.lite->db(), "COMMIT");
         auto t2 = Clock::now();
-        ours = ms(t0, t1);
-        lite = ms(t1, t2);
-        state.SetIterationTime(ours / 1000);
+        ours.push_back(ms(t0, t1));
+        lite.push_back(ms(t1, t2));
+        state.SetIterationTime(ours.back() / 1000);
     }
     if (found != 2 * probe.size() * static_cast<std::size_t>(state.iterations()))
         state.SkipWithError("a lookup missed");
-    report(state, ours, lite, Lookups);
+    report(state, median(ours), median(lite), Lookups);
 }
 
 // Every record in the order of a key (-1: file order), forwards or backwards.
@@ -445,7 +474,7 @@ void BM_Scan(benchmark::State& state) {
     std::string dir = forward ? "" : " DESC";
     sqlite3_stmt* q = l.lite->cached("SELECT " + l.lite->columns() + " FROM " + d.table + " ORDER BY " +
                                      order + dir + (key < 0 ? "" : ", id" + dir));
-    double ours = 0, lite = 0;
+    std::vector<double> ours, lite;
     std::size_t a = 0, b = 0;
     for (auto _ : state) {
         a = b = 0;
@@ -463,12 +492,12 @@ void BM_Scan(benchmark::State& state) {
         }
         sqlite3_reset(q);
         auto t2 = Clock::now();
-        ours = ms(t0, t1);
-        lite = ms(t1, t2);
-        state.SetIterationTime(ours / 1000);
+        ours.push_back(ms(t0, t1));
+        lite.push_back(ms(t1, t2));
+        state.SetIterationTime(ours.back() / 1000);
     }
     if (a != b || a != static_cast<std::size_t>(Bulk)) state.SkipWithError("the scans differ");
-    report(state, ours, lite, static_cast<double>(a));
+    report(state, median(ours), median(lite), static_cast<double>(a));
 }
 
 // Positions stored while reading in key order, then reset to and read on from, 20 records each.
@@ -504,7 +533,7 @@ void BM_ResetAndRead(benchmark::State& state) {
                                      kc.name + coll + " = ?1 AND id >= ?2) OR " + kc.name + coll +
                                      " > ?1 ORDER BY " + d.keyColumns[static_cast<std::size_t>(key)] +
                                      ", id LIMIT " + std::to_string(ReadAfterReset));
-    double ours = 0, lite = 0;
+    std::vector<double> ours, lite;
     std::size_t a = 0, b = 0;
     for (auto _ : state) {
         a = b = 0;
@@ -530,13 +559,13 @@ void BM_ResetAndRead(benchmark::State& state) {
             sqlite3_reset(q);
         }
         auto t2 = Clock::now();
-        ours = ms(t0, t1);
-        lite = ms(t1, t2);
-        state.SetIterationTime(ours / 1000);
+        ours.push_back(ms(t0, t1));
+        lite.push_back(ms(t1, t2));
+        state.SetIterationTime(ours.back() / 1000);
     }
     if (a != b || positions.size() != litePos.size())
         state.SkipWithError("the engines read different counts");
-    report(state, ours, lite, static_cast<double>(a));
+    report(state, median(ours), median(lite), static_cast<double>(a));
 }
 
 void layouts(benchmark::internal::Benchmark* b) {

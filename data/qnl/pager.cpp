@@ -106,18 +106,50 @@ std::uint64_t randomId() {
     return v;
 }
 
+namespace {
+constexpr std::uint64_t SumIn = 0x9E3779B97F4A7C15ull, SumStep = 0x100000001B3ull,
+                        SumOut = 0xD6E8FEB86659FD93ull;
+inline std::uint64_t sumWord(std::uint64_t h, std::uint64_t w) {
+    h = (h ^ w) * SumStep;
+    return h ^ (h >> 29);
+}
+inline std::uint64_t sumEnd(std::uint64_t h) {
+    return (h ^ (h >> 32)) * SumOut;
+}
+
+// Seals a page other than the header for its place and copies it into a frame, answering the
+// frame's checksum chained from seed (the sum of the frame header's first 24 bytes). One pass:
+// the page's own checksum and the frame's are two independent chains over the same words, each
+// as checksum() computes it, so the processor works on both at once instead of one after the
+// other.
+std::uint64_t sealIntoFrame(std::uint8_t* page, std::uint32_t pgno, std::uint8_t* to, std::uint64_t seed) {
+    static_assert(ChecksumAt % 8 == 0 && PageSize == ChecksumAt + 8);
+    std::uint64_t own = std::uint64_t(pgno) ^ SumIn, frame = seed ^ SumIn;
+    for (std::size_t i = 0; i < ChecksumAt; i += 8) {
+        std::uint64_t w;
+        std::memcpy(&w, page + i, 8);
+        std::memcpy(to + i, &w, 8);
+        own = sumWord(own, w);
+        frame = sumWord(frame, w);
+    }
+    put64(page + ChecksumAt, sumEnd(own));
+    std::uint64_t w;
+    std::memcpy(&w, page + ChecksumAt, 8);
+    std::memcpy(to + ChecksumAt, &w, 8);
+    return sumEnd(sumWord(frame, w));
+}
+} // namespace
+
 std::uint64_t checksum(const std::uint8_t* p, std::size_t n, std::uint64_t seed) {
-    std::uint64_t h = seed ^ 0x9E3779B97F4A7C15ull;
+    std::uint64_t h = seed ^ SumIn;
     std::size_t i = 0;
     for (; i + 8 <= n; i += 8) {
         std::uint64_t w;
         std::memcpy(&w, p + i, 8);
-        h = (h ^ w) * 0x100000001B3ull;
-        h ^= h >> 29;
+        h = sumWord(h, w);
     }
-    for (; i < n; ++i) h = (h ^ p[i]) * 0x100000001B3ull;
-    h ^= h >> 32;
-    return h * 0xD6E8FEB86659FD93ull;
+    for (; i < n; ++i) h = (h ^ p[i]) * SumStep;
+    return sumEnd(h);
 }
 
 std::uint64_t pageChecksum(const std::uint8_t* page, std::uint32_t pgno) {
@@ -292,7 +324,7 @@ void Pager::close() {
         if (lockRange(fd_, WriterLockAt, true, false)) {
             bool reset = false;
             std::string dead;
-            if (catchUp(true, reset, &dead) == 0 && dead.empty()) checkpoint(false, false);
+            if (catchUp(true, reset, &dead) == 0 && dead.empty()) checkpoint(false, false, true);
             unlockRange(fd_, WriterLockAt);
         }
     }
@@ -375,6 +407,12 @@ int Pager::catchUp(bool writer, bool& reset, std::string* deadTxn) {
     }
     wal_.seq = seq;
     if (salt == 0) return 0;
+    // Most of the time nothing was committed since: the frame header after the view's end shows
+    // it (the end of the log, or a frame of an earlier salt in a log written again).
+    std::uint8_t probe[wal::FrameHeader];
+    ssize_t head = readAll(wal_.fd, probe, sizeof probe, static_cast<off_t>(wal_.end));
+    if (head < 0) return sysError();
+    if (head < static_cast<ssize_t>(sizeof probe) || get64(probe + 8) != salt) return 0;
     constexpr std::size_t Batch = 16;
     std::vector<std::uint8_t> buf(Batch * wal::FrameSize);
     std::vector<std::pair<std::uint32_t, std::uint64_t>> pending;
@@ -387,8 +425,12 @@ int Pager::catchUp(bool writer, bool& reset, std::string* deadTxn) {
         if (frames < Batch) stop = true;
         for (std::size_t i = 0; i < frames; ++i) {
             const std::uint8_t* f = buf.data() + i * wal::FrameSize;
+            if (get64(f + 8) != salt) {
+                stop = true;
+                break;
+            }
             std::uint64_t c = frameChecksum(f, chain);
-            if (get64(f + 8) != salt || get64(f + 24) != c) {
+            if (get64(f + 24) != c) {
                 stop = true;
                 break;
             }
@@ -482,13 +524,18 @@ int Pager::refresh(bool writer) {
             return corruption(corrupt::BadHeader);
         }
     }
+    takePin();
+    return 0;
+}
+
+// A pinned handle whose view is current takes it as its snapshot.
+void Pager::takePin() {
     if (pins_ > 0 && !pinTaken_) {
         pinTaken_ = true;
         // Without the lock (a checkpoint is about to start) the snapshot still holds until the
         // log starts again; reads then notice the new salt.
         snapLocked_ = lockRange(fd_, SnapshotLockAt, false, false);
     }
-    return 0;
 }
 
 // Whether the cache may serve a read without any lock: a pinned snapshot always may (its pages
@@ -595,6 +642,9 @@ int Pager::beginRead(bool lockless) {
     if (lockless && cacheIsCurrent()) {
         lockless_ = true;
         readDepth_ = 1;
+        // A pinned handle keeps this state from here on: the reads that follow need not look at
+        // the log again (as refresh does for a read that took the lock).
+        takePin();
         return 0;
     }
     for (int attempt = 0; attempt < 8; ++attempt) {
@@ -651,7 +701,7 @@ int Pager::beginWrite() {
     }
     for (int attempt = 0; attempt < 8; ++attempt) {
         int rc = refresh(true);
-        if (rc == 0 && wal_.salt == 0) rc = startLog();
+        if (rc == 0 && wal_.salt == 0) rc = startLog(true);
         if (rc == 0) {
             writing_ = true;
             dirty_.clear();
@@ -670,7 +720,13 @@ int Pager::beginWrite() {
 
 // A new log under a new salt, synced before any frame relies on it. Only while the data file
 // holds every commit: the log is new, damaged, or was just copied into the data file.
-int Pager::startLog() {
+//
+// After a checkpoint the log is written again from its start over the frames of the old salt
+// (they fail the new salt's chain, so they count for nothing), and it keeps its length: a sync
+// of frames written over blocks the file already has need not wait for the file system to
+// record a new length, as an append does. The log is cut back when it grew long (a checkpoint
+// that waited for snapshots) and when the file is left at rest (cut set).
+int Pager::startLog(bool cut) {
     if (wal_.fd < 0) {
         int rc = openLog(true);
         if (rc != 0) return rc;
@@ -685,9 +741,16 @@ int Pager::startLog() {
     put64(h + 16, fileId_);
     put64(h + 24, headerChecksum(h));
     put64(h + wal::SeqAt, wal_.seq + 1);
-    if (!writeAll(wal_.fd, h, sizeof h, 0) || io().truncate(wal_.fd, wal::HeaderSize) != 0) return sysError();
-    if (syncMode_ != SyncMode::Off && (syncFile(wal_.fd) != 0 || io().syncDirectoryOf(path_ + ".wal") != 0))
+    if (!cut && wal_.salt == 0) cut = true; // a new or damaged log: whatever follows goes
+    if (!cut && wal_.end > wal::HeaderSize + std::uint64_t(wal::KeepFrames) * wal::FrameSize) cut = true;
+    if (!writeAll(wal_.fd, h, sizeof h, 0) || (cut && io().truncate(wal_.fd, wal::HeaderSize) != 0))
         return sysError();
+    if (syncMode_ != SyncMode::Off) {
+        if (syncFile(wal_.fd) != 0) return sysError();
+        // The log's directory entry once per handle: it does not change while the log is reused.
+        if (!logDirSynced_ && io().syncDirectoryOf(path_ + ".wal") != 0) return sysError();
+        logDirSynced_ = true;
+    }
     wal_.salt = salt;
     wal_.seq += 1;
     wal_.index.clear();
@@ -703,18 +766,27 @@ int Pager::startLog() {
 // adoptAppended, once they count as committed.
 int Pager::appendFrames(const std::string& tcf, std::uint64_t txn, Appended& out) {
     std::size_t n = dirty_.size() + (txn ? 1 : 0);
-    std::vector<std::uint8_t> buf(n * wal::FrameSize, 0);
+    std::vector<std::uint8_t>& buf = frameBuf_;
+    buf.resize(n * wal::FrameSize);
     std::uint64_t chain = wal_.chain;
     std::uint32_t pages = pageCount();
     out = Appended{};
     std::size_t i = 0;
-    auto frame = [&](std::uint32_t pgno, const std::uint8_t* page, bool commit) {
+    // Each page is sealed for its place as it goes into its frame.
+    auto frame = [&](std::uint32_t pgno, std::uint8_t* page, bool commit) {
         std::uint8_t* f = buf.data() + i * wal::FrameSize;
         put32(f, pgno);
         put32(f + 4, commit ? pages : 0);
         put64(f + 8, wal_.salt);
-        std::memcpy(f + wal::FrameHeader, page, PageSize);
-        chain = frameChecksum(f, chain);
+        put64(f + 16, 0);
+        std::uint64_t seed = checksum(f, 24, chain);
+        if (pgno != 0 && pgno != wal::MarkerPage) {
+            chain = sealIntoFrame(page, pgno, f + wal::FrameHeader, seed);
+        } else {
+            if (pgno == 0) sealPage(page, 0);
+            std::memcpy(f + wal::FrameHeader, page, PageSize);
+            chain = checksum(f + wal::FrameHeader, PageSize, seed);
+        }
         put64(f + 24, chain);
         out.at.emplace_back(pgno, wal_.end + i * wal::FrameSize);
         ++i;
@@ -727,11 +799,13 @@ int Pager::appendFrames(const std::string& tcf, std::uint64_t txn, Appended& out
         std::memcpy(marker + 12, tcf.data(), std::min<std::size_t>(tcf.size(), 1024));
         frame(wal::MarkerPage, marker, true);
     }
-    if (!writeAll(wal_.fd, buf.data(), buf.size(), static_cast<off_t>(wal_.end))) return sysError();
+    bool written = writeAll(wal_.fd, buf.data(), buf.size(), static_cast<off_t>(wal_.end));
+    if (!written) return sysError();
+    if (buf.size() > (std::size_t(1) << 20)) std::vector<std::uint8_t>().swap(buf); // not kept
     commitStep(txn ? 12 : 1);
     bool sync = syncMode_ == SyncMode::Full || (txn && syncMode_ != SyncMode::Off);
     if (sync && syncFile(wal_.fd) != 0) return sysError();
-    out.end = wal_.end + buf.size();
+    out.end = wal_.end + std::uint64_t(n) * wal::FrameSize;
     out.chain = chain;
     out.pages = pages;
     out.frames = static_cast<std::uint32_t>(n);
@@ -763,7 +837,7 @@ void Pager::announce() {
 // Copies the newest image of every page in the view into the data file, syncs it and starts the
 // log again. The writer lock is held and the view is current. Without force it gives way to
 // snapshots; without wait, to readers that hold the read lock.
-int Pager::checkpoint(bool force, bool wait) {
+int Pager::checkpoint(bool force, bool wait, bool cut) {
     if (wal_.salt == 0 || wal_.frames == 0) return 0;
     bool snap = lockRange(fd_, SnapshotLockAt, true, false);
     if (!snap && !force) return 0;
@@ -776,20 +850,32 @@ int Pager::checkpoint(bool force, bool wait) {
     std::vector<std::pair<std::uint32_t, std::uint64_t>> order(wal_.index.begin(), wal_.index.end());
     std::sort(order.begin(), order.end());
     int rc = 0;
-    PageBuf page;
-    for (auto [pgno, at] : order) {
-        if (readAll(wal_.fd, page.b, PageSize, static_cast<off_t>(at + wal::FrameHeader)) !=
-                static_cast<ssize_t>(PageSize) ||
-            !writeAll(fd_, page.b, PageSize, static_cast<off_t>(pgno) * PageSize)) {
-            rc = sysError();
-            break;
+    // Runs of neighbouring pages go in one write; a page the cache holds is the view's newest
+    // image of it and need not be read back from the log.
+    constexpr std::size_t Run = 32;
+    std::vector<std::uint8_t> run(Run * PageSize);
+    for (std::size_t i = 0; rc == 0 && i < order.size();) {
+        std::uint32_t first = order[i].first;
+        std::size_t n = 0;
+        for (; i < order.size() && n < Run && order[i].first == first + n; ++i, ++n) {
+            std::uint8_t* to = run.data() + n * PageSize;
+            auto c = clean_.find(order[i].first);
+            if (c != clean_.end())
+                std::memcpy(to, c->second->b, PageSize);
+            else if (readAll(wal_.fd, to, PageSize, static_cast<off_t>(order[i].second + wal::FrameHeader)) !=
+                     static_cast<ssize_t>(PageSize))
+                rc = sysError();
         }
+        if (rc == 0 && !writeAll(fd_, run.data(), n * PageSize, static_cast<off_t>(first) * PageSize))
+            rc = sysError();
     }
-    if (rc == 0 && wal_.pages && io().truncate(fd_, static_cast<off_t>(wal_.pages) * PageSize) != 0)
+    struct stat st {};
+    if (rc == 0 && wal_.pages && (::fstat(fd_, &st) != 0 || st.st_size != off_t(wal_.pages) * PageSize) &&
+        io().truncate(fd_, static_cast<off_t>(wal_.pages) * PageSize) != 0)
         rc = sysError();
     if (rc == 0 && syncMode_ != SyncMode::Off && syncFile(fd_) != 0) rc = sysError();
     // Only once the data file holds everything may the log start again.
-    if (rc == 0) rc = startLog();
+    if (rc == 0) rc = startLog(cut);
     unlockRange(fd_, ReadLockAt);
     if (snap) unlockRange(fd_, SnapshotLockAt);
     // The locks of one descriptor are one: this handle's own snapshot lock went with it.
@@ -801,12 +887,12 @@ int Pager::checkpointAll() {
     int rc = beginWrite();
     if (rc != 0) return rc;
     writing_ = false;
-    rc = checkpoint(true, true);
+    rc = checkpoint(true, true, false);
     unlockRange(fd_, WriterLockAt);
     return rc;
 }
 
-// Raises the change counter and seals every collected page for its place.
+// Raises the change counter; the frames seal every collected page for its place (appendFrames).
 int Pager::sealCommit(std::uint32_t hot) {
     int rc = 0;
     std::uint8_t* h = edit(0, rc);
@@ -814,8 +900,7 @@ int Pager::sealCommit(std::uint32_t hot) {
     put64(h + hdr::Counter, committedCounter() + 1);
     put32(h + hdr::Hot, hot);
     put32(h + hdr::Version, FormatVersion);
-    for (auto& [pgno, data] : dirty_) sealPage(data->b, pgno);
-    return 0;
+    return 0; // appendFrames seals every page as it frames it
 }
 
 void Pager::adoptDirty() {
@@ -847,7 +932,7 @@ int Pager::commitWrite() {
             announce();
             commitStep(3);
             if (wal_.frames >= wal::CheckpointFrames)
-                checkpoint(wal_.frames >= wal::ForceCheckpointFrames, false);
+                checkpoint(wal_.frames >= wal::ForceCheckpointFrames, false, false);
         } else {
             // Frames written past the last commit are not part of the log; the next write
             // writes over them.

@@ -91,6 +91,9 @@ constexpr std::uint32_t SeqAt = 32;
 // pinned to snapshots once it holds the second number.
 constexpr std::uint32_t CheckpointFrames = 1000;
 constexpr std::uint32_t ForceCheckpointFrames = 16384;
+// A log is written again from its start after a checkpoint, keeping its length, unless it grew
+// beyond this many frames.
+constexpr std::uint32_t KeepFrames = 4 * CheckpointFrames;
 } // namespace wal
 
 // OFD record locks: per open file, released when the file is closed or its process dies.
@@ -203,15 +206,16 @@ private:
     };
     int refresh(bool writer);
     bool cacheIsCurrent() const;
+    void takePin();
     int recover(std::uint32_t hot);
     const std::uint8_t* load(std::uint32_t pgno, int& err);
     int openLog(bool create);
-    int startLog();
+    int startLog(bool cut);
     int catchUp(bool writer, bool& reset, std::string* deadTxn);
     int appendFrames(const std::string& tcf, std::uint64_t txn, Appended& out);
     void adoptAppended(const Appended& a);
     void announce();
-    int checkpoint(bool force, bool wait);
+    int checkpoint(bool force, bool wait, bool cut);
     int sealCommit(std::uint32_t hot);
     void adoptDirty();
     void dropCache();
@@ -226,6 +230,7 @@ private:
     bool lockless_ = false; // the current read holds no lock
     bool lost_ = false;     // a lockless read found the file changed under it
     bool readOnly_ = false;
+    bool logDirSynced_ = false; // this handle synced the log's directory entry
     SyncMode syncMode_ = defaultSyncMode();
     int lockTimeoutMs_ = 10000;
     std::size_t cacheLimit_ = DefaultCachePages;
@@ -240,6 +245,7 @@ private:
 
     std::unordered_map<std::uint32_t, std::unique_ptr<PageBuf>> clean_;
     std::map<std::uint32_t, std::unique_ptr<PageBuf>> dirty_;
+    std::vector<std::uint8_t> frameBuf_; // the frames of a commit, kept for the next
     // Savepoint of the current operation inside a transaction: the page's dirty image before the
     // operation touched it (null: it was clean).
     std::map<std::uint32_t, std::unique_ptr<PageBuf>> opUndo_;

@@ -231,7 +231,7 @@ public:
         p->adoptDirty();
         p->announce();
         if (p->wal_.frames >= wal::CheckpointFrames)
-            p->checkpoint(p->wal_.frames >= wal::ForceCheckpointFrames, false);
+            p->checkpoint(p->wal_.frames >= wal::ForceCheckpointFrames, false, false);
         return 0;
     }
 
@@ -308,7 +308,7 @@ public:
             p->adoptDirty();
             p->announce();
             if (p->wal_.frames >= wal::CheckpointFrames)
-                p->checkpoint(p->wal_.frames >= wal::ForceCheckpointFrames, false);
+                p->checkpoint(p->wal_.frames >= wal::ForceCheckpointFrames, false, false);
         }
         rollbackTransaction(all);
         return 0;
