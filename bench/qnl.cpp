@@ -2,7 +2,9 @@
 // on the same disk: People (67 bytes, one key with duplicates) and Customer (126 bytes, five
 // keys, one of them unique). Each benchmark reports the native file's time ("ours_ms"), SQLite's
 // ("sqlite_ms") and their ratio ("ratio", ours / SQLite: below 1 means faster), the median of
-// three rounds in which both sides run one after the other.
+// three rounds in which both sides run one after the other (the single inserts take turns, so
+// that a busy disk weighs on both alike). SORV_BENCH_DIVIDE=n divides every count by n for a
+// quick look.
 //
 // SQLite stores the same fields as columns of a rowid table with one index per key (the text
 // keys COLLATE NOCASE, as the file's keys are case-insensitive), in WAL mode; a read copies
@@ -55,7 +57,7 @@ extern "C" int fdatasync(int fd) {
 
 namespace {
 
-// SORV_BENCH_DIVIDE=n divides every count by n (a quicker run while looking into one row).
+// SORV_BENCH_DIVIDE (see the top).
 int divided(int n) {
     static const int by = [] {
         const char* e = std::getenv("SORV_BENCH_DIVIDE");
@@ -358,9 +360,11 @@ void singles(benchmark::State& state, bool synced) {
     const LayoutDef& d = layoutOf(state);
     const auto& data = rows(d, Bulk);
     const int n = synced ? SyncedSingles : Singles;
-    // The two sides take turns every few inserts, so that what else the machine and its disk do
-    // meanwhile falls on both alike; who goes first changes every turn.
-    const int turn = std::max(1, n / 20);
+    // The two sides take turns, so that what else the machine and its disk do meanwhile falls on
+    // both alike: every insert when each waits for the disk (a sync is a few milliseconds and a
+    // busy disk changes from one to the next), else every twentieth of them; who goes first
+    // changes every turn.
+    const int turn = synced ? 1 : std::max(1, n / 20);
     std::vector<double> ours, lite;
     double oursSyncs = 0, liteSyncs = 0;
     for (auto _ : state) {
