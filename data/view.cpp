@@ -561,6 +561,31 @@ void View::chooseLocalPlan() {
         }
     }
     if (best < 0) {
+        // No key serves the first item. Where the filter fixes every component of a key (a child
+        // list limited to its parent's records), the walk of that range holds every record of
+        // the view, all with the same key values: it is read as one run of a key-led order and
+        // sorted in memory, at the cost of the range instead of a pass over the file. Ties come
+        // by record, as in a sorted order.
+        for (std::size_t k = 0; k < keys.size(); ++k) {
+            key_ = static_cast<int>(k);
+            fixed_.clear();
+            low_.reset();
+            high_.reset();
+            chooseRange();
+            const bool blank = std::all_of(fixed_.begin(), fixed_.end(), [](const Value& v) {
+                return v.isText() ? clipRight(v.text()).empty() : v.toReal() == 0;
+            });
+            if (!keys[k].components.empty() && fixed_.size() == keys[k].components.size() &&
+                !(keys[k].optional && blank)) {
+                plan_ = Plan::KeyRuns;
+                sorted_ = true;
+                return;
+            }
+        }
+        key_ = -1;
+        fixed_.clear();
+        low_.reset();
+        high_.reset();
         plan_ = Plan::Sorted;
         sorted_ = true;
         return;

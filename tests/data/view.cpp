@@ -168,8 +168,9 @@ TEST_F(ViewTest, HowEachShapeOfOrderIsRead) {
     View v(people, noTrace());
     ASSERT_EQ(v.open(), 0);
     // The NOCASE key does not serve the case-sensitive field, nor mixed directions past the
-    // first item; a key that serves the leading items reads key-led; a filter never changes the
-    // way, it is tested as the key is walked.
+    // first item; a key that serves the leading items reads key-led; a filter is tested as the
+    // key is walked and changes the way only where it fixes every component of a key that serves
+    // no item: that range is read as one key-led run.
     struct Shape {
         const char* order;
         const char* filter;
@@ -185,6 +186,9 @@ TEST_F(ViewTest, HowEachShapeOfOrderIsRead) {
         {"PPL:Id", "PPL:Salary > 2000", 0, false},
         {"-PPL:CustNumber,PPL:Salary", "PPL:CustNumber = 3", 2, false},
         {"", "PPL:Salary > 2000", -1, false},
+        {"PPL:Salary", "PPL:Id = 7", 0, true},
+        {"PPL:Salary", "PPL:CustNumber = 3 AND PPL:Salary = 20", 2, true},
+        {"PPL:Salary", "PPL:CustNumber = 3", -2, true},
     };
     for (const Shape& s : shapes) {
         ASSERT_TRUE(v.setOrder(s.order) && v.setFilter(s.filter)) << s.order;

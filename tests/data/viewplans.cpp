@@ -197,6 +197,23 @@ const std::vector<Case>& cases() {
          false,
          true},
         {"UPPER(PPL:FirstName),PPL:Id", "", {{FirstName, true}, {Id}}, all, false, true},
+        // Every component of a key fixed by the filter (a child list) and no key serving the
+        // order: the range is read and sorted in memory.
+        {"PPL:Salary,-PPL:Id",
+         "PPL:CustNumber = 3 AND PPL:Salary = 4000",
+         {{Salary}, {Id, false, true}},
+         [](const Row& r) {
+             return r.v[CustNumber].toLong() == 3 && compare(r.v[Salary], Value(4000)) == 0;
+         }},
+        {"-PPL:Salary",
+         "PPL:Id = 7",
+         {{Salary, false, true}},
+         [](const Row& r) { return r.v[Id].toLong() == 7; }},
+        // A blank value on an OPT key is no range: those records are not in the key.
+        {"-PPL:Salary",
+         "PPL:FirstName = ''",
+         {{Salary, false, true}},
+         [](const Row& r) { return clipRight(r.v[FirstName].text()).empty(); }},
     };
     return c;
 }
