@@ -166,7 +166,15 @@ bool IncrementalLocator::HandleKey(int keyCode) {
 
 std::string FilterLocator::FilterText() {
     if (!VIEWMANAGER) return {};
-    const std::string field = VIEWMANAGER->FreeComponentName().substr(0, 100);
+    // The field filtered is the locator's own: the locator of a column order works on its
+    // column, whichever key the order was given (that key's free element is another field).
+    std::string field;
+    if (FREEELEMENT.valid() && !FREEELEMENT.name().empty())
+        field = NOCASE && isTextType(FREEELEMENT.type()) ? "UPPER(" + FREEELEMENT.name() + ")"
+                                                         : FREEELEMENT.name();
+    else
+        field = VIEWMANAGER->FreeComponentName();
+    field = field.substr(0, 100);
     if (field.empty()) return {};
     const std::string text = field.find("UPPER(") != std::string::npos ? upperText(SHADOW) : SHADOW;
     if (FLOATRIGHT) {
