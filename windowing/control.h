@@ -36,6 +36,10 @@ enum : int {
     Tabs = 10,    // sheet: number of tabs
     Visible = 11, // read only: "1" when shown on screen (itself and every container)
     Default = 12, // button: "1" when Enter in the window presses it
+    // Sheet styles: "1" on. A wizard sheet shows its pages without the row of tabs; a sheet
+    // without its sheet shows the tabs without the frame around the pages.
+    SheetWizard = 0x7CA9,
+    NoSheet = 0x7CE3,
 };
 }
 

@@ -332,11 +332,15 @@ public:
     QString text() const override { return QString::number(tabs_->currentIndex() + 1); }
     void setProperty(int p, const QString& v) override {
         if (p == prop::Selected) return select(v.toInt());
+        if (p == prop::SheetWizard) return tabs_->tabBar()->setVisible(v.toInt() == 0);
+        if (p == prop::NoSheet) return tabs_->setDocumentMode(v.toInt() != 0);
         Control::setProperty(p, v);
     }
     QString property(int p) const override {
         if (p == prop::Selected) return text();
         if (p == prop::Tabs) return QString::number(tabs_->count());
+        if (p == prop::SheetWizard) return tabs_->tabBar()->isHidden() ? "1" : "0";
+        if (p == prop::NoSheet) return tabs_->documentMode() ? "1" : "0";
         return Control::property(p);
     }
 
@@ -359,7 +363,8 @@ public:
         describe(page_, qs(design.text), qs(design.tip));
         if (sheet) {
             tabs_ = sheet->tabs();
-            tabs_->addTab(page_, qs(design.text));
+            const int at = tabs_->addTab(page_, qs(design.text));
+            if (!design.tip.empty()) tabs_->setTabToolTip(at, qs(design.tip));
         }
     }
     ~TabControl() override {
