@@ -3,6 +3,7 @@
 // header click overrides the tab until the tab changes).
 #include "app/browsecustomer.h"
 
+#include "app/browselists.h"
 #include "app/dictionary.h"
 #include "app/globals.h"
 #include "app/updateforms.h"
@@ -169,7 +170,7 @@ public:
 private:
     CustomerWindow& owner_;
     // One locator per column order, of the kind the column's locator letter names.
-    std::vector<std::unique_ptr<fw::Locator>> locators_;
+    ColumnLocators locators_;
 };
 
 // The browse: the order in force is chosen on every reset.
@@ -205,14 +206,8 @@ public:
     std::unique_ptr<View> view;
     fw::PopupManager popup;
     fw::ToolbarManager toolbar;
-    std::vector<std::unique_ptr<fw::Locator>> locators;
-    std::uint8_t viewOrder = 0, sequenceNbr = 0, fileSeqOn = 0;
-    Record locals{[] {
-        Layout l;
-        l.addDecimal("LOC:PopupMask", 11, 0); // six bytes, no decimal places
-        return l;
-    }()};
-    std::string titleText = Caption;
+    ColumnLocators locators;
+    SorvexListState list;
     bool relationOpen = false;
 
 private:
@@ -232,24 +227,7 @@ void CustomerSorvex::AddColumnSortOrder(int) {
     const int order = BC->AddSortOrder(owner_.tab().key);
     SetColumnSortOrder(order);
     bx::SorvexColumn c;
-    if (!currentTableColumn(c)) return;
-    std::unique_ptr<fw::Locator> locator;
-    switch (c.LOCATORTYPE) {
-    case 'I':
-        locator = std::make_unique<fw::IncrementalLocator>();
-        break;
-    case 'F':
-        locator = std::make_unique<fw::FilterLocator>();
-        break;
-    case 'S':
-        locator = std::make_unique<fw::StepLocator>();
-        break;
-    default:
-        return;
-    }
-    locator->Init(0, owner_.primary->File().record.ref(c.FIELD), true, *BC);
-    BC->AddLocator(locator.get());
-    locators_.push_back(std::move(locator));
+    if (currentTableColumn(c)) locators_.add(*BC, c.LOCATORTYPE, owner_.primary->File().record.ref(c.FIELD));
 }
 
 void CustomerSorvex::ResetColumnSortOrders() {
@@ -257,16 +235,8 @@ void CustomerSorvex::ResetColumnSortOrders() {
 }
 
 void CustomerBrowse::ResetSort(bool force) {
-    int order;
-    if (owner_.fileSeqOn) {
-        order = 1; // the unkeyed order: records as the file holds them
-    } else if (owner_.viewOrder) {
-        win::WaitCursor busy;
-        order = owner_.sorvex.SortChoice();
-    } else {
-        order = owner_.selectedTab() == 1 ? 6 : owner_.selectedTab();
-    }
-    ApplySortChoice(order, force);
+    ApplySortChoice(
+        owner_.list.chosenOrder(owner_.sorvex, owner_.selectedTab() == 1 ? 6 : owner_.selectedTab()), force);
 }
 
 fw::Level CustomerWindow::Init() {
@@ -302,24 +272,10 @@ fw::Level CustomerWindow::Init() {
             step->Init(0);
             browse.SetThumb(std::move(step));
         }
-        auto locator = std::make_unique<fw::IncrementalLocator>();
-        locator->Init(0, cust.ref(o.field), true, browse);
-        browse.AddLocator(locator.get());
-        locators.push_back(std::move(locator));
+        locators.add(browse, 'I', cust.ref(o.field));
     }
 
-    locals.set("LOC:PopupMask", Value(static_cast<std::int64_t>(PopupMask)));
-    bx::SorvexOwnerRefs refs;
-    refs.allowResize = 1;
-    refs.viewOrder = &viewOrder;
-    refs.sequenceNbr = &sequenceNbr;
-    refs.mask = locals.ref("LOC:PopupMask");
-    refs.fileSeqOn = &fileSeqOn;
-    refs.titleText = &titleText;
-    sorvex.Init(*this, browse, queue, WINDOW, List, "sorvdemo.INI", bx::VisualHeader, refs);
-    sorvex.SEPARATOR = ",";
-    sorvex.BROWSEHEADER = 1;
-    sorvex.SHELLEXECUTE = 1;
+    list.init(sorvex, *this, browse, queue, List, PopupMask);
     for (const char* field : {"CUST:Company", "CUST:City", "CUST:Country", "CUST:PostalZipCode"})
         sorvex.BindColumn(cust.ref(field), queue.field(std::string("BRW1:") + field));
     sorvex.BuildSortOrders(1);
@@ -347,9 +303,7 @@ fw::Level CustomerWindow::Init() {
     fw::WindowPlacement place(WINDOW);
     fw::iniManager().Fetch(Section, place);
     RegisterAlertKeys();
-    for (int key : {bx::skey::AdjustWidths, bx::skey::Default, bx::skey::ToggleFlag, bx::skey::ColumnMenu})
-        browse.AddListAlert(key);
-    sorvex.BuildBrowsePopup(); // after the browse's own items
+    list.finish(sorvex, browse);
     browse.AddListAlert(EnterKey);
     return fw::LevelNone;
 }
@@ -358,7 +312,7 @@ void CustomerWindow::Kill() {
     if (DEAD) return;
     if (OPENED && WINDOW.isOpen()) {
         fw::iniManager().Update(Section, FormatChoiceKey, static_cast<std::int64_t>(selectedTab()));
-        sorvex.SaveLayout(ListName, Section, viewOrder ? sequenceNbr : 0);
+        list.save(sorvex, ListName, Section);
         fw::WindowPlacement place(WINDOW);
         fw::iniManager().Update(Section, place);
     }
@@ -371,11 +325,7 @@ void CustomerWindow::Kill() {
 
 void CustomerWindow::changeTab() {
     // A new tab ends a header-click sort: its own layout and its key's order come back.
-    sorvex.RestoreHeader();
-    viewOrder = 0;
-    sequenceNbr = 0;
-    fileSeqOn = 0;
-    sorvex.QNOS = 0;
+    list.clearSort(sorvex);
     sorvex.SelectFormatSlot(tab().control);
     sorvex.ResetColumnSortOrders();
     Reset(true);

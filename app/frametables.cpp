@@ -2,6 +2,8 @@
 #include "app/frametables.h"
 
 #include "app/browsecustomer.h"
+#include "app/browseparentchild.h"
+#include "app/browsepeople.h"
 #include "app/textwindows.h"
 #include "app/weblinks.h"
 
@@ -22,8 +24,8 @@ const std::vector<MenuProcedure>& menuProcedures() {
     // menu already and start nothing until then.
     static const std::vector<MenuProcedure> table = {
         {menu::BrowseCustomer, "SORVD002", 50000, &BrowseCustomer},
-        {menu::BrowsePeople, "SORVD003", 50000, nullptr},
-        {menu::BrowseParentChild, "SORVD007", 25000, nullptr},
+        {menu::BrowsePeople, "SORVD003", 50000, &BrowsePeople},
+        {menu::BrowseParentChild, "SORVD007", 25000, &BrowseParentChild},
         {menu::FileLoadedList, "SORVD008", 25000, nullptr},
         {menu::HandCodedList, "SORVD009", 25000, nullptr},
         {menu::WebSites, "WebLinks", 25000, &WebLinks},

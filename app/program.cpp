@@ -2,6 +2,8 @@
 #include "app/program.h"
 
 #include "app/browsecustomer.h"
+#include "app/browseparentchild.h"
+#include "app/browsepeople.h"
 #include "app/dictionary.h"
 #include "app/frametables.h"
 #include "app/helpbook.h"
@@ -31,6 +33,8 @@ void registerAppResources() {
         registerWebLinksWindow();
         registerTextWindows();
         registerBrowseCustomer();
+        registerBrowsePeople();
+        registerBrowseParentChild();
         registerUpdateForms();
         registerHelpBook();
     });

@@ -5,11 +5,13 @@
 
 #include "app/dictionary.h"
 #include "app/globals.h"
+#include "app/peoplelists.h"
 #include "data/view.h"
 #include "data/viewfile.h"
 #include "framework/browsemanager.h"
 #include "framework/inimanager.h"
 #include "framework/locators.h"
+#include "framework/popupmanager.h"
 #include "framework/relationviewprimary.h"
 #include "framework/steps.h"
 #include "framework/toolbarmanager.h"
@@ -33,6 +35,10 @@ using fw::Level;
 using fw::LevelFatal;
 using fw::LevelNone;
 using fw::LevelNotify;
+
+// The Sorvex object of the Customer form's list of people.
+constexpr const char* PeopleListName = "?Browse:2";
+constexpr std::uint32_t PeopleMask = 0x201FFEF7;
 
 // Ctrl+' gives a field back the value it had when the record was saved last.
 const int DittoKey = (Qt::CTRL | Qt::Key_Apostrophe).toCombined();
@@ -226,27 +232,18 @@ struct TableView {
 
 // ---- the Customer form's people ----
 
-class CustomerPeople : public fw::BrowseManager {
-public:
-    void FillRowFromRecord() override {
-        fw::BrowseManager::FillRowFromRecord();
-        GENDER.set(Value(People().get().record.get("PPL:Male").toLong() ? "Male" : "Female"));
+PeopleListDesign customerPeopleDesign() {
+    PeopleListDesign d;
+    for (const char* field : {"PPL:LastName", "PPL:FirstName", "PPL:Phone", "PPL:DoB", "Gender",
+                              "PPL:YearHired", "PPL:Salary", "PPL:SysId"}) {
+        bx::ColumnRow r = peopleColumn(field);
+        if (r.field == "PPL:Salary") r.picture = "@n7";
+        d.columns.push_back(r);
     }
-    FieldRef GENDER;
-};
-
-Layout customerPeopleRow() {
-    Layout l;
-    l.add("Q:LastName", FieldType::String, 20);
-    l.add("Q:FirstName", FieldType::String, 20);
-    l.add("Q:Phone", FieldType::String, 10);
-    l.add("Q:DoB", FieldType::Long);
-    l.add("Q:Gender", FieldType::String, 6);
-    l.add("Q:YearHired", FieldType::String, 4);
-    l.addDecimal("Q:Salary", 7, 0, false);
-    l.add("Q:SysId", FieldType::Long);
-    l.add("Q:Position", FieldType::String, 512);
-    return l;
+    d.locators = {{"PPL:Phone", 'I'}, {"PPL:LastName", 'S'},  {"PPL:FirstName", 'S'},
+                  {"PPL:DoB", 'S'},   {"PPL:YearHired", 'S'}, {"PPL:Salary", 'S'}};
+    d.birthMonths = true;
+    return d;
 }
 
 class CustomerForm : public fw::WindowManager {
@@ -265,35 +262,37 @@ public:
         HISTORYKEY = DittoKey;
         toolbar_.join(*this);
 
-        // The customer's people: those whose PPL:SysId is this customer's.
+        // The customer's people: those whose PPL:SysId is this customer's, in every order.
         Record& ppl = People().get().record;
         Record& cust = Customer().get().record;
         people_ = std::make_unique<TableView>(AccessPeople().file());
         primary_ = std::make_unique<fw::RelationViewPrimary>(RelatePeople());
-        queue_ = std::make_unique<Queue>(customerPeopleRow());
+        queue_ = std::make_unique<Queue>(peopleListLayout(sorvex_.design().columns));
         browse_.Init(PeopleList, *queue_, queue_->field("Q:Position"), people_->view, *primary_, *this);
-        const char* fields[][2] = {{"Q:LastName", "PPL:LastName"},   {"Q:FirstName", "PPL:FirstName"},
-                                   {"Q:Phone", "PPL:Phone"},         {"Q:DoB", "PPL:DoB"},
-                                   {"Q:YearHired", "PPL:YearHired"}, {"Q:Salary", "PPL:Salary"},
-                                   {"Q:SysId", "PPL:SysId"}};
-        for (auto& f : fields) browse_.AddField(queue_->field(f[0]), ppl.ref(f[1]));
-        browse_.GENDER = queue_->field("Q:Gender");
         browse_.AddSortOrder(SysIdKey);
         browse_.AddRange(ppl.ref("PPL:SysId"), cust.ref("CUST:SysId"));
+        browse_.list.init(sorvex_, *this, browse_, *queue_, PeopleList, PeopleMask);
+        sorvex_.bindColumns(browse_, ppl, nullptr, *queue_, cust.ref("CUST:SysId"));
+        popup_.Init(WINDOW);
+        browse_.POPUP = &popup_;
         browse_.INSERTCONTROL = Insert;
         browse_.CHANGECONTROL = Change;
         browse_.DELETECONTROL = Delete;
         browse_.ASKPROCEDURE = 1;
         AddItem(&browse_);
+        sorvex_.RestoreLayout(PeopleListName, "UpdateCustomer");
 
         for (int e = Company; e <= Country; ++e)
             AddFieldHistory(e, cust.ref(static_cast<int>(e - Company + 1)));
         RegisterAlertKeys();
+        browse_.list.finish(sorvex_, browse_);
         return LevelNone;
     }
     void Kill() override {
         if (DEAD) return;
+        if (OPENED && WINDOW.isOpen()) browse_.list.save(sorvex_, PeopleListName, "UpdateCustomer");
         keepPlace(*this, "UpdateCustomer", false);
+        sorvex_.Kill();
         WindowManager::Kill();
         if (filesOpen_) {
             RelatePeople().Close();
@@ -309,6 +308,7 @@ public:
     }
     // The People tab shows the list: it loads when it is first seen.
     Level HandleEvent() override {
+        if (sorvex_.TakeListEvent(EVENT) == LevelNotify) return LevelNotify;
         if (field() == customerform::Sheet && event() == fw::wmevent::NewSelection) {
             Reset(true);
             return LevelNotify;
@@ -325,7 +325,9 @@ private:
     std::unique_ptr<TableView> people_;
     std::unique_ptr<fw::RelationViewPrimary> primary_;
     std::unique_ptr<Queue> queue_;
-    CustomerPeople browse_;
+    PeopleBrowse browse_;
+    PeopleSorvex sorvex_{customerPeopleDesign()};
+    fw::PopupManager popup_;
 };
 
 // ---- the People form ----

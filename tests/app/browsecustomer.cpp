@@ -6,12 +6,10 @@
 #include "app/updateforms.h"
 #include "runtime/inifile.h"
 #include "runtime/listformat.h"
-#include "tests/app/program_rig.h"
+#include "tests/app/list_rig.h"
 #include "tests/windowing/shell_log.h"
-#include "windowing/listbox.h"
 
 using namespace sorv;
-#include "tests/framework/menu_answer.h"
 
 #include <QAccessible>
 #include <QCheckBox>
@@ -21,7 +19,6 @@ using namespace sorv;
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMouseEvent>
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
@@ -35,55 +32,8 @@ using namespace sorv;
 namespace {
 
 using namespace programtest;
-using win::ListBox;
 
 constexpr int Customers = 12; // all of them on screen at once
-
-struct Shown {
-    std::vector<std::string> headers;
-    std::vector<std::vector<std::string>> rows;
-    int tab = 0; // 1-based
-};
-
-ListBox* listOf(QMdiSubWindow* sub) {
-    return sub ? sub->findChild<ListBox*>() : nullptr;
-}
-
-// What the list shows, as assistive technology reads it.
-Shown shown(QMdiSubWindow* sub) {
-    return win::onGui([&] {
-        Shown s;
-        ListBox* list = listOf(sub);
-        if (!list) return s;
-        QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(list);
-        QAccessibleTableInterface* table = iface ? iface->tableInterface() : nullptr;
-        if (!table) return s;
-        for (int c = 0; c < table->columnCount(); ++c)
-            s.headers.push_back(table->columnDescription(c).toStdString());
-        for (int r = 0; r < table->rowCount(); ++r) {
-            std::vector<std::string> row;
-            for (int c = 0; c < table->columnCount(); ++c)
-                row.push_back(table->cellAt(r, c)->text(QAccessible::Name).trimmed().toStdString());
-            s.rows.push_back(row);
-        }
-        if (auto* tabs = sub->findChild<QTabWidget*>()) s.tab = tabs->currentIndex() + 1;
-        return s;
-    });
-}
-
-int column(const Shown& s, const std::string& header) {
-    for (std::size_t i = 0; i < s.headers.size(); ++i) {
-        std::string h = s.headers[i];
-        if (!h.empty() && (h[0] == '>' || h[0] == '<')) h.erase(0, 1);
-        if (h == header) return static_cast<int>(i);
-    }
-    return -1;
-}
-
-std::string upper(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return s;
-}
 
 // Whether the rows run in the order of the headers given, case ignored (descending reversed).
 bool ordered(const Shown& s, std::vector<std::string> by, bool descending = false) {
@@ -96,71 +46,6 @@ bool ordered(const Shown& s, std::vector<std::string> by, bool descending = fals
             if (x != y) return descending ? x > y : x < y;
         }
         return false;
-    });
-}
-
-void mouse(ListBox* list, QEvent::Type type, QPoint at, Qt::MouseButton b, Qt::MouseButtons held) {
-    QMouseEvent e(type, QPointF(at), list->viewport()->mapToGlobal(QPointF(at)), b, held, Qt::NoModifier);
-    QApplication::sendEvent(list->viewport(), &e);
-}
-
-// A click on the header of list column `col` (1-based, format order) with a button.
-void clickHeader(QMdiSubWindow* sub, int col, Qt::MouseButton b = Qt::LeftButton) {
-    win::onGui([&] {
-        ListBox* list = listOf(sub);
-        QPoint at = list->headerRect(col).center();
-        mouse(list, QEvent::MouseButtonPress, at, b, b);
-        mouse(list, QEvent::MouseButtonRelease, at, b, Qt::NoButton);
-    });
-}
-
-// A header pressed, moved sideways in steps to x and let go there.
-void dragHeader(QMdiSubWindow* sub, int col, int toX) {
-    win::onGui([&] {
-        ListBox* list = listOf(sub);
-        QPoint at = list->headerRect(col).center();
-        mouse(list, QEvent::MouseButtonPress, at, Qt::LeftButton, Qt::LeftButton);
-        for (int step = 1; step <= 4; ++step) {
-            QPoint p(at.x() + (toX - at.x()) * step / 4, at.y());
-            mouse(list, QEvent::MouseMove, p, Qt::NoButton, Qt::LeftButton);
-        }
-        mouse(list, QEvent::MouseButtonRelease, QPoint(toX, at.y()), Qt::LeftButton, Qt::NoButton);
-    });
-}
-
-// A right click on row `row`, list column `col` (both 1-based), answered with the menu item `text`
-// ("" closes the menu); what the menu showed.
-std::vector<std::string> rightClickCell(QMdiSubWindow* sub, int row, int col, const std::string& text) {
-    browsetest::MenuAnswer answer(text);
-    win::onGui([&] {
-        ListBox* list = listOf(sub);
-        QPoint at = list->cellRect(row, col).center();
-        mouse(list, QEvent::MouseButtonPress, at, Qt::RightButton, Qt::RightButton);
-        mouse(list, QEvent::MouseButtonRelease, at, Qt::RightButton, Qt::NoButton);
-    });
-    std::vector<std::string> lines;
-    waitUntil([&] { return !(lines = win::onGui([&] { return answer.shape.lines; })).empty(); });
-    return lines;
-}
-
-bool has(const std::vector<std::string>& lines, const std::string& line) {
-    return std::find(lines.begin(), lines.end(), line) != lines.end();
-}
-
-int headerLeft(QMdiSubWindow* sub, int col) {
-    return win::onGui([&] { return listOf(sub)->headerRect(col).left(); });
-}
-
-void clickTab(QMdiSubWindow* sub, int tab) {
-    win::onGui([&] {
-        QTabBar* bar = sub->findChild<QTabWidget*>()->tabBar();
-        QPoint at = bar->tabRect(tab - 1).center();
-        QMouseEvent press(QEvent::MouseButtonPress, QPointF(at), bar->mapToGlobal(QPointF(at)),
-                          Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(bar, &press);
-        QMouseEvent release(QEvent::MouseButtonRelease, QPointF(at), bar->mapToGlobal(QPointF(at)),
-                            Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
-        QApplication::sendEvent(bar, &release);
     });
 }
 
@@ -257,19 +142,7 @@ protected:
     }
     // Opens a Customer browse from the menu and waits for its rows; the new child window.
     QMdiSubWindow* open() {
-        // The notes open by themselves first.
-        EXPECT_TRUE(waitUntil([] { return childCount() >= 1; }));
-        const QList<QMdiSubWindow*> before = win::onGui([] { return children(); });
-        choose(menuText(menu::BrowseCustomer));
-        QMdiSubWindow* sub = nullptr;
-        EXPECT_TRUE(waitUntil([&] {
-            return win::onGui([&] {
-                for (QMdiSubWindow* c : children())
-                    if (!before.contains(c) && c->windowTitle() == "Customers - Multiple Formats one per TAB")
-                        sub = c;
-                return sub != nullptr;
-            });
-        }));
+        QMdiSubWindow* sub = openFromMenu(menu::BrowseCustomer, "Customers - Multiple Formats one per TAB");
         EXPECT_TRUE(waitUntil([&] { return shown(sub).rows.size() == std::size_t(Customers); }));
         return sub;
     }

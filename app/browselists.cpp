@@ -1,0 +1,99 @@
+// What the program's browse lists share.
+#include "app/browselists.h"
+
+#include "framework/inimanager.h"
+#include "framework/locators.h"
+#include "runtime/picture.h"
+#include "windowing/desktop.h"
+
+namespace sorv::app {
+
+namespace {
+
+Layout stateLayout() {
+    Layout l;
+    l.addDecimal("LOC:PopupMask", 11, 0); // six bytes, no decimal places
+    return l;
+}
+
+} // namespace
+
+SorvexListState::SorvexListState() : locals(stateLayout()) {}
+
+void SorvexListState::init(bx::Sorvex& sorvex, fw::WindowManager& window, fw::BrowseManager& browse,
+                           Queue& queue, int list, std::uint32_t popupMask) {
+    locals.set("LOC:PopupMask", Value(static_cast<std::int64_t>(popupMask)));
+    titleText = window.WINDOW.caption();
+    bx::SorvexOwnerRefs refs;
+    refs.allowResize = 1;
+    refs.viewOrder = &viewOrder;
+    refs.sequenceNbr = &sequenceNbr;
+    refs.mask = locals.ref("LOC:PopupMask");
+    refs.fileSeqOn = &fileSeqOn;
+    refs.titleText = &titleText;
+    sorvex.Init(window, browse, queue, window.WINDOW, list, "sorvdemo.INI", bx::VisualHeader, refs);
+    sorvex.SEPARATOR = ",";
+    sorvex.BROWSEHEADER = 1;
+    sorvex.SHELLEXECUTE = 1;
+}
+
+int SorvexListState::chosenOrder(bx::Sorvex& sorvex, int keyOrder) {
+    if (fileSeqOn) return 1; // the unkeyed order: records as the file holds them
+    if (!viewOrder) return keyOrder;
+    win::WaitCursor busy;
+    return sorvex.SortChoice();
+}
+
+void SorvexListState::clearSort(bx::Sorvex& sorvex) {
+    sorvex.RestoreHeader();
+    viewOrder = 0;
+    sequenceNbr = 0;
+    fileSeqOn = 0;
+    sorvex.QNOS = 0;
+}
+
+void SorvexListState::finish(bx::Sorvex& sorvex, fw::BrowseManager& browse) {
+    for (int key : {bx::skey::AdjustWidths, bx::skey::Default, bx::skey::ToggleFlag, bx::skey::ColumnMenu})
+        browse.AddListAlert(key);
+    sorvex.BuildBrowsePopup();
+}
+
+void SorvexListState::save(bx::Sorvex& sorvex, std::string_view list, std::string_view procedure) {
+    sorvex.SaveLayout(list, procedure, viewOrder ? sequenceNbr : 0);
+}
+
+std::string displayedCategory(Queue* queue, int qnos, const std::string& picture) {
+    FieldRef value = queue ? queue->field(qnos) : FieldRef();
+    if (!value.valid()) return {};
+    const std::string text = FORMAT(value.get(), picture);
+    const auto first = text.find_first_not_of(' ');
+    if (first == std::string::npos) return {};
+    return text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
+fw::Locator* ColumnLocators::add(fw::BrowseManager& browse, char kind, const FieldRef& field, int control) {
+    std::unique_ptr<fw::Locator> locator;
+    switch (kind) {
+    case 'I':
+        locator = std::make_unique<fw::IncrementalLocator>();
+        break;
+    case 'F':
+        locator = std::make_unique<fw::FilterLocator>();
+        break;
+    case 'S':
+        locator = std::make_unique<fw::StepLocator>();
+        break;
+    default:
+        return nullptr;
+    }
+    locator->Init(control, field, true, browse);
+    return add(browse, std::move(locator));
+}
+
+fw::Locator* ColumnLocators::add(fw::BrowseManager& browse, std::unique_ptr<fw::Locator> locator) {
+    browse.AddLocator(locator.get());
+    kept_.push_back(std::move(locator));
+    return kept_.back().get();
+}
+
+} // namespace sorv::app

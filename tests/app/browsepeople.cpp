@@ -1,0 +1,414 @@
+// The People browse and the parent/child browse in the real program on the offscreen desktop,
+// driven by real clicks, key presses and buttons and read back as a screen reader reads the lists;
+// what they should show is read from the tables the test made.
+#include "app/browsepeople.h"
+#include "app/browseparentchild.h"
+#include "app/demodata.h"
+#include "app/dictionary.h"
+#include "app/peoplelists.h"
+#include "browse_ext/sorvex.h"
+#include "data/files.h"
+#include "runtime/inifile.h"
+#include "tests/app/list_rig.h"
+#include "windowing/printer.h"
+
+#include <QCheckBox>
+#include <QDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <atomic>
+#include <map>
+#include <regex>
+
+namespace {
+
+using namespace programtest;
+
+constexpr int Customers = 6, People = 10; // every row of a list on screen at once
+constexpr const char* PeopleCaption = "Browse the People File";
+constexpr const char* ParentChildCaption = "Browse the Parent & Child Files";
+const std::vector<std::string> PeopleHeaders{"Last Name", "City",      "First Name", "Gender", "Telephone",
+                                             "Country",   "Birthdate", "Year Hired", "Salary"};
+
+// A person as the tables hold it.
+struct Person {
+    int customer;
+    std::string last, first, city;
+    bool male;
+};
+
+std::string text(FileDecl& f, const char* field) {
+    return std::string(clipRight(f.record.get(field).toText()));
+}
+
+// Whether the rows run by the columns given, text case ignored, each ascending or not.
+bool ordered(const Shown& s, const std::vector<std::pair<std::string, bool>>& by) {
+    std::vector<std::pair<int, bool>> cols;
+    for (const auto& [h, ascending] : by) cols.push_back({column(s, h), ascending});
+    return std::is_sorted(s.rows.begin(), s.rows.end(), [&](const auto& a, const auto& b) {
+        for (const auto& [c, ascending] : cols) {
+            const std::string x = upper(a[c]), y = upper(b[c]);
+            if (x != y) return ascending ? x < y : x > y;
+        }
+        return false;
+    });
+}
+
+class PeopleBrowseTest : public ProgramTest {
+protected:
+    void SetUp() override {
+        ProgramTest::SetUp();
+        DemoDataOptions options;
+        options.customers = Customers;
+        options.people = People;
+        ASSERT_EQ(writeDemoData(dir_.string(), options), "");
+        copyTexts();
+        // What the tables hold, read as files.
+        std::map<int, std::string> cities;
+        FileDecl c = makeCustomerFile();
+        c.name = (dir_ / "CUSTOMER").string();
+        open(c);
+        for (setKey(c, KeySysId), next(c); !errorCode(); next(c))
+            cities[static_cast<int>(c.record.get("CUST:SysId").toLong())] = text(c, "CUST:City");
+        close(c);
+        FileDecl p = makePeopleFile();
+        p.name = (dir_ / "PEOPLE").string();
+        open(p);
+        for (setKey(p, SysIdKey), next(p); !errorCode(); next(p)) {
+            const int id = static_cast<int>(p.record.get("PPL:SysId").toLong());
+            people.push_back({id, text(p, "PPL:LastName"), text(p, "PPL:FirstName"), cities[id],
+                              p.record.get("PPL:Male").toLong() != 0});
+        }
+        close(p);
+        ASSERT_EQ(people.size(), std::size_t(People));
+    }
+    bool waitShown(QMdiSubWindow* sub, const std::function<bool(const Shown&)>& check, int list = 0) {
+        return waitUntil([&] { return check(shown(sub, list)); });
+    }
+    // The people of one customer, as "Last First", in the order of the People key.
+    std::vector<std::string> peopleOf(int customer) {
+        std::vector<std::string> out;
+        for (const Person& p : people)
+            if (p.customer == customer) out.push_back(p.last + " " + p.first);
+        return out;
+    }
+    static std::vector<std::string> names(const Shown& s) {
+        std::vector<std::string> out;
+        for (const auto& r : s.rows)
+            out.push_back(r[column(s, "Last Name")] + " " + r[column(s, "First Name")]);
+        return out;
+    }
+    std::vector<Person> people;
+};
+
+TEST_F(PeopleBrowseTest, TabsFollowTheSortedColumnGenderSortsBothWaysAndSalariesShowWhole) {
+    QAccessible::setActive(true);
+    runProgram([&] {
+        QMdiSubWindow* sub = openFromMenu(menu::BrowsePeople, PeopleCaption);
+        ASSERT_TRUE(waitShown(sub, [](const Shown& s) { return s.rows.size() == std::size_t(People); }));
+        Shown s = shown(sub);
+        EXPECT_EQ(s.headers, PeopleHeaders);
+        EXPECT_EQ(s.tab, 1);
+        // Each row with its customer's city.
+        for (const auto& row : s.rows) {
+            const auto p = std::find_if(people.begin(), people.end(), [&](const Person& p) {
+                return p.last == row[0] && p.first == row[2];
+            });
+            ASSERT_NE(p, people.end()) << row[0];
+            EXPECT_EQ(row[1], p->city) << row[0];
+        }
+        EXPECT_EQ(win::onGui([&] { return sub->findChild<QTabWidget*>()->tabToolTip(1).toStdString(); }),
+                  "Active TAB for LastName Only");
+
+        // The tab named for the sorted column comes forward.
+        struct Click {
+            int column;
+            const char* header;
+            int tab;
+        } clicks[] = {{1, ">Last Name", 2}, {7, ">Birthdate", 3}, {2, ">City", 1}, {1, ">Last Name", 2}};
+        for (const Click& c : clicks) {
+            clickHeader(sub, c.column);
+            EXPECT_TRUE(waitShown(sub, [&](const Shown& s) {
+                return s.headers[static_cast<std::size_t>(c.column - 1)] == c.header && s.tab == c.tab;
+            })) << c.header;
+        }
+        EXPECT_TRUE(ordered(shown(sub), {{"Last Name", true}, {"First Name", true}}));
+
+        // Gender: females first, then males, and the reverse; by last name within each.
+        clickHeader(sub, 4);
+        EXPECT_TRUE(waitShown(sub, [](const Shown& s) {
+            return s.headers[3] == ">Gender" && s.tab == 1 &&
+                   ordered(s, {{"Gender", true}, {"Last Name", true}});
+        }));
+        clickHeader(sub, 4);
+        EXPECT_TRUE(waitShown(sub, [](const Shown& s) {
+            return s.headers[3] == "<Gender" && ordered(s, {{"Gender", false}, {"Last Name", true}});
+        }));
+        s = shown(sub);
+        EXPECT_EQ(s.rows.front()[3], "Male");
+        EXPECT_EQ(s.rows.back()[3], "Female");
+
+        // The largest salaries show whole.
+        clickHeader(sub, 9);
+        clickHeader(sub, 9);
+        ASSERT_TRUE(waitShown(sub, [](const Shown& s) { return s.headers[8] == "<Salary"; }));
+        for (const auto& row : shown(sub).rows)
+            EXPECT_TRUE(std::regex_match(row[8], std::regex(R"(\d{1,3}(,\d{3})*\.\d{2})"))) << row[8];
+
+        // The sheet's style changes and its tab stays.
+        auto tabsShown = [&] {
+            return win::onGui([&] { return sub->findChild<QTabWidget*>()->tabBar()->isVisible(); });
+        };
+        auto check = [&](const char* name) {
+            win::onGui([&] {
+                for (QCheckBox* b : sub->findChildren<QCheckBox*>())
+                    if (b->text() == name) b->click();
+            });
+        };
+        clickHeader(sub, 7);
+        ASSERT_TRUE(waitShown(sub, [](const Shown& s) { return s.tab == 3; }));
+        check("Wizard Sheet");
+        EXPECT_TRUE(waitUntil([&] { return !tabsShown(); }));
+        check("Wizard Sheet");
+        EXPECT_TRUE(waitUntil([&] { return tabsShown(); }));
+        check("No Sheet");
+        EXPECT_TRUE(waitUntil(
+            [&] { return win::onGui([&] { return sub->findChild<QTabWidget*>()->documentMode(); }); }));
+        EXPECT_EQ(shown(sub).tab, 3);
+        closeChild(sub, childCount());
+        choose("E&xit");
+    });
+    EXPECT_EQ(getPrivateProfileString((dir_ / "sorvdemo.INI").string(), "BrowsePeople",
+                                      "SorvexPrevCol-?Browse:1", ""),
+              "7");
+}
+
+TEST_F(PeopleBrowseTest, LocatorsOfTheColumnOrders) {
+    QAccessible::setActive(true);
+    runProgram([&] {
+        QMdiSubWindow* sub = openFromMenu(menu::BrowsePeople, PeopleCaption);
+        ASSERT_TRUE(waitShown(sub, [](const Shown& s) { return s.rows.size() == std::size_t(People); }));
+        // City's filter locator: what is typed narrows the list to the cities starting with it.
+        clickHeader(sub, 2);
+        ASSERT_TRUE(waitShown(sub, [](const Shown& s) { return s.headers[1] == ">City"; }));
+        const std::string city = shown(sub).rows.back()[1];
+        const std::string typed = city.substr(0, 2);
+        const auto starts = [&](const std::string& c) { return upper(c.substr(0, 2)) == upper(typed); };
+        const auto wanted =
+            std::count_if(people.begin(), people.end(), [&](const Person& p) { return starts(p.city); });
+        typeOnList(sub, typed);
+        EXPECT_TRUE(waitShown(sub,
+                              [&](const Shown& s) {
+                                  return s.rows.size() == std::size_t(wanted) &&
+                                         std::all_of(s.rows.begin(), s.rows.end(),
+                                                     [&](const auto& r) { return starts(r[1]); });
+                              }))
+            << typed << " in " << city;
+        typeOnList(sub, "\b\b");
+        EXPECT_TRUE(waitShown(sub, [](const Shown& s) { return s.rows.size() == std::size_t(People); }));
+
+        // Last Name's incremental locator: the row found, and the text typed shown on "Tab 2".
+        clickHeader(sub, 1);
+        ASSERT_TRUE(waitShown(sub, [](const Shown& s) { return s.tab == 2; }));
+        const std::string last = shown(sub).rows.back()[0];
+        const std::string prefix = last.substr(0, 2);
+        typeOnList(sub, prefix);
+        EXPECT_TRUE(waitUntil([&] {
+            return win::onGui([&] {
+                ListBox* list = listOf(sub);
+                const int row = list->selected();
+                bool shownOnTab = false;
+                for (QLabel* l : sub->findChildren<QLabel*>())
+                    shownOnTab |= l->text() == QString::fromStdString(prefix);
+                return row > 0 && upper(list->cellText(row, 1).toStdString().substr(0, 2)) == upper(prefix) &&
+                       shownOnTab;
+            });
+        })) << prefix;
+        closeChild(sub, childCount());
+        choose("E&xit");
+    });
+}
+
+// Change runs the People form on the row; a salary of 150,000 comes back in full.
+TEST_F(PeopleBrowseTest, ChangeRunsThePeopleForm) {
+    QAccessible::setActive(true);
+    sorv::test::BoxAnswers boxes;
+    runProgram([&] {
+        QMdiSubWindow* sub = openFromMenu(menu::BrowsePeople, PeopleCaption);
+        ASSERT_TRUE(waitShown(sub, [](const Shown& s) { return s.rows.size() == std::size_t(People); }));
+        clickCell(sub, 3, 1);
+        const std::string who = shown(sub).rows[2][0];
+        win::onGui([&] {
+            for (QPushButton* b : sub->findChildren<QPushButton*>())
+                if (b->accessibleName() == "Change") b->click();
+        });
+        QWidget* form = nullptr;
+        ASSERT_TRUE(waitUntil(
+            [&] { return (form = win::onGui([] { return findWidget("Changing a People Record"); })); }));
+        win::onGui([&] {
+            for (QLineEdit* e : form->findChildren<QLineEdit*>())
+                if (e->accessibleName() == "Salary:") {
+                    e->setText("150000");
+                    e->setModified(true);
+                    emit e->editingFinished();
+                }
+            for (QPushButton* b : form->findChildren<QPushButton*>())
+                if (b->accessibleName() == "OK") b->click();
+        });
+        EXPECT_TRUE(waitShown(sub, [&](const Shown& s) {
+            return std::any_of(s.rows.begin(), s.rows.end(),
+                               [&](const auto& r) { return r[0] == who && r[8] == "150,000.00"; });
+        }));
+        closeChild(sub, childCount());
+        choose("E&xit");
+    });
+    EXPECT_TRUE(boxes.shown().empty());
+}
+
+// The salary's graph categories: bands of 2000 from 10000, one band below it.
+TEST(PeopleLists, SalaryBands) {
+    const std::pair<std::int64_t, const char*> bands[] = {{0, "0 - 9999"},
+                                                          {9999, "0 - 9999"},
+                                                          {10000, "10000 - 11999"},
+                                                          {11999, "10000 - 11999"},
+                                                          {12000, "12000 - 13999"},
+                                                          {199999, "198000 - 199999"},
+                                                          {200000, "200000 - 201999"}};
+    for (const auto& [salary, band] : bands) EXPECT_EQ(sorv::app::salaryBand(salary), band) << salary;
+}
+
+TEST_F(PeopleBrowseTest, ParentChildLowerListFollowsTheHighlightedCustomer) {
+    QAccessible::setActive(true);
+    runProgram([&] {
+        QMdiSubWindow* sub = openFromMenu(menu::BrowseParentChild, ParentChildCaption);
+        ASSERT_TRUE(waitShown(sub, [](const Shown& s) { return s.rows.size() == std::size_t(Customers); }));
+        // The texts of the lists' view orders and filters.
+        auto showsText = [&](const std::string& t) {
+            return waitUntil([&] {
+                return win::onGui([&] {
+                    for (QLabel* l : sub->findChildren<QLabel*>())
+                        if (l->text().toStdString() == t) return true;
+                    return false;
+                });
+            });
+        };
+        // Customers are numbered in the order they were added: row k is customer k.
+        for (int k : {1, 3, 2, 6}) {
+            clickCell(sub, k, 1);
+            EXPECT_TRUE(waitShown(
+                sub, [&](const Shown& s) { return names(s) == peopleOf(k); }, 1))
+                << k;
+            EXPECT_TRUE(showsText("PPL:SysId = " + std::to_string(k))) << k;
+        }
+        EXPECT_TRUE(showsText("CUST:SysId"));
+        // Sorted by a header, the list keeps to the customer and follows the next one.
+        clickHeader(sub, 1, Qt::LeftButton, 1);
+        for (int k : {6, 4}) {
+            clickCell(sub, k, 1);
+            EXPECT_TRUE(waitShown(
+                sub,
+                [&](const Shown& s) {
+                    std::vector<std::string> want = peopleOf(k);
+                    std::vector<std::string> got = names(s);
+                    std::sort(want.begin(), want.end());
+                    return s.headers[0] == ">Last Name" && got.size() == want.size() &&
+                           std::is_permutation(got.begin(), got.end(), want.begin()) &&
+                           ordered(s, {{"Last Name", true}, {"First Name", true}});
+                },
+                1))
+                << k;
+        }
+        closeChild(sub, childCount());
+        choose("E&xit");
+    });
+    const std::string ini = this->ini();
+    for (const char* k : {"SorvexFormatString-?Browse:11", "SorvexFormatString-?Browse:21", "XPos"})
+        EXPECT_NE(ini.find(k), std::string::npos) << k;
+}
+
+// Every item of every list's column menu, chosen once, with whatever it shows answered: the
+// program goes on showing its lists, and the report of the page reaches its file.
+TEST_F(PeopleBrowseTest, EveryColumnMenuItemOfEachList) {
+    QAccessible::setActive(true);
+    const fs::path pdf = dir_ / "page.pdf";
+    std::vector<std::string> boxes, dialogs;
+    runProgram([&] {
+        win::setPrinterChoice({"", pdf.string(), 0, win::orientation::None});
+        // Whatever the items open is closed again: boxes by their first button, the previewer
+        // by printing, any other dialog by Esc.
+        std::atomic<bool> answering{true};
+        std::thread closer([&] {
+            while (answering) {
+                win::onGui([&] {
+                    for (QWidget* w : QApplication::topLevelWidgets()) {
+                        if (!w->isVisible() || w->property("closing").toBool()) continue;
+                        if (auto* box = qobject_cast<QMessageBox*>(w)) {
+                            w->setProperty("closing", true);
+                            boxes.push_back(box->text().toStdString());
+                            QMetaObject::invokeMethod(
+                                box, [box] { box->buttons().front()->click(); }, Qt::QueuedConnection);
+                        } else if (auto* d = qobject_cast<QDialog*>(w)) {
+                            w->setProperty("closing", true);
+                            dialogs.push_back(d->windowTitle().toStdString());
+                            QMetaObject::invokeMethod(
+                                d,
+                                [d] {
+                                    for (QPushButton* b : d->findChildren<QPushButton*>())
+                                        if (b->text() == "&Print") return b->click();
+                                    d->reject();
+                                },
+                                Qt::QueuedConnection);
+                        }
+                    }
+                });
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+        });
+        struct List {
+            int menuItem;
+            const char* caption;
+            int list;
+        } lists[] = {{menu::BrowsePeople, PeopleCaption, 0},
+                     {menu::BrowseParentChild, ParentChildCaption, 0},
+                     {menu::BrowseParentChild, ParentChildCaption, 1}};
+        for (const List& l : lists) {
+            QMdiSubWindow* sub = openFromMenu(l.menuItem, l.caption);
+            // The lower list shows the people of a customer that has some.
+            for (int k = 1; k <= Customers && l.list == 1 &&
+                            !waitShown(
+                                sub, [](const Shown& s) { return !s.rows.empty(); }, 1);
+                 ++k)
+                clickCell(sub, k, 1);
+            ASSERT_TRUE(waitShown(
+                sub, [](const Shown& s) { return !s.rows.empty(); }, l.list));
+            const std::vector<std::string> menu = rightClickCell(sub, 1, 1, "", l.list);
+            ASSERT_FALSE(menu.empty()) << l.caption;
+            // The column items, which follow the browse's own (from "Adjust All Widths" on).
+            std::vector<std::string> items;
+            const auto first = std::find(menu.begin(), menu.end(), "0:Adjust All Widths");
+            ASSERT_NE(first, menu.end());
+            for (std::size_t i = static_cast<std::size_t>(first - menu.begin()); i < menu.size(); ++i) {
+                const std::string& line = menu[i];
+                const std::string t = line.substr(line.find(':') + 1);
+                const bool submenu = i + 1 < menu.size() && menu[i + 1][0] > line[0];
+                if (t != "-" && !submenu && t.find("(off)") == std::string::npos) items.push_back(t);
+            }
+            for (const std::string& item : items) {
+                rightClickCell(sub, 1, 1, item, l.list);
+                EXPECT_TRUE(waitShown(
+                    sub, [](const Shown& s) { return !s.rows.empty() && !s.headers.empty(); }, l.list))
+                    << item << " in " << l.caption;
+            }
+            closeChild(sub, childCount());
+        }
+        answering = false;
+        closer.join();
+        choose("E&xit");
+    });
+    for (const std::string& b : boxes) EXPECT_EQ(b.find("rror"), std::string::npos) << b;
+    EXPECT_TRUE(fs::exists(pdf)) << "the page printed";
+}
+
+} // namespace
