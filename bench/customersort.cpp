@@ -9,17 +9,10 @@
 #include "app/demodata.h"
 #include "app/dictionary.h"
 #include "app/frametables.h"
-#include "app/program.h"
+#include "bench/program_bench.h"
 #include "data/files.h"
-#include "tests/windowing/harness.h"
 #include "windowing/listbox.h"
-#include "windowing/threads.h"
 
-#include <QAction>
-#include <QMainWindow>
-#include <QMdiArea>
-#include <QMdiSubWindow>
-#include <QMouseEvent>
 #include <QTabBar>
 #include <QTabWidget>
 #include <algorithm>
@@ -152,34 +145,10 @@ struct Reference {
 
 // ---- the program, driven as a user drives it ----
 
-QMainWindow* frame() {
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (auto* m = qobject_cast<QMainWindow*>(w)) return m;
-    return nullptr;
-}
-
-void choose(const QString& text) {
-    win::onGui([&] {
-        if (QMainWindow* f = frame())
-            for (QAction* a : f->findChildren<QAction*>())
-                if (a->text() == text) return a->trigger();
-    });
-}
+using namespace programbench;
 
 QMdiSubWindow* customerWindow() {
-    return win::onGui([]() -> QMdiSubWindow* {
-        QMainWindow* f = frame();
-        auto* area = f ? qobject_cast<QMdiArea*>(f->centralWidget()) : nullptr;
-        if (!area) return nullptr;
-        for (QMdiSubWindow* s : area->subWindowList())
-            if (s->windowTitle() == "Customers - Multiple Formats one per TAB") return s;
-        return nullptr;
-    });
-}
-
-void send(QWidget* to, QEvent::Type type, QPoint at, Qt::MouseButtons held) {
-    QMouseEvent e(type, QPointF(at), to->mapToGlobal(QPointF(at)), Qt::LeftButton, held, Qt::NoModifier);
-    QApplication::sendEvent(to, &e);
+    return childWindow("Customers - Multiple Formats one per TAB");
 }
 
 struct Seen {
@@ -196,74 +165,46 @@ Seen seen(QMdiSubWindow* sub) {
     });
 }
 
-// Runs `act` on the desktop and answers the seconds until `done` holds for what the list shows.
-template <class Act, class Done> double timed(const char* what, QMdiSubWindow* sub, Act act, Done done) {
+// The seconds from `act` until the list shows another page under the City header given.
+double timedStep(const char* what, QMdiSubWindow* sub, const std::function<void()>& act, const char* header) {
     const Seen before = seen(sub);
-    auto t0 = Clock::now();
-    win::onGui(act);
-    for (;;) {
-        Seen s = seen(sub);
-        if (done(before, s)) break;
-        if (Clock::now() - t0 > std::chrono::seconds(120)) {
-            std::fprintf(stderr, "%s: no change seen in 120 s (header %s)\n", what, seen(sub).header.c_str());
-            std::exit(1);
-        }
-        std::this_thread::sleep_for(std::chrono::microseconds(200));
-    }
-    return std::chrono::duration<double>(Clock::now() - t0).count();
+    return timed(what, act, [&] {
+        const Seen now = seen(sub);
+        return now.header == header && now.page != before.page;
+    });
 }
 
 void clickCity(QMdiSubWindow* sub) {
     auto* list = sub->findChild<win::ListBox*>();
-    QPoint at = list->headerRect(2).center();
-    send(list->viewport(), QEvent::MouseButtonPress, at, Qt::LeftButton);
-    send(list->viewport(), QEvent::MouseButtonRelease, at, Qt::NoButton);
+    click(list->viewport(), list->headerRect(2).center());
 }
 
 void clickTab(QMdiSubWindow* sub, int tab) {
     QTabBar* bar = sub->findChild<QTabWidget*>()->tabBar();
-    QPoint at = bar->tabRect(tab - 1).center();
-    send(bar, QEvent::MouseButtonPress, at, Qt::LeftButton);
-    send(bar, QEvent::MouseButtonRelease, at, Qt::NoButton);
+    click(bar, bar->tabRect(tab - 1).center());
 }
 
 std::map<std::pair<std::string, int>, std::vector<double>> times;
 
 // One run of the program over the table in `dir`: opens the browse and times one round.
-void runProgram(const fs::path& dir, int size) {
+void runRound(const fs::path& dir, int size) {
     fs::current_path(dir);
     // Every round starts as the first did: on the first tab, in key order.
     fs::remove(dir / "sorvdemo.INI");
-    std::thread driver([&] {
+    runProgram([&] {
         QMdiSubWindow* sub = nullptr;
-        for (int i = 0; i < 6000 && !frame(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
         choose("Browse the Customer file");
-        for (int i = 0; i < 6000 && !(sub = customerWindow()); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        while (seen(sub).page.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        auto changed = [](const char* header) {
-            return [header](const Seen& before, const Seen& now) {
-                return now.header == header && now.page != before.page;
-            };
-        };
-        times[{"click City", size}].push_back(timed(
-            "click City", sub, [&] { clickCity(sub); }, changed(">City")));
-        times[{"second click", size}].push_back(timed(
-            "second click", sub, [&] { clickCity(sub); }, changed("<City")));
-        times[{"tab change", size}].push_back(timed(
-            "tab change", sub, [&] { clickTab(sub, 2); }, changed("City")));
+        waitFor("open", [&] { return (sub = customerWindow()) != nullptr; });
+        waitFor("first page", [&] { return !seen(sub).page.empty(); });
+        times[{"click City", size}].push_back(timedStep(
+            "click City", sub, [&] { clickCity(sub); }, ">City"));
+        times[{"second click", size}].push_back(timedStep(
+            "second click", sub, [&] { clickCity(sub); }, "<City"));
+        times[{"tab change", size}].push_back(timedStep(
+            "tab change", sub, [&] { clickTab(sub, 2); }, "City"));
         win::onGui([&] { sub->close(); });
-        while (customerWindow()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        choose("E&xit");
+        waitFor("close", [] { return customerWindow() == nullptr; });
     });
-    test::runWithDesktop(app::programEntry);
-    driver.join();
-}
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
 }
 
 } // namespace
@@ -290,7 +231,7 @@ int main() {
     std::map<std::pair<std::string, int>, std::vector<double>> reference;
     for (int round = 0; round < Rounds; ++round)
         for (int size : {Small, Large}) {
-            runProgram(dirs[size], size);
+            runRound(dirs[size], size);
             const char* names[3] = {"click City", "second click", "tab change"};
             for (int q = 0; q < 3; ++q) reference[{names[q], size}].push_back(sqlite[size]->firstPage(q, 15));
         }
