@@ -63,8 +63,8 @@ win::WindowSpec parentChildSpec() {
          "80L(2)|M~Company~@s30@80L(2)|M~City~@s20@64L(2)|M~Postal Zip Code~@s12@80L(2)|M~Country~@s20@",
          ParentInsert);
     half(132, ChildOrderPrompt, ChildList,
-         "80L(2)|M~Last Name~@s20@80L(2)|M~First Name~@s20@48L(2)|M~Telephone~@p###-###-####p@"
-         "31L(2)|M~Gender~@s6@40R(2)|M~Birthdate~@D17b@28R(2)|M~Salary~@n7@",
+         "80L(2)|M~Last Name~@s20@80L(2)|M~First Name~@s20@56L(2)|M~Telephone~@p###-###-####p@"
+         "31L(2)|M~Gender~@s6@40R(2)|M~Birthdate~@D17b@36R(2)|M~Salary~@n7@",
          ChildInsert);
     return d;
 }
@@ -154,7 +154,11 @@ PeopleListDesign childDesign() {
     for (const char* field : {"PPL:LastName", "PPL:FirstName", "PPL:Phone", "Gender", "PPL:DoB", "PPL:Salary",
                               "PPL:YearHired", "PPL:SysId"}) {
         bx::ColumnRow r = peopleColumn(field);
-        if (r.field == "PPL:Salary") r.picture = "@n7";
+        if (r.field == "PPL:Salary") {
+            r.picture = "@n7";
+            r.width = 36;
+        }
+        if (r.field == "PPL:Phone") r.width = 56;
         if (r.field == "PPL:YearHired") r.display = false;
         d.columns.push_back(r);
     }

@@ -32,7 +32,7 @@ constexpr const char* ListName = "?Browse:1";
 constexpr const char* DesignFormat =
     "80L(2)|M~Last Name~@s20@80L(2)|M~City~@s20@80L(2)|M~First Name~@s20@24L(2)|M~Gender~@s6@"
     "56L(2)|M~Telephone~@p###-###-####p@80L(2)|M~Country~@s20@49R(2)|M~Birthdate~C(0)@D17b@"
-    "40L(2)|M~Year Hired~@p####p@32R(2)|M~Salary~C(0)@n10.2@";
+    "40L(2)|M~Year Hired~@p####p@48R(2)|M~Salary~C(0)@n10.2@";
 constexpr std::uint32_t PopupMask = 0x201CFCFF;
 constexpr int EnterKey = 0x0D;
 

@@ -56,8 +56,8 @@ const std::vector<PeopleColumn>& peopleColumns() {
           true, true, 'S'},
          T::String,
          4},
-        // Salaries run up to 200,000.00: ten characters.
-        {{"PPL:Salary", 28, "Salary", "@n10.2", "Salary", 'R', true, false, false, 1, 0, false, true, true,
+        // Salaries run up to 200,000.00: ten characters, and a column wide enough to show them.
+        {{"PPL:Salary", 48, "Salary", "@n10.2", "Salary", 'R', true, false, false, 1, 0, false, true, true,
           'S'},
          T::Decimal,
          7},

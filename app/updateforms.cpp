@@ -97,7 +97,7 @@ win::WindowSpec customerFormSpec() {
     list.vscroll = true;
     list.format = "80L(2)|M~Last Name~@s20@80L(2)|M~First Name~@s20@56L(2)|M~Telephone~@p###-###-####p@"
                   "80R(2)|M~Birthdate~C(0)@D17b@24L(2)|M~Gender~C(0)@s6@44L(2)|M~Year Hired~@p####p@"
-                  "32R(2)|M~Salary~C(0)@n7@";
+                  "36R(2)|M~Salary~C(0)@n7@";
     d.add("BUTTON", Insert, {138, 136, 46, 14}, "&Insert").parent = PeopleTab;
     d.add("BUTTON", Change, {188, 136, 46, 14}, "&Change").parent = PeopleTab;
     d.add("BUTTON", Delete, {238, 136, 46, 14}, "&Delete").parent = PeopleTab;
@@ -237,7 +237,10 @@ PeopleListDesign customerPeopleDesign() {
     for (const char* field : {"PPL:LastName", "PPL:FirstName", "PPL:Phone", "PPL:DoB", "Gender",
                               "PPL:YearHired", "PPL:Salary", "PPL:SysId"}) {
         bx::ColumnRow r = peopleColumn(field);
-        if (r.field == "PPL:Salary") r.picture = "@n7";
+        if (r.field == "PPL:Salary") {
+            r.picture = "@n7";
+            r.width = 36;
+        }
         d.columns.push_back(r);
     }
     d.locators = {{"PPL:Phone", 'I'}, {"PPL:LastName", 'S'},  {"PPL:FirstName", 'S'},

@@ -56,6 +56,18 @@ bool ordered(const Shown& s, const std::vector<std::pair<std::string, bool>>& by
     });
 }
 
+// Whether every value of list column `col` fits the column's width on screen.
+bool fits(QMdiSubWindow* sub, int col, int n = 0) {
+    return win::onGui([&] {
+        ListBox* list = listOf(sub, n);
+        for (int r = 1; r <= list->rowCount(); ++r)
+            if (list->fontMetrics().horizontalAdvance(list->cellText(r, col).trimmed()) >=
+                list->cellRect(r, col).width())
+                return false;
+        return list->rowCount() > 0;
+    });
+}
+
 class PeopleBrowseTest : public ProgramTest {
 protected:
     void SetUp() override {
@@ -156,6 +168,7 @@ TEST_F(PeopleBrowseTest, TabsFollowTheSortedColumnGenderSortsBothWaysAndSalaries
         ASSERT_TRUE(waitShown(sub, [](const Shown& s) { return s.headers[8] == "<Salary"; }));
         for (const auto& row : shown(sub).rows)
             EXPECT_TRUE(std::regex_match(row[8], std::regex(R"(\d{1,3}(,\d{3})*\.\d{2})"))) << row[8];
+        EXPECT_TRUE(fits(sub, 9)) << "the largest salaries show whole on screen";
 
         // The sheet's style changes and its tab stays.
         auto tabsShown = [&] {
@@ -301,6 +314,8 @@ TEST_F(PeopleBrowseTest, ParentChildLowerListFollowsTheHighlightedCustomer) {
                 sub, [&](const Shown& s) { return names(s) == peopleOf(k); }, 1))
                 << k;
             EXPECT_TRUE(showsText("PPL:SysId = " + std::to_string(k))) << k;
+            if (!peopleOf(k).empty())
+                EXPECT_TRUE(fits(sub, 3, 1) && fits(sub, 6, 1)) << "telephone and salary";
         }
         EXPECT_TRUE(showsText("CUST:SysId"));
         // Sorted by a header, the list keeps to the customer and follows the next one.
