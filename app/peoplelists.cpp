@@ -193,6 +193,14 @@ void PeopleSorvex::bindColumns(PeopleBrowse& browse, Record& people, Record* cus
                                                          : people.ref(field);
         BindColumn(source, queue.field(queueName(field)));
     }
+    // A list limited to one customer's people stays limited in every order, the file's own
+    // order ("File Sequence") among them.
+    if (range_.valid()) {
+        const int saved = browse.currentOrder() + 1;
+        browse.SelectSortOrder(1);
+        browse.AddRange(people.ref("PPL:SysId"), range_);
+        browse.SelectSortOrder(saved);
+    }
     BuildSortOrders(1);
     completeGenderOrders();
     browse.FIELDS.clear();

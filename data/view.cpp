@@ -524,7 +524,12 @@ void View::chooseLocalPlan() {
     fixed_.clear();
     low_.reset();
     high_.reset();
-    if (items_.empty()) return;
+    if (items_.empty()) {
+        // Record order; where the filter fixes a key's range, that range walked in the key gives
+        // the same records in the same order.
+        if (fixedKeyRange()) plan_ = Plan::Key;
+        return;
+    }
     Record& rec = primary_.record();
     const std::vector<ViewKey>& keys = primary_.keys();
     int best = -1;
@@ -561,32 +566,13 @@ void View::chooseLocalPlan() {
         }
     }
     if (best < 0) {
-        // No key serves the first item. Where the filter fixes every component of a key (a child
-        // list limited to its parent's records), the walk of that range holds every record of
-        // the view, all with the same key values: it is read as one run of a key-led order and
-        // sorted in memory, at the cost of the range instead of a pass over the file. Ties come
-        // by record, as in a sorted order.
-        for (std::size_t k = 0; k < keys.size(); ++k) {
-            key_ = static_cast<int>(k);
-            fixed_.clear();
-            low_.reset();
-            high_.reset();
-            chooseRange();
-            const bool blank = std::all_of(fixed_.begin(), fixed_.end(), [](const Value& v) {
-                return v.isText() ? clipRight(v.text()).empty() : v.toReal() == 0;
-            });
-            if (!keys[k].components.empty() && fixed_.size() == keys[k].components.size() &&
-                !(keys[k].optional && blank)) {
-                plan_ = Plan::KeyRuns;
-                sorted_ = true;
-                return;
-            }
+        // No key serves the first item: one key-led run of a range the filter fixes (sorted in
+        // memory), else a sorted order.
+        if (fixedKeyRange()) {
+            plan_ = Plan::KeyRuns;
+        } else {
+            plan_ = Plan::Sorted;
         }
-        key_ = -1;
-        fixed_.clear();
-        low_.reset();
-        high_.reset();
-        plan_ = Plan::Sorted;
         sorted_ = true;
         return;
     }
@@ -596,6 +582,32 @@ void View::chooseLocalPlan() {
     plan_ = served_ == items_.size() ? Plan::Key : Plan::KeyRuns;
     sorted_ = plan_ == Plan::KeyRuns;
     chooseRange();
+}
+
+// Where the filter fixes every component of a key (a child list limited to its parent's
+// records), the walk of that range holds every record of the view, all with the same key values,
+// in record order: the key and its range are chosen and the answer is true. A blank value of an
+// OPT key is no range (those records are not in the key).
+bool View::fixedKeyRange() {
+    const std::vector<ViewKey>& keys = primary_.keys();
+    for (std::size_t k = 0; k < keys.size(); ++k) {
+        key_ = static_cast<int>(k);
+        fixed_.clear();
+        low_.reset();
+        high_.reset();
+        chooseRange();
+        const bool blank = std::all_of(fixed_.begin(), fixed_.end(), [](const Value& v) {
+            return v.isText() ? clipRight(v.text()).empty() : v.toReal() == 0;
+        });
+        if (!keys[k].components.empty() && fixed_.size() == keys[k].components.size() &&
+            !(keys[k].optional && blank))
+            return true;
+    }
+    key_ = -1;
+    fixed_.clear();
+    low_.reset();
+    high_.reset();
+    return false;
 }
 
 // The filter's comparisons of key components with constants that every record of the view must

@@ -245,6 +245,7 @@ private:
     void choosePlan();
     void chooseLocalPlan();
     void chooseRange();
+    bool fixedKeyRange();
     int prepare(); // drops a slice that is out of date
     bool buildSet();
     bool buildEdge(bool first);

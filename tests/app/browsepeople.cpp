@@ -146,7 +146,9 @@ TEST_F(PeopleBrowseTest, TabsFollowTheSortedColumnGenderSortsBothWaysAndSalaries
                 return s.headers[static_cast<std::size_t>(c.column - 1)] == c.header && s.tab == c.tab;
             })) << c.header;
         }
-        EXPECT_TRUE(ordered(shown(sub), {{"Last Name", true}, {"First Name", true}}));
+        EXPECT_TRUE(waitShown(sub, [](const Shown& s) {
+            return ordered(s, {{"Last Name", true}, {"First Name", true}});
+        }));
 
         // Gender: females first, then males, and the reverse; by last name within each.
         clickHeader(sub, 4);
@@ -334,6 +336,19 @@ TEST_F(PeopleBrowseTest, ParentChildLowerListFollowsTheHighlightedCustomer) {
                 },
                 1))
                 << k;
+        }
+        // In the file's own order too.
+        {
+            browsetest::MenuAnswer answer("File Sequence");
+            clickHeader(sub, 1, Qt::RightButton, 1);
+            EXPECT_TRUE(waitShown(
+                sub,
+                [&](const Shown& s) {
+                    std::vector<std::string> want = peopleOf(4), got = names(s);
+                    return s.headers[0] == "Last Name" && got.size() == want.size() &&
+                           std::is_permutation(got.begin(), got.end(), want.begin());
+                },
+                1));
         }
         closeChild(sub, childCount());
         choose("E&xit");

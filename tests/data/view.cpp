@@ -189,6 +189,7 @@ TEST_F(ViewTest, HowEachShapeOfOrderIsRead) {
         {"PPL:Salary", "PPL:Id = 7", 0, true},
         {"PPL:Salary", "PPL:CustNumber = 3 AND PPL:Salary = 20", 2, true},
         {"PPL:Salary", "PPL:CustNumber = 3", -2, true},
+        {"", "PPL:Id = 7", 0, false},
     };
     for (const Shape& s : shapes) {
         ASSERT_TRUE(v.setOrder(s.order) && v.setFilter(s.filter)) << s.order;

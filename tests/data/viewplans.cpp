@@ -209,6 +209,12 @@ const std::vector<Case>& cases() {
          "PPL:Id = 7",
          {{Salary, false, true}},
          [](const Row& r) { return r.v[Id].toLong() == 7; }},
+        {"",
+         "PPL:CustNumber = 2 AND PPL:Salary = 4000",
+         {},
+         [](const Row& r) {
+             return r.v[CustNumber].toLong() == 2 && compare(r.v[Salary], Value(4000)) == 0;
+         }},
         // A blank value on an OPT key is no range: those records are not in the key.
         {"-PPL:Salary",
          "PPL:FirstName = ''",
