@@ -156,6 +156,10 @@ void PeopleBrowse::ResetSort(bool force) {
     ApplySortChoice(sorvex ? list.chosenOrder(*sorvex, keyOrder) : keyOrder, force);
 }
 
+std::uint8_t PeopleBrowse::FreeComponentPosition() {
+    return currentOrder() + 1 > keyOrder ? 1 : fw::BrowseManager::FreeComponentPosition();
+}
+
 // ---- the Sorvex object ----
 
 PeopleSorvex::PeopleSorvex(PeopleListDesign design) : design_(std::move(design)) {

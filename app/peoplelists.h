@@ -41,6 +41,9 @@ public:
     PeopleBrowse();
     void FillRowFromRecord() override;
     void ResetSort(bool force) override;
+    // A column order of a limited list is limited by its filter, not by its leading items: a
+    // locator's value is the order's first item.
+    std::uint8_t FreeComponentPosition() override;
 
     FieldRef gender() { return gender_.ref("LOC:Gender"); }
     SorvexListState list;

@@ -337,6 +337,20 @@ TEST_F(PeopleBrowseTest, ParentChildLowerListFollowsTheHighlightedCustomer) {
                 1))
                 << k;
         }
+        // Its step locator finds a last name among the customer's people.
+        const Shown sorted = shown(sub, 1);
+        if (sorted.rows.size() > 1) {
+            const std::string letter = sorted.rows.back()[0].substr(0, 1);
+            typeOnList(sub, letter, 1);
+            EXPECT_TRUE(waitUntil([&] {
+                return win::onGui([&] {
+                    ListBox* list = listOf(sub, 1);
+                    return list->selected() > 1 &&
+                           upper(list->cellText(list->selected(), 1).toStdString().substr(0, 1)) ==
+                               upper(letter);
+                });
+            })) << letter;
+        }
         // In the file's own order too.
         {
             browsetest::MenuAnswer answer("File Sequence");
