@@ -30,7 +30,7 @@ using namespace peoplebrowse;
 constexpr const char* Section = "BrowsePeople";
 constexpr const char* ListName = "?Browse:1";
 constexpr const char* DesignFormat =
-    "80L(2)|M~Last Name~@s20@80L(2)|M~City~@s20@80L(2)|M~First Name~@s20@24L(2)|M~Gender~@s6@"
+    "80L(2)|M~Last Name~@s20@80L(2)|M~City~@s20@80L(2)|M~First Name~@s20@30L(2)|M~Gender~@s6@"
     "56L(2)|M~Telephone~@p###-###-####p@80L(2)|M~Country~@s20@49R(2)|M~Birthdate~C(0)@D17b@"
     "40L(2)|M~Year Hired~@p####p@48R(2)|M~Salary~C(0)@n10.2@";
 constexpr std::uint32_t PopupMask = 0x201CFCFF;
@@ -41,8 +41,8 @@ win::WindowSpec peopleBrowseSpec() {
     d.kind = win::WindowKind::MdiChild;
     d.caption = "Browse the People File";
     d.resizable = true;
-    d.at = {8, 8, 440, 214};
-    d.add("SHEET", Sheet, {4, 4, 432, 186});
+    d.at = {8, 8, 500, 214};
+    d.add("SHEET", Sheet, {4, 4, 492, 186});
     auto tab = [&](int number, const char* text, const char* tip) {
         win::ControlSpec& t = d.add("TAB", number, {}, text);
         t.parent = Sheet;
@@ -53,14 +53,14 @@ win::WindowSpec peopleBrowseSpec() {
     tab(Tab3, "Tab 3", "Active TAB for Date of Birth");
     d.add("PROMPT", LocatorPrompt, {8, 174, 60, 10}, "Last Name:").parent = Tab2;
     d.add("STRING", LocatorText, {70, 174, 120, 10}).parent = Tab2;
-    win::ControlSpec& list = d.add("LIST", List, {8, 22, 424, 148}, "Browsing Records");
+    win::ControlSpec& list = d.add("LIST", List, {8, 22, 484, 148}, "Browsing Records");
     list.format = DesignFormat;
     list.vscroll = true;
     list.hscroll = true;
     d.add("CHECK", WizardSheet, {8, 196, 68, 12}, "Wizard Sheet");
     d.add("CHECK", NoSheet, {80, 196, 60, 12}, "No Sheet");
-    d.add("BUTTON", Change, {332, 194, 50, 14}, "&Change");
-    d.add("BUTTON", Delete, {386, 194, 50, 14}, "&Delete");
+    d.add("BUTTON", Change, {392, 194, 50, 14}, "&Change");
+    d.add("BUTTON", Delete, {446, 194, 50, 14}, "&Delete");
     return d;
 }
 

@@ -96,7 +96,7 @@ win::WindowSpec customerFormSpec() {
     list.parent = PeopleTab;
     list.vscroll = true;
     list.format = "80L(2)|M~Last Name~@s20@80L(2)|M~First Name~@s20@56L(2)|M~Telephone~@p###-###-####p@"
-                  "80R(2)|M~Birthdate~C(0)@D17b@24L(2)|M~Gender~C(0)@s6@44L(2)|M~Year Hired~@p####p@"
+                  "80R(2)|M~Birthdate~C(0)@D17b@30L(2)|M~Gender~C(0)@s6@44L(2)|M~Year Hired~@p####p@"
                   "36R(2)|M~Salary~C(0)@n7@";
     d.add("BUTTON", Insert, {138, 136, 46, 14}, "&Insert").parent = PeopleTab;
     d.add("BUTTON", Change, {188, 136, 46, 14}, "&Change").parent = PeopleTab;

@@ -114,8 +114,8 @@ while IFS='|' read -r name path pending; do
     previous="$out/$name.png"
 done <<'EOF'
 customer-browse|alt+b Return|
-people-browse|alt+b Down Return|pending
-parent-child-browse|alt+b Down Down Return|pending
+people-browse|alt+b Down Return|
+parent-child-browse|alt+b Down Down Return|
 file-loaded-list|alt+b Down Down Down Return|pending
 hand-coded-list|alt+b Down Down Down Down Return|pending
 web-sites|alt+h Return|

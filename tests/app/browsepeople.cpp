@@ -171,6 +171,7 @@ TEST_F(PeopleBrowseTest, TabsFollowTheSortedColumnGenderSortsBothWaysAndSalaries
         for (const auto& row : shown(sub).rows)
             EXPECT_TRUE(std::regex_match(row[8], std::regex(R"(\d{1,3}(,\d{3})*\.\d{2})"))) << row[8];
         EXPECT_TRUE(fits(sub, 9)) << "the largest salaries show whole on screen";
+        EXPECT_TRUE(fits(sub, 4)) << "and so does Female";
 
         // The sheet's style changes and its tab stays.
         auto tabsShown = [&] {

@@ -143,7 +143,8 @@ TEST_F(ProgramTest, NotesAtStartEveryWindowOfTheMenuOpensAndClosesAndTheProgramE
             // toolbar enables what it can do (and a button goes to the child's thread); any other
             // window leaves every button disabled.
             win::onGui([&] { mdiArea()->setActiveSubWindow(sub); });
-            const bool browse = p.control == menu::BrowseCustomer;
+            const bool browse = p.control == menu::BrowseCustomer || p.control == menu::BrowsePeople ||
+                                p.control == menu::BrowseParentChild;
             std::this_thread::sleep_for(std::chrono::milliseconds(200)); // the window shows its state
             const bool enabled = win::onGui([] { return frameAction("Go to the Next Record")->isEnabled(); });
             if (!browse) EXPECT_FALSE(enabled);
@@ -171,7 +172,7 @@ TEST_F(ProgramTest, NotesAtStartEveryWindowOfTheMenuOpensAndClosesAndTheProgramE
         choose("E&xit");
     });
     setToolbarButtonObserver({});
-    EXPECT_LE(buttons.size(), 1u) << "only an enabled button of a browse can be pressed";
+    EXPECT_LE(buttons.size(), 3u) << "only an enabled button of a browse (three of them) can be pressed";
     for (const auto& [button, to] : buttons) {
         EXPECT_EQ(button, 2008);
         EXPECT_GT(to, 0) << "forwarded to the child's thread";
