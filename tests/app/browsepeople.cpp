@@ -16,6 +16,7 @@
 #include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <atomic>
@@ -394,15 +395,20 @@ TEST_F(PeopleBrowseTest, EveryColumnMenuItemOfEachList) {
                             boxes.push_back(box->text().toStdString());
                             QMetaObject::invokeMethod(
                                 box, [box] { box->buttons().front()->click(); }, Qt::QueuedConnection);
-                        } else if (auto* d = qobject_cast<QDialog*>(w)) {
+                        } else if (!qobject_cast<QMainWindow*>(w) && !qobject_cast<QMenu*>(w) &&
+                                   !w->inherits("QTipLabel") && w->isWindow()) {
+                            // A window of the list's (a dialog, a number or colour window, the
+                            // previewer): printed, else closed by its own button, else closed.
                             w->setProperty("closing", true);
-                            dialogs.push_back(d->windowTitle().toStdString());
+                            dialogs.push_back(w->windowTitle().toStdString());
                             QMetaObject::invokeMethod(
-                                d,
-                                [d] {
-                                    for (QPushButton* b : d->findChildren<QPushButton*>())
-                                        if (b->text() == "&Print") return b->click();
-                                    d->reject();
+                                w,
+                                [w] {
+                                    for (const char* text : {"&Print", "OK", "&OK", "&Close"})
+                                        for (QPushButton* b : w->findChildren<QPushButton*>())
+                                            if (b->text() == text && b->isEnabled()) return b->click();
+                                    if (auto* d = qobject_cast<QDialog*>(w)) return d->reject();
+                                    w->close();
                                 },
                                 Qt::QueuedConnection);
                         }
