@@ -3,7 +3,6 @@
 
 #include "framework/inimanager.h"
 #include "framework/locators.h"
-#include "runtime/picture.h"
 #include "windowing/desktop.h"
 
 namespace sorv::app {
@@ -60,15 +59,6 @@ void SorvexListState::finish(bx::Sorvex& sorvex, fw::BrowseManager& browse) {
 
 void SorvexListState::save(bx::Sorvex& sorvex, std::string_view list, std::string_view procedure) {
     sorvex.SaveLayout(list, procedure, viewOrder ? sequenceNbr : 0);
-}
-
-std::string displayedCategory(Queue* queue, int qnos, const std::string& picture) {
-    FieldRef value = queue ? queue->field(qnos) : FieldRef();
-    if (!value.valid()) return {};
-    const std::string text = FORMAT(value.get(), picture);
-    const auto first = text.find_first_not_of(' ');
-    if (first == std::string::npos) return {};
-    return text.substr(first, text.find_last_not_of(' ') - first + 1);
 }
 
 fw::Locator* ColumnLocators::add(fw::BrowseManager& browse, char kind, const FieldRef& field, int control) {

@@ -41,10 +41,6 @@ struct SorvexListState {
     void save(bx::Sorvex& sorvex, std::string_view list, std::string_view procedure);
 };
 
-// A column's graph category as every list starts from it: the value of the list queue's field
-// `qnos` formatted with the column's picture, without leading and trailing blanks.
-std::string displayedCategory(Queue* queue, int qnos, const std::string& picture);
-
 // The locators of a browse's column orders: each is made for the browse's current order, of the
 // kind a letter names ('I' incremental, 'F' filter, 'S' step; any other letter: none), on the
 // column's field and not case-sensitive, showing its text in `control` (0: nowhere).

@@ -135,9 +135,6 @@ public:
         const char kind = field == "CUST:Company" ? 'S' : field == "CUST:City" ? 'F' : 0;
         locators_.add(*BC, kind, customer->ref(field));
     }
-    void GraphCategory(int qnos, const std::string& picture, std::string& text) override {
-        text = displayedCategory(BQ, qnos, picture);
-    }
     std::int64_t GraphRecordCount() override { return records(AccessCustomer().file()); }
 
     Record* customer = nullptr;

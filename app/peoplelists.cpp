@@ -254,7 +254,7 @@ void PeopleSorvex::completeGenderOrders() {
 }
 
 void PeopleSorvex::GraphCategory(int qnos, const std::string& picture, std::string& text) {
-    text = displayedCategory(BQ, qnos, picture);
+    bx::Sorvex::GraphCategory(qnos, picture, text);
     bx::SorvexColumn c;
     if (!tableColumn(qnos, c)) return;
     const std::string field(clipRight(c.FIELD));

@@ -10,6 +10,7 @@
 #include "data/files.h"
 #include "runtime/inifile.h"
 #include "tests/app/list_rig.h"
+#include "tests/windowing/shell_log.h"
 #include "windowing/printer.h"
 
 #include <QCheckBox>
@@ -380,6 +381,7 @@ TEST_F(PeopleBrowseTest, EveryColumnMenuItemOfEachList) {
     QAccessible::setActive(true);
     const fs::path pdf = dir_ / "page.pdf";
     std::vector<std::string> boxes, dialogs;
+    sorv::test::ShellLog shell;
     runProgram([&] {
         win::setPrinterChoice({"", pdf.string(), 0, win::orientation::None});
         // Whatever the items open is closed again: boxes by their first button, the previewer
@@ -460,6 +462,10 @@ TEST_F(PeopleBrowseTest, EveryColumnMenuItemOfEachList) {
     });
     for (const std::string& b : boxes) EXPECT_EQ(b.find("rror"), std::string::npos) << b;
     EXPECT_TRUE(fs::exists(pdf)) << "the page printed";
+    for (const char* file : {"SvPort.CSV", "SvPort.HTM"}) {
+        EXPECT_TRUE(fs::exists(dir_ / file)) << file;
+        EXPECT_NE(shell.opened().find(file), std::string::npos) << file << " opened";
+    }
 }
 
 } // namespace
