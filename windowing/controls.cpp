@@ -207,6 +207,11 @@ public:
         });
     }
     QWidget* widget() const override { return edit_; }
+    // Selected with its whole text, so that what is typed next replaces a refused value.
+    void focus() override {
+        edit_->setFocus(Qt::OtherFocusReason);
+        edit_->selectAll();
+    }
     void setText(const QString& t) override {
         edit_->setText(t);
         edit_->setModified(false);

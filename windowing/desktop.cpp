@@ -613,7 +613,7 @@ bool GuiWindow::build() {
             Control* next = control(design.controls[i + 1].number);
             if (auto* label = qobject_cast<QLabel*>(ctl->widget())) label->setBuddy(next->widget());
             if (design.controls[i + 1].text.empty() || next->widget()->accessibleName().isEmpty())
-                next->widget()->setAccessibleName(withoutAccelerators(qs(c.text)));
+                next->widget()->setAccessibleName(withoutAccelerators(qs(c.text)).trimmed());
         }
     }
     for (int key : design.alertKeys) addAlertKey(key, 0);

@@ -946,12 +946,9 @@ TEST_F(CustomerBrowseTest, InsertAndDeleteRunTheCustomerForm) {
                 });
             };
             EXPECT_TRUE(waitUntil([&] { return selectedCompany() == last; })) << selectedCompany();
-            for (const std::string& name : c.added) EXPECT_TRUE(listed(name)) << name;
 
             pressButton(sub, "Delete");
             EXPECT_TRUE(waitUntil([&] { return !listed(last); }));
-            for (const std::string& name : c.added)
-                if (name != last) EXPECT_TRUE(listed(name)) << name;
             EXPECT_FALSE(win::onGui([] { return findWidget("Update the Customer File") != nullptr; }));
             exitProgram();
         });

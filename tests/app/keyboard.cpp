@@ -1,14 +1,17 @@
 // The real program with the keyboard alone: the Customer browse opened through the menu's
 // mnemonics, walked with Tab, sorted and given back its key order from the keyboard, with every
-// control named to assistive technology and the sorted header described in words.
+// control named to assistive technology and the sorted header described in words; the Customer
+// form opened from it, walked, filled in and closed with keys only.
 #include "app/demodata.h"
 #include "tests/app/program_rig.h"
 #include "tests/framework/menu_answer.h"
+#include "tests/windowing/harness.h"
 #include "windowing/listbox.h"
 
 #include <QAccessible>
 #include <QApplication>
 #include <QKeyEvent>
+#include <QMessageBox>
 #include <set>
 
 namespace {
@@ -18,15 +21,25 @@ using namespace programtest;
 const char* const BrowseCaption = "Customers - Multiple Formats one per TAB";
 
 // A key as the keyboard gives it: to an open menu, else to the focused widget.
-void press(int k, Qt::KeyboardModifiers mods = Qt::NoModifier) {
+void press(int k, Qt::KeyboardModifiers mods = Qt::NoModifier, const QString& text = {}) {
     win::onGui([&] {
         QWidget* to = QApplication::activePopupWidget();
         if (!to) to = QApplication::focusWidget();
         ASSERT_TRUE(to) << "nothing has the keyboard focus";
-        QKeyEvent down(QEvent::KeyPress, k, mods), up(QEvent::KeyRelease, k, mods);
+        QKeyEvent down(QEvent::KeyPress, k, mods, text), up(QEvent::KeyRelease, k, mods, text);
         QApplication::sendEvent(to, &down);
         QApplication::sendEvent(to, &up);
     });
+}
+
+// Types letters and digits as keys.
+void typeKeys(const std::string& text) {
+    for (char c : text) {
+        const char u = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        const int k = u >= 'A' && u <= 'Z' ? Qt::Key_A + (u - 'A') : static_cast<unsigned char>(c);
+        press(k, std::isupper(static_cast<unsigned char>(c)) ? Qt::ShiftModifier : Qt::NoModifier,
+              QString(QChar(c)));
+    }
 }
 
 std::string focused() {
@@ -90,15 +103,71 @@ void named(QAccessibleInterface* node, std::vector<std::string>& out) {
     for (int i = 0; i < node->childCount(); ++i) named(node->child(i), out);
 }
 
+// The names a window's accessibility tree gives the controls a user acts on.
+std::vector<std::string> namesIn(QWidget* window) {
+    return win::onGui([&] {
+        std::vector<std::string> out;
+        named(QAccessible::queryAccessibleInterface(window), out);
+        return out;
+    });
+}
+
+// The cells of a list as a screen reader has them.
+std::vector<std::vector<std::string>> cells(QWidget* in) {
+    return win::onGui([&] {
+        std::vector<std::vector<std::string>> rows;
+        auto* list = in ? in->findChild<win::ListBox*>() : nullptr;
+        QAccessibleInterface* i = list ? QAccessible::queryAccessibleInterface(list) : nullptr;
+        QAccessibleTableInterface* t = i ? i->tableInterface() : nullptr;
+        for (int r = 0; t && r < t->rowCount(); ++r) {
+            rows.emplace_back();
+            for (int c = 0; c < t->columnCount(); ++c)
+                rows.back().push_back(t->cellAt(r, c)->text(QAccessible::Name).trimmed().toStdString());
+        }
+        return rows;
+    });
+}
+
+QWidget* window(const char* caption) {
+    return win::onGui([&]() -> QWidget* {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (w->isVisible() && w->windowTitle() == caption) return w;
+        return nullptr;
+    });
+}
+
 class KeyboardTest : public ProgramTest {
 protected:
     void SetUp() override {
         ProgramTest::SetUp();
         DemoDataOptions options;
         options.customers = 12;
-        options.people = 10;
+        options.people = 120; // so that the customers have people
         ASSERT_EQ(writeDemoData(dir_.string(), options), "");
         copyTexts();
+    }
+    // Opens the Customer browse with Alt+B and Enter; the window once it has its rows and the
+    // keyboard.
+    QMdiSubWindow* openBrowse() {
+        EXPECT_TRUE(waitUntil([] { return childCount() == 1; })) << "the notes open by themselves";
+        win::onGui([] { frameWidget()->activateWindow(); });
+        EXPECT_TRUE(
+            waitUntil([] { return win::onGui([] { return QApplication::focusWidget() != nullptr; }); }));
+        // Alt+B opens the Browse menu on its first item, Enter chooses it.
+        press(Qt::Key_B, Qt::AltModifier);
+        EXPECT_TRUE(waitUntil(
+            [] { return win::onGui([] { return QApplication::activePopupWidget() != nullptr; }); }));
+        press(Qt::Key_Return);
+        EXPECT_TRUE(waitUntil([] { return browse() != nullptr; }));
+        QMdiSubWindow* sub = browse();
+        EXPECT_TRUE(waitUntil([&] { return heard(sub).rows == 12; }));
+        EXPECT_TRUE(waitUntil([&] {
+            return win::onGui([&] {
+                QWidget* f = QApplication::focusWidget();
+                return f && sub && sub->isAncestorOf(f);
+            });
+        })) << "the new window has the keyboard";
+        return sub;
     }
 };
 
@@ -108,24 +177,8 @@ TEST_F(KeyboardTest, CustomerBrowseWithTheKeyboardAlone) {
     QAccessible::setActive(true);
     const std::vector<std::string> design{"Company", "City", "Country", "Postal Zip Code"};
     runProgram([&] {
-        ASSERT_TRUE(waitUntil([] { return childCount() == 1; })) << "the notes open by themselves";
-        win::onGui([] { frameWidget()->activateWindow(); });
-        ASSERT_TRUE(
-            waitUntil([] { return win::onGui([] { return QApplication::focusWidget() != nullptr; }); }));
-        // Alt+B opens the Browse menu on its first item, Enter chooses it.
-        press(Qt::Key_B, Qt::AltModifier);
-        ASSERT_TRUE(waitUntil(
-            [] { return win::onGui([] { return QApplication::activePopupWidget() != nullptr; }); }));
-        press(Qt::Key_Return);
-        ASSERT_TRUE(waitUntil([] { return browse() != nullptr; }));
-        QMdiSubWindow* sub = browse();
-        ASSERT_TRUE(waitUntil([&] { return heard(sub).rows == 12; }));
-        ASSERT_TRUE(waitUntil([&] {
-            return win::onGui([&] {
-                QWidget* f = QApplication::focusWidget();
-                return f && sub->isAncestorOf(f);
-            });
-        })) << "the new window has the keyboard";
+        QMdiSubWindow* sub = openBrowse();
+        ASSERT_TRUE(sub);
 
         // Tab reaches every control of the window and comes round again.
         std::set<std::string> reached;
@@ -167,6 +220,108 @@ TEST_F(KeyboardTest, CustomerBrowseWithTheKeyboardAlone) {
             EXPECT_EQ(answer.shape.lines,
                       (std::vector<std::string>{"0:Escape", "0:Key Sequence", "0:File Sequence"}));
         }
+        closeChild(sub, childCount());
+        choose("E&xit");
+    });
+}
+
+// The Customer form with the keyboard alone: Alt+C on the browse changes the highlighted customer;
+// Tab goes through the form as it is laid out, the prompts' letters reach their fields, Ctrl+Tab
+// shows the people; Esc on a changed form asks whether to save (Esc again: no, stay), Enter saves.
+TEST_F(KeyboardTest, CustomerFormWithTheKeyboardAlone) {
+    QAccessible::setActive(true);
+    const char* const Form = "Changing a Customer Record";
+    sorv::test::BoxAnswers boxes;
+    runProgram([&] {
+        QMdiSubWindow* sub = openBrowse();
+        ASSERT_TRUE(sub);
+        const std::vector<std::string> first = cells(sub).at(0);
+        press(Qt::Key_C, Qt::AltModifier);
+        ASSERT_TRUE(waitUntil([&] { return window(Form) != nullptr; }));
+        QWidget* form = window(Form);
+        ASSERT_TRUE(waitUntil([] { return focused() == "Company:"; })) << focused();
+
+        // Tab: row by row as the form stands, and round again.
+        std::vector<std::string> walk;
+        for (int i = 0; i < 11; ++i) {
+            walk.push_back(focused());
+            press(Qt::Key_Tab);
+        }
+        EXPECT_EQ(walk, (std::vector<std::string>{"Company:", "Address 1:", "Address 2:", "City:",
+                                                  "Postal Zip Code:", "Country:", "OK", "Cancel", "Help",
+                                                  "Tabs", "Company:"}));
+        press(Qt::Key_Backtab, Qt::ShiftModifier);
+        EXPECT_EQ(focused(), "Company:") << "Shift+Tab goes back";
+
+        // The prompts' letters: a letter two prompts share goes to each in turn.
+        struct Mnemonic {
+            int key;
+            const char* reaches;
+        } mnemonics[] = {{Qt::Key_P, "Postal Zip Code:"},
+                         {Qt::Key_A, "Address 1:"},
+                         {Qt::Key_A, "Address 2:"},
+                         {Qt::Key_C, "Company:"},
+                         {Qt::Key_C, "City:"}};
+        for (const Mnemonic& m : mnemonics) {
+            press(m.key, Qt::AltModifier);
+            EXPECT_EQ(focused(), m.reaches);
+        }
+        typeKeys("Oslo"); // Alt+C selected the whole of City's text
+        press(Qt::Key_Tab);
+
+        // Every control of both tabs is named.
+        std::vector<std::string> names = namesIn(form);
+        for (const char* c :
+             {"Company:", "Address 1:", "Address 2:", "City:", "Postal Zip Code:", "Country:", "OK", "Cancel",
+              "Help", "General", "People", "Browsing Records", "Insert", "Change", "Delete"})
+            EXPECT_NE(std::find(names.begin(), names.end(), c), names.end()) << c << " is not named";
+        for (const std::string& n : names) EXPECT_FALSE(n.empty()) << "an unnamed control";
+
+        // Ctrl+Tab: the People tab with the customer's people; Tab reaches its list and buttons.
+        press(Qt::Key_Tab, Qt::ControlModifier);
+        EXPECT_TRUE(waitUntil([&] { return !cells(form).empty(); })) << "the customer's people are listed";
+        std::set<std::string> reached;
+        for (int i = 0; i < 10; ++i) {
+            reached.insert(focused());
+            press(Qt::Key_Tab);
+        }
+        for (const char* c : {"Browsing Records", "Insert", "Change", "Delete", "OK"})
+            EXPECT_TRUE(reached.count(c)) << c << " is not reached by Tab on the People tab";
+        press(Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier);
+        press(Qt::Key_P, Qt::AltModifier);
+        ASSERT_EQ(focused(), "Postal Zip Code:") << "back on the General tab";
+
+        // Esc on the changed form asks to save; Esc on the question keeps the form, at its first field.
+        press(Qt::Key_Escape);
+        ASSERT_TRUE(waitUntil([&] { return boxes.shown().size() == 1; }));
+        EXPECT_EQ(boxes.shown()[0].title, "Save Record");
+        auto box = [] {
+            return win::onGui([]() -> QWidget* {
+                for (QWidget* w : QApplication::topLevelWidgets())
+                    if (w->isVisible() && qobject_cast<QMessageBox*>(w)) return w;
+                return nullptr;
+            });
+        };
+        ASSERT_TRUE(waitUntil([&] { return box() != nullptr; }));
+        win::onGui([&] {
+            QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+            QApplication::sendEvent(box(), &esc);
+        });
+        ASSERT_TRUE(waitUntil([&] { return box() == nullptr; }));
+        ASSERT_TRUE(window(Form));
+        // The desktop gives the keyboard back to the window under the box (the offscreen one
+        // leaves that to its windows).
+        win::onGui([&] { form->activateWindow(); });
+        EXPECT_TRUE(waitUntil([] { return focused() == "Company:"; })) << focused();
+
+        // Enter saves: the browse shows the new city in the customer's row.
+        press(Qt::Key_Return);
+        EXPECT_TRUE(waitUntil([&] { return window(Form) == nullptr; }));
+        EXPECT_TRUE(waitUntil([&] {
+            auto rows = cells(sub);
+            return !rows.empty() && rows[0][0] == first[0] && rows[0][1] == "Oslo";
+        })) << "the browse shows the change";
+        EXPECT_EQ(boxes.shown().size(), 1u);
         closeChild(sub, childCount());
         choose("E&xit");
     });

@@ -107,6 +107,14 @@ std::string entryText(const std::string& caption, const QString& entry) {
     });
 }
 
+// Whether an entry shows its whole text selected, so that typing replaces it.
+bool wholeSelected(const std::string& caption, const QString& entry) {
+    return win::onGui([&] {
+        QLineEdit* e = child<QLineEdit>(caption, entry);
+        return e && !e->text().isEmpty() && e->selectedText() == e->text();
+    });
+}
+
 // The control that has the focus in the window with the caption.
 std::string focused(const std::string& caption) {
     return win::onGui([&] {
@@ -275,8 +283,10 @@ TEST_F(FormsTest, PeopleFormRefusesBadValuesAndFindsTheCustomerByCompany) {
                 if (c.refusal) {
                     ASSERT_TRUE(waitUntil([&] { return boxes.shown().size() == before + 1; })) << c.text;
                     EXPECT_EQ(boxes.shown().back().title, c.refusal) << c.text;
-                    EXPECT_TRUE(waitUntil([&] { return focused(AddingPeople) == c.entry; }))
-                        << c.text << " selected again";
+                    EXPECT_TRUE(waitUntil([&] {
+                        return focused(AddingPeople) == c.entry && wholeSelected(AddingPeople, c.entry);
+                    })) << c.text
+                        << " selected again";
                 } else {
                     std::this_thread::sleep_for(std::chrono::milliseconds(100));
                     EXPECT_EQ(boxes.shown().size(), before) << c.text;
