@@ -357,7 +357,8 @@ TEST_F(FormsTest, CustomerFormListsAPersonAddedOnItsPeopleTab) {
             win::onGui([] { findWidget(ChangingCustomer)->findChild<QTabWidget*>()->setCurrentIndex(1); });
             press(ChangingCustomer, "Insert");
             ASSERT_TRUE(waitShown(AddingPeople));
-            EXPECT_EQ(entryText(AddingPeople, "Company:"), "Acme") << "the new person is the customer's";
+            EXPECT_TRUE(waitUntil([] { return entryText(AddingPeople, "Company:") == "Acme"; }))
+                << "the new person is the customer's";
             type(AddingPeople, "Last Name:", "Smith");
             press(AddingPeople, "OK");
             ASSERT_TRUE(waitGone(AddingPeople));
