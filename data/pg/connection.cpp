@@ -157,7 +157,29 @@ int Connection::failed(pg_result* r) {
     return codeOfState(state_);
 }
 
+// A session that died while it was idle (the server stopped and started again between two
+// requests) is found out only by the next statement. Outside a transaction a statement that only
+// reads runs again on a new session; a write never does, since its answer may be all that was lost.
+bool Connection::retryOnNewSession(int code, const std::string& sql) {
+    if (code == 0 || !lost_ || inTransaction) return false;
+    std::size_t i = sql.find_first_not_of(" \t\n");
+    if (i == std::string::npos || sql.compare(i, 6, "SELECT") != 0) return false;
+    return connect() == 0;
+}
+
 int Connection::run(const std::string& sql, const std::vector<Param>& params, Result* rows) {
+    int code = runOnce(sql, params, rows);
+    if (retryOnNewSession(code, sql)) code = runOnce(sql, params, rows);
+    return code;
+}
+
+int Connection::exec(const std::string& sql) {
+    int code = execOnce(sql);
+    if (retryOnNewSession(code, sql)) code = execOnce(sql);
+    return code;
+}
+
+int Connection::runOnce(const std::string& sql, const std::vector<Param>& params, Result* rows) {
     int code;
     if (!ensureOpen(code)) return code;
     auto it = prepared_.find(sql);
@@ -186,7 +208,7 @@ int Connection::run(const std::string& sql, const std::vector<Param>& params, Re
     return 0;
 }
 
-int Connection::exec(const std::string& sql) {
+int Connection::execOnce(const std::string& sql) {
     int code;
     if (!ensureOpen(code)) return code;
     PGresult* r = PQexec(conn_, sql.c_str());

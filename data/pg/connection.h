@@ -93,6 +93,11 @@ private:
     explicit Connection(std::string conninfo) : conninfo_(std::move(conninfo)) {}
     int connect();
     int failed(pg_result* r);
+    int runOnce(const std::string& sql, const std::vector<Param>& params, Result* rows);
+    int execOnce(const std::string& sql);
+    // Whether a failed statement runs again on a new session: the session was found dead, no
+    // transaction was open on it, and the statement only reads.
+    bool retryOnNewSession(int code, const std::string& sql);
     bool ensureOpen(int& code);
 
     std::string conninfo_;
