@@ -2,6 +2,7 @@
 // and the events of its list.
 #include "framework/browsemanager.h"
 
+#include "framework/listrows.h"
 #include "framework/locator.h"
 #include "runtime/errors.h"
 #include "windowing/control.h"
@@ -122,17 +123,7 @@ void BrowseManager::setThumb(int percent) {
 void BrowseManager::selectChoice() {
     win::Window& w = WINDOW->WINDOW;
     if (LISTQUEUE->changes() != shownChanges_) {
-        auto data = std::make_shared<win::ListRowsData>();
-        const std::int64_t n = rows();
-        const int fields = LISTQUEUE->fieldCount();
-        data->rows.reserve(static_cast<std::size_t>(n));
-        for (std::int64_t i = 1; i <= n; ++i) {
-            win::ListRow row;
-            row.reserve(static_cast<std::size_t>(fields));
-            for (int f = 1; f <= fields; ++f) row.push_back(LISTQUEUE->value(i, f).toText());
-            data->rows.push_back(std::move(row));
-        }
-        w.setData(LISTCONTROL, data);
+        pushQueueRows(w, LISTCONTROL, *LISTQUEUE);
         shownChanges_ = LISTQUEUE->changes();
         shownChoice_ = -1;
     }

@@ -32,6 +32,7 @@ class ListControl : public Control {
 public:
     ListControl(ControlHost& host, const ControlSpec& design) : Control(host, design) {
         list_ = new ListBox(host.containerFor(design.parent));
+        text_ = QString::fromStdString(design.text);
         describe(list_, QString::fromStdString(design.text), QString::fromStdString(design.tip));
         list_->setControl(design.number);
         list_->setListFont(host.font());
@@ -48,6 +49,9 @@ public:
         list_->onMouse = [this](ListMouse kind, const ListPoint& p, const QPoint& at) { mouse(kind, p, at); };
     }
     QWidget* widget() const override { return list_; }
+    // The list's own text (its picture, for a list of one column); it shows nowhere.
+    QString text() const override { return text_; }
+    void setText(const QString& text) override { text_ = text; }
 
     void setData(std::shared_ptr<const ControlData> data) override {
         if (auto* rows = dynamic_cast<const ListRowsData*>(data.get())) list_->setRows(rows->rows);
@@ -325,6 +329,7 @@ private:
     }
 
     ListBox* list_;
+    QString text_;
     bool hook_ = false, flag5C_ = false, flag65_ = false, outPosted_ = false;
     int headerHeld_ = 0, pressX_ = 0, mouseX_ = 0;
 };
