@@ -4,6 +4,7 @@
 #include "app/browsecustomer.h"
 #include "app/browseparentchild.h"
 #include "app/browsepeople.h"
+#include "app/memorylists.h"
 #include "app/textwindows.h"
 #include "app/weblinks.h"
 
@@ -26,8 +27,8 @@ const std::vector<MenuProcedure>& menuProcedures() {
         {menu::BrowseCustomer, "SORVD002", 50000, &BrowseCustomer},
         {menu::BrowsePeople, "SORVD003", 50000, &BrowsePeople},
         {menu::BrowseParentChild, "SORVD007", 25000, &BrowseParentChild},
-        {menu::FileLoadedList, "SORVD008", 25000, nullptr},
-        {menu::HandCodedList, "SORVD009", 25000, nullptr},
+        {menu::FileLoadedList, "SORVD008", 25000, &FileLoadedList},
+        {menu::HandCodedList, "SORVD009", 25000, &HandCodedList},
         {menu::WebSites, "WebLinks", 25000, &WebLinks},
         {menu::Notes, "SORVD011", 25000, &DemoNotes},
         {menu::Quotes, "SORVD012", 25000, &UserQuotes},

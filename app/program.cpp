@@ -8,6 +8,7 @@
 #include "app/frametables.h"
 #include "app/helpbook.h"
 #include "app/mainframe.h"
+#include "app/memorylists.h"
 #include "app/startup.h"
 #include "app/textwindows.h"
 #include "app/updateforms.h"
@@ -35,6 +36,7 @@ void registerAppResources() {
         registerBrowseCustomer();
         registerBrowsePeople();
         registerBrowseParentChild();
+        registerMemoryLists();
         registerUpdateForms();
         registerHelpBook();
     });

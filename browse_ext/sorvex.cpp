@@ -486,7 +486,10 @@ void Sorvex::followSorted(int sortedQnos) {
     setSortedColumn(0);
     QNOS = 0;
     if (RVIEWORDER) *RVIEWORDER = 0;
-    if (LISTTYPE == 1 && W) W->post(win::eventCode(sevent::ResetBrowse), LB);
+    if (LISTTYPE == 1 && W)
+        W->post(win::eventCode(sevent::ResetBrowse), LB);
+    else if (LISTTYPE != 1)
+        orderQueueList("");
 }
 
 void Sorvex::MoveColumnLeft() {

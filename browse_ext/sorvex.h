@@ -406,6 +406,9 @@ public:
     int SortChoice();
     // For owners' ResetColumnSortOrders: every column order gets `key` and its components again.
     void ResetColumnSortOrdersTo(int key);
+    // A file-loaded or queue list whose owner filled its queue (again) and showed it: when the
+    // list is sorted, the queue is sorted as the list is and shown again.
+    void ResortQueueList();
 
     // ---- layout persistence ----
     void RestoreLayout(std::string_view control, std::string_view procedure);
@@ -516,6 +519,9 @@ private:
                                     int direction) const;
     std::string sortStringOf(const SorvexColumn& column, int direction);
     void sortQueueList(int choice);
+    // Orders the list's queue by a sort string ("" the order of filling) and shows it, the
+    // selected entry still selected wherever it now stands.
+    void orderQueueList(std::string_view names);
     void setCurrentSlotFormat(const std::string& format);
     std::string currentSlotFormat();
     void takeMarkOff();

@@ -2,6 +2,7 @@
 // the header menu, and the owner's routing of the list's events.
 #include "browse_ext/sorvex.h"
 
+#include "framework/listrows.h"
 #include "runtime/errors.h"
 #include "windowing/desktop.h"
 #include "windowing/listbox_control.h"
@@ -141,7 +142,13 @@ void Sorvex::HandleHeaderMenu() {
         QNOS = 0;
         if (RVIEWORDER) *RVIEWORDER = 0;
         if (RFILESEQON) *RFILESEQON = chosen == MenuFileSequence ? 1 : 0;
-        if (WM) WM->Reset(true);
+        if (LISTTYPE == 1) {
+            if (WM) WM->Reset(true);
+        } else {
+            // A list held in memory has one order besides its sorts: the order it was filled in
+            // (for a file-loaded list, its file's key order).
+            orderQueueList("");
+        }
         return;
     }
     // Off the header a list that is not a browse shows its owner's popup (a browse's own browse
@@ -181,10 +188,24 @@ void Sorvex::SortOnColumn() {
 void Sorvex::sortQueueList(int choice) {
     SortString s;
     for (std::int64_t p = 1; LSQ.get(p, s); ++p)
-        if (s.SEQ == choice) {
-            if (BQ) BQ->sortByNames(s.SORTSTRING);
-            return;
-        }
+        if (s.SEQ == choice) return orderQueueList(s.SORTSTRING);
+}
+
+void Sorvex::orderQueueList(std::string_view names) {
+    if (!BQ || !W) return;
+    const std::int64_t selected = toInt(listProperty(win::listprop::Selected));
+    const bool keep = selected >= 1 && selected <= BQ->records();
+    if (keep) BQ->get(selected); // the current entry keeps its place in every order
+    BQ->sortByNames(names);
+    const std::int64_t now = keep ? BQ->pointer() : 0;
+    fw::pushQueueRows(*W, LB, *BQ);
+    if (now) setListProperty(win::listprop::Selected, 0, std::to_string(now));
+}
+
+void Sorvex::ResortQueueList() {
+    SorvexColumn c;
+    if (LISTTYPE != 1 && sortedColumn() && displayedColumn(sortedColumn(), c) && c.SORTFIELD != 0)
+        sortQueueList(c.SORTFIELD + (c.ASCDESC == 1 ? 1 : 0));
 }
 
 int Sorvex::SortChoice() {
@@ -448,7 +469,7 @@ void Sorvex::HandleListEvent(int event) {
         break;
     case sevent::SortOn:
         SortOnColumn();
-        W->post(win::eventCode(sevent::ResetBrowse), LB);
+        if (LISTTYPE == 1) W->post(win::eventCode(sevent::ResetBrowse), LB);
         break;
     case sevent::MoveLeft:
     case sevent::MoveRight:

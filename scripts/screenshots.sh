@@ -116,8 +116,8 @@ done <<'EOF'
 customer-browse|alt+b Return|
 people-browse|alt+b Down Return|
 parent-child-browse|alt+b Down Down Return|
-file-loaded-list|alt+b Down Down Down Return|pending
-hand-coded-list|alt+b Down Down Down Down Return|pending
+file-loaded-list|alt+b Down Down Down Return|
+hand-coded-list|alt+b Down Down Down Down Return|
 web-sites|alt+h Return|
 quotes|alt+h Down Down Return|
 EOF
