@@ -262,8 +262,7 @@ void BrowseManager::HandleRecordNavigation(int request) {
 // ---- page fills ----
 
 void BrowseManager::FillRowFromRecord() {
-    for (FieldPair& p : FIELDS)
-        if (p.LEFT.valid() && p.RIGHT.valid()) p.LEFT.set(p.RIGHT.get());
+    for (FieldPair& p : FIELDS) copyField(p.LEFT, p.RIGHT);
     VIEWPOSITION.set(Value(VIEW->position()));
 }
 

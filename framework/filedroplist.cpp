@@ -100,8 +100,7 @@ void FileDropList::FillQueue(bool force) {
 }
 
 void FileDropList::FillRowFromRecord() {
-    for (FieldPair& p : *DISPLAYFIELDS)
-        if (p.LEFT.valid() && p.RIGHT.valid()) p.LEFT.set(p.RIGHT.get());
+    for (FieldPair& p : *DISPLAYFIELDS) copyField(p.LEFT, p.RIGHT);
     if (VIEWPOSITION.valid()) VIEWPOSITION.set(Value(VIEW->position()));
 }
 
@@ -124,8 +123,7 @@ void FileDropList::takeEntry(std::int64_t entry) {
     // A record deleted since the fill puts the view before its successor: that one is not it.
     if (!position.empty() && resetView(position) && Next() == LevelNone &&
         clipRight(VIEW->position()) == position) {
-        for (FieldPair& p : *UPDATEFIELDS)
-            if (p.LEFT.valid() && p.RIGHT.valid()) p.LEFT.set(p.RIGHT.get());
+        for (FieldPair& p : *UPDATEFIELDS) copyField(p.LEFT, p.RIGHT);
     } else {
         clearUpdateFields();
     }

@@ -3,31 +3,26 @@
 
 #include "windowing/listbox_control.h"
 
+#include <cstring>
 #include <memory>
 
 namespace sorv::fw {
 
 void pushQueueRows(win::Window& window, int control, Queue& queue) {
-    auto data = std::make_shared<win::ListRowsData>();
+    // The entries' bytes, in the queue's current order; the list makes the texts of the rows it
+    // shows (its row texts drop the padding of text fields).
+    auto entries = std::make_shared<win::ListEntries>();
+    entries->layout = queue.layout();
     const std::int64_t n = queue.records();
-    const Layout& layout = queue.layout();
-    const int fields = queue.fieldCount();
-    data->rows.reserve(static_cast<std::size_t>(n));
-    for (std::int64_t i = 1; i <= n; ++i) {
-        // One lookup of the entry per row, then its fields straight from its bytes.
+    entries->size = n > 0 ? static_cast<std::uint32_t>(queue.entry(1).size()) : 0;
+    entries->bytes.resize(static_cast<std::size_t>(n) * entries->size);
+    std::uint8_t* to = entries->bytes.data();
+    for (std::int64_t i = 1; i <= n; ++i, to += entries->size) {
         const std::span<const std::uint8_t> entry = queue.entry(i);
-        win::ListRow row;
-        row.reserve(static_cast<std::size_t>(fields));
-        for (int f = 0; f < fields; ++f) {
-            const FieldDesc& d = layout.field(static_cast<std::size_t>(f));
-            std::string text = readField(d, entry).toText();
-            // Texts go without their padding: the list pads by the column's picture, and short
-            // texts are kept inside their string, which matters for lists held whole.
-            if (isTextType(d.type)) text.erase(text.find_last_not_of(' ') + 1);
-            row.push_back(std::move(text));
-        }
-        data->rows.push_back(std::move(row));
+        std::memcpy(to, entry.data(), entry.size());
     }
+    auto data = std::make_shared<win::ListEntriesData>();
+    data->entries = std::move(entries);
     window.setData(control, std::move(data));
 }
 

@@ -320,6 +320,20 @@ void FieldRef::clear() const {
     if (valid()) clearField(desc(), std::span<std::uint8_t>(buffer_, bufferSize_));
 }
 
+void copyField(const FieldRef& to, const FieldRef& from) {
+    if (!to.valid() || !from.valid()) return;
+    const FieldDesc &t = to.desc(), &f = from.desc();
+    if (t.type == f.type && t.size == f.size && t.dim == f.dim && t.digits == f.digits &&
+        t.places == f.places && t.type != FieldType::Group) {
+        const std::span<std::uint8_t> a = to.bytes(), b = from.bytes();
+        if (a.size() == b.size() && a.size() == t.totalSize()) {
+            std::memmove(a.data(), b.data(), a.size());
+            return;
+        }
+    }
+    to.set(from.get());
+}
+
 std::span<std::uint8_t> FieldRef::bytes() const {
     if (!valid()) return {};
     const FieldDesc& f = desc();

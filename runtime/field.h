@@ -116,6 +116,10 @@ private:
     std::size_t bufferSize_ = 0;
 };
 
+// Assigns one field to another as the language does (to = from); fields of the same type and
+// shape are copied as bytes, without a value in between.
+void copyField(const FieldRef& to, const FieldRef& from);
+
 // A layout together with a buffer of its own: a record, a group variable, a queue's buffer.
 class Record {
 public:

@@ -111,7 +111,27 @@ void ListBox::setSourceFields(int fields) {
     relayout();
 }
 
+ListRow ListEntries::row(int index) const {
+    ListRow out;
+    if (index < 0 || index >= count()) return out;
+    const std::span<const std::uint8_t> entry(bytes.data() + std::size_t(index) * size, size);
+    out.reserve(layout.count());
+    for (const FieldDesc& d : layout.fields()) {
+        std::string text = readField(d, entry).toText();
+        if (isTextType(d.type)) text.erase(text.find_last_not_of(' ') + 1);
+        out.push_back(std::move(text));
+    }
+    return out;
+}
+
+void ListBox::setEntries(std::shared_ptr<const ListEntries> entries) {
+    std::vector<ListRow> rows(std::size_t(entries ? entries->count() : 0));
+    setRows(std::move(rows));
+    entries_ = std::move(entries);
+}
+
 void ListBox::setRows(std::vector<ListRow> rows) {
+    entries_.reset();
     rows_ = std::move(rows);
     treeDepths_.clear();
     if (selected_ > rowCount()) selected_ = rowCount();
@@ -123,7 +143,9 @@ void ListBox::setRows(std::vector<ListRow> rows) {
 
 const ListRow* ListBox::row(int row) const {
     if (row < 1 || row > rowCount()) return nullptr;
-    return &rows_[row - 1];
+    ListRow& r = rows_[std::size_t(row - 1)];
+    if (entries_ && r.empty()) r = entries_->row(row - 1);
+    return &r;
 }
 
 int ListBox::lineHeight() const {
@@ -358,8 +380,9 @@ const std::vector<int>& ListBox::treeDepths(int c) const {
     const int root = (col.flags2 & lf::Tree1) ? 0 : 1;
     std::vector<int> depths;
     depths.reserve(rows_.size());
-    for (const ListRow& r : rows_)
-        depths.push_back(std::clamp(std::abs(model_.cell(c, r).treeLevel) - root, 0, 64));
+    for (int i = 1; i <= rowCount(); ++i)
+        if (const ListRow* r = row(i))
+            depths.push_back(std::clamp(std::abs(model_.cell(c, *r).treeLevel) - root, 0, 64));
     return treeDepths_.emplace(c, std::move(depths)).first->second;
 }
 
@@ -369,7 +392,7 @@ ListBox::TreeShape ListBox::treeShape(int c, int row) const {
     const ListColumn& col = model_.columns()[c];
     if (!(col.flags & lf::TreeField)) return t;
     t.depth = treeDepths(c)[row - 1];
-    t.collapsed = model_.cell(c, rows_[row - 1]).treeLevel < 0;
+    t.collapsed = model_.cell(c, *this->row(row)).treeLevel < 0;
     if (col.flags2 & lf::TreeI) return t; // not indented: the tree takes no room
     // A level per area; the roots get one of their own unless "R" leaves their lines out.
     t.areas = t.depth + ((col.flags2 & lf::TreeR) ? 0 : 1);
@@ -620,7 +643,7 @@ void ListBox::paintEvent(QPaintEvent*) {
     for (int i = 0; i < shownRows; ++i) {
         int r = first_ + i;
         if (r > rowCount()) break;
-        const ListRow& rowData = rows_[r - 1];
+        const ListRow& rowData = *row(r);
         const bool sel = r == selected_;
         int y = header + i * rowHeight;
         if (sel) p.fillRect(QRect(0, y, std::min(viewport()->width(), shownRight()), rowHeight), hiBg);

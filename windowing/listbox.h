@@ -5,6 +5,7 @@
 // The widget never reads program data: the program pushes the rows of its queue (field texts)
 // whenever it redisplays the list, and the widget formats the cells with their pictures.
 #pragma once
+#include "runtime/field.h"
 #include "runtime/listformat.h"
 #include "windowing/events.h"
 
@@ -14,6 +15,7 @@
 #include <QIcon>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -61,6 +63,19 @@ enum : int {
 
 using ListRow = std::vector<std::string>; // the texts of one queue entry's fields, field 1 first
 
+// A queue's entries as the program copied them for a list: the layout of their fields and their
+// bytes one after the other. Never changed once pushed, so the list reads it on its own thread;
+// a row's texts are made when the list first needs that row (texts without their padding, which
+// the column's picture gives back), so a list of a million entries holds their bytes, not a
+// million rows of texts.
+struct ListEntries {
+    Layout layout;
+    std::uint32_t size = 0; // bytes of one entry
+    std::vector<std::uint8_t> bytes;
+    int count() const { return size ? int(bytes.size() / size) : 0; }
+    ListRow row(int index) const; // 0-based
+};
+
 // What a style number shows: a font of its own and colours (-1: unchanged).
 struct ListStyle {
     bool hasFont = false;
@@ -92,8 +107,9 @@ public:
     // Fields of the list's source, for default columns.
     void setSourceFields(int fields);
 
-    // The rows, as the program pushed them.
+    // The rows, as the program pushed them: as texts, or as a queue's entries.
     void setRows(std::vector<ListRow> rows);
+    void setEntries(std::shared_ptr<const ListEntries> entries);
     int rowCount() const { return int(rows_.size()); }
     const ListRow* row(int row) const; // 1-based
 
@@ -206,7 +222,9 @@ private:
                   const QColor& sign) const;
 
     ListFormat model_;
-    std::vector<ListRow> rows_;
+    // One row per pushed row; with entries_ a row is made from its entry when first read.
+    mutable std::vector<ListRow> rows_;
+    std::shared_ptr<const ListEntries> entries_;
     std::vector<QIcon> icons_;
     std::map<int, ListStyle> styles_;
     std::vector<int> alertKeys_;

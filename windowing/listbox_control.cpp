@@ -54,7 +54,10 @@ public:
     void setText(const QString& text) override { text_ = text; }
 
     void setData(std::shared_ptr<const ControlData> data) override {
-        if (auto* rows = dynamic_cast<const ListRowsData*>(data.get())) list_->setRows(rows->rows);
+        if (auto* rows = dynamic_cast<const ListRowsData*>(data.get()))
+            list_->setRows(rows->rows);
+        else if (auto* entries = dynamic_cast<const ListEntriesData*>(data.get()))
+            list_->setEntries(entries->entries);
     }
 
     void setProperty(int p, const QString& value) override {

@@ -12,6 +12,10 @@ namespace sorv::win {
 struct ListRowsData : ControlData {
     std::vector<ListRow> rows;
 };
+// The same as a copy of the queue's entries (their bytes), for lists held whole in memory.
+struct ListEntriesData : ControlData {
+    std::shared_ptr<const ListEntries> entries;
+};
 
 // Properties of the list control. Column properties (7E00-7E7F) carry their 1-based column in
 // the high 16 bits: listColumnProperty(0x7E04, 2) is the width of column 2; the style properties
