@@ -68,8 +68,8 @@ win::WindowSpec listSpec(const char* caption, const char* format, const char* pr
     list.format = format;
     list.vscroll = true;
     list.hscroll = true;
-    design.add("PROMPT", CountPrompt, {4, 211, 100, 10}, prompt);
-    win::ControlSpec& count = design.add(typed ? "ENTRY" : "STRING", Count, {108, 210, 40, 12});
+    design.add("PROMPT", CountPrompt, {4, 211, 112, 10}, prompt);
+    win::ControlSpec& count = design.add(typed ? "ENTRY" : "STRING", Count, {120, 210, 40, 12});
     count.use = countVariable().ref("LOC:Records");
     count.picture = "@n6";
     count.tip = prompt;
