@@ -6,12 +6,16 @@
 #include "runtime/datetime.h"
 #include "runtime/inifile.h"
 #include "tests/app/list_rig.h"
+#include "tests/windowing/shell_log.h"
 
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <cstdlib>
+#include <fstream>
 #include <map>
+#include <sstream>
 
 namespace {
 
@@ -224,6 +228,61 @@ TEST_F(MemoryListTest, FileLoadedListHoldsEveryPersonWithTheCustomerAndReopensSo
         choose("E&xit");
     });
     EXPECT_EQ(key("FileLoadedList", "SorvexPrevCol-?listcontrol"), "5");
+}
+
+TEST_F(MemoryListTest, ExportAndGraphOfTheHandCodedListTakeEveryEntryInTheListsOrder) {
+    QAccessible::setActive(true);
+    std::vector<std::string> firsts;
+    std::string heading, texts;
+    {
+        sorv::test::ShellLog shell;
+        runProgram([&] {
+            QMdiSubWindow* sub = open(menu::HandCodedList, "A Hand-Coded Queue(Random Data)", 300);
+            clickHeader(sub, 2);
+            ASSERT_TRUE(waitHeaders(sub, {"F1", ">F 2", "F 3", "F 4", "F 5"}));
+            for (const auto& row : shown(sub).rows) firsts.push_back(row[0]);
+            rightClickCell(sub, 1, 1, "Export to ASCII (SvPort.CSV)");
+            ASSERT_TRUE(waitUntil([&] { return !shell.opened().empty(); }));
+            // The graph of the weekdays of F5 counts every entry.
+            rightClickCell(sub, 1, 5, "Graph on F5");
+            QWidget* graph = nullptr;
+            ASSERT_TRUE(waitUntil([&] {
+                return win::onGui([&] {
+                    for (QWidget* w : QApplication::topLevelWidgets())
+                        if (w->isVisible() && w->windowTitle() == "Graph on F5")
+                            for (QWidget* c : w->findChildren<QWidget*>())
+                                if (c->accessibleName().contains("Categories of Field")) {
+                                    // Drawn once the canvas tells its texts.
+                                    heading = c->accessibleName().toStdString();
+                                    texts.clear();
+                                    for (QWidget* d : w->findChildren<QWidget*>())
+                                        texts += d->accessibleDescription().toStdString() + "\n";
+                                    graph = w;
+                                    return texts.find("Count\n") != std::string::npos;
+                                }
+                    return false;
+                });
+            }));
+            win::onGui([&] {
+                for (QPushButton* b : graph->findChildren<QPushButton*>())
+                    if (b->text() == "OK") return b->click();
+            });
+            closeChild(sub, childCount());
+            choose("E&xit");
+        });
+    }
+    std::ifstream csv(dir_ / "SvPort.CSV", std::ios::binary);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(csv, line);)
+        lines.push_back(line.substr(0, line.find_last_not_of('\r') + 1));
+    ASSERT_EQ(lines.size(), 302u);
+    EXPECT_EQ(lines[0], "# Records=0000300");
+    EXPECT_EQ(lines[1].substr(0, lines[1].find(',')), "F1");
+    for (std::size_t i = 0; i < firsts.size(); ++i)
+        EXPECT_EQ(lines[i + 2].substr(0, lines[i + 2].find(',')), firsts[i]) << "row " << i + 1;
+    EXPECT_EQ(heading, "300 Categories of Field: F5");
+    for (const char* day : {"Sunday", "Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday"})
+        EXPECT_NE(texts.find(std::string(day) + "\n"), std::string::npos) << day << " in " << texts;
 }
 
 } // namespace
