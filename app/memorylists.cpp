@@ -6,6 +6,7 @@
 
 #include "app/dictionary.h"
 #include "app/globals.h"
+#include "app/peoplelists.h"
 #include "browse_ext/columntable.h"
 #include "browse_ext/sorvex.h"
 #include "data/view.h"
@@ -32,12 +33,6 @@ const char* const HandCodedListResource = "sorvdemo$SORVD009|P1$WINDOW";
 std::string numberBand(long long value, long long width) {
     const long long low = width * (value / width);
     return std::to_string(low) + " - " + std::to_string(low + width - 1);
-}
-
-std::string salaryBand(long long salary) {
-    if (salary < 10000) return "0 - 9999";
-    const long long low = 10000 + 2000 * ((salary - 10000) / 2000);
-    return std::to_string(low) + " - " + std::to_string(low + 1999);
 }
 
 namespace {

@@ -25,10 +25,7 @@ void registerMemoryLists();
 void FileLoadedList();
 void HandCodedList();
 
-// Category texts shared by the lists' graphs: a number's band of `width` starting at a multiple
-// of it ("1000 - 1999"), and the People salary bands (below 10000 "0 - 9999", then 2000 wide
-// from 10000).
+// A number's graph category: its band of `width` starting at a multiple of it ("1000 - 1999").
 std::string numberBand(long long value, long long width);
-std::string salaryBand(long long salary);
 
 } // namespace sorv::app
