@@ -482,7 +482,8 @@ TEST_F(CustomerBrowseTest, ColumnWindowsChangeTheListAtOnceAndTheListIsKept) {
         ASSERT_TRUE(number);
         QSpinBox* spin = childOf<QSpinBox>(number);
         ASSERT_TRUE(spin);
-        EXPECT_EQ(win::onGui([&] { return spin->value(); }), 80);
+        // The window shows before the program has put the column's width into it.
+        EXPECT_TRUE(waitUntil([&] { return win::onGui([&] { return spin->value(); }) == 80; }));
         typeInto(spin, "13", false);
         EXPECT_TRUE(waitUntil([&] { return columnProperty(sub, 0x7E04, 1) == 13; }));
         typeInto(spin, "100", false);
