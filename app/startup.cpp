@@ -54,7 +54,7 @@ StartOptions parseStartOptions(int argc, char** argv) {
 
 std::string userFolderPath() {
     std::string data = env("XDG_DATA_HOME");
-    // The base directory specification ignores a relative XDG_DATA_HOME.
+    // A relative XDG_DATA_HOME is ignored, as desktops do.
     if (!data.empty() && data[0] == '/') return (fs::path(data) / "sorvdemo").string();
     std::string home = env("HOME");
     if (home.empty()) return {};
