@@ -13,6 +13,32 @@
 
 namespace sorv::fw {
 
+namespace {
+
+// Asks message `message` with Yes, No and Cancel; without an error manager the answer is Cancel.
+int askYesNoCancel(ErrorManager* e, int message) {
+    return e ? e->Message(message, win::button::Yes | win::button::No | win::button::Cancel,
+                          win::button::Cancel)
+             : win::button::Cancel;
+}
+
+enum class AfterFailure { Retry, Leave, Stay };
+
+// After a write that failed the user chooses: Yes tries it again, No leaves the form without it
+// (the window is asked to close), Cancel stays on the form as it is.
+AfterFailure askAfterFailure(ErrorManager* e, int message, win::Window& window) {
+    const int b = askYesNoCancel(e, message);
+    if (b == win::button::Yes) return AfterFailure::Retry;
+    if (b == win::button::No) {
+        window.post(win::event::CloseWindow);
+        return AfterFailure::Leave;
+    }
+    window.display();
+    return AfterFailure::Stay;
+}
+
+} // namespace
+
 Level WindowManager::Init() {
     ORIGINALREQUEST = REQUEST;
     BROWSES.clear();
@@ -272,17 +298,9 @@ Level WindowManager::completeChange() {
             }
         }
         if (r == LevelUser) {
-            ErrorManager* e = errors();
-            const int b = e ? e->Message(34, win::button::Yes | win::button::No | win::button::Cancel,
-                                         win::button::Cancel)
-                            : win::button::Cancel;
-            if (b == win::button::Yes) continue;
-            if (b == win::button::No) {
-                WINDOW.post(win::event::CloseWindow);
-                return LevelNotify;
-            }
-            WINDOW.display();
-            selectFirstField();
+            const AfterFailure choice = askAfterFailure(errors(), 34, WINDOW);
+            if (choice == AfterFailure::Retry) continue;
+            if (choice == AfterFailure::Stay) selectFirstField();
             return LevelNotify;
         }
         if (r != LevelNone) {
@@ -345,17 +363,9 @@ Level WindowManager::completeDelete() {
             selectFirstField();
             return LevelNotify;
         }
-        ErrorManager* e = errors();
-        const int b =
-            e ? e->Message(33, win::button::Yes | win::button::No | win::button::Cancel, win::button::Cancel)
-              : win::button::Cancel;
-        if (b == win::button::Yes) continue;
-        if (b == win::button::No) {
-            WINDOW.post(win::event::CloseWindow);
-            return LevelNotify;
-        }
-        WINDOW.display();
-        selectFirstField();
+        const AfterFailure choice = askAfterFailure(errors(), 33, WINDOW);
+        if (choice == AfterFailure::Retry) continue;
+        if (choice == AfterFailure::Stay) selectFirstField();
         return LevelNotify;
     }
 }
@@ -367,9 +377,7 @@ Level WindowManager::HandleCloseEvent() {
         !fm.BufferUnchanged(SAVED)) {
         ErrorManager* e = errors();
         if ((CANCELACTION & 3) == 3) {
-            const int b = e ? e->Message(35, win::button::Yes | win::button::No | win::button::Cancel,
-                                         win::button::Cancel)
-                            : win::button::Cancel;
+            const int b = askYesNoCancel(e, 35);
             if (b == win::button::Yes) {
                 if (OKCONTROL) WINDOW.post(win::event::Accepted, OKCONTROL);
                 return LevelNotify;
