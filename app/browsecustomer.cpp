@@ -10,7 +10,6 @@
 #include "browse_ext/columntable.h"
 #include "browse_ext/sorvex.h"
 #include "data/view.h"
-#include "data/viewfile.h"
 #include "framework/browsemanager.h"
 #include "framework/inimanager.h"
 #include "framework/locators.h"
@@ -201,14 +200,12 @@ public:
     CustomerBrowse browse;
     CustomerSorvex sorvex;
     Queue queue;
-    std::unique_ptr<fw::RelationViewPrimary> primary;
-    std::unique_ptr<FileViewTable> table;
-    std::unique_ptr<View> view;
+    OpenRelations relations;
+    ListView view;
     fw::PopupManager popup;
     fw::ToolbarManager toolbar;
     ColumnLocators locators;
     SorvexListState list;
-    bool relationOpen = false;
 
 private:
     static int toInt(const std::string& s) {
@@ -227,7 +224,8 @@ void CustomerSorvex::AddColumnSortOrder(int) {
     const int order = BC->AddSortOrder(owner_.tab().key);
     SetColumnSortOrder(order);
     bx::SorvexColumn c;
-    if (currentTableColumn(c)) locators_.add(*BC, c.LOCATORTYPE, owner_.primary->File().record.ref(c.FIELD));
+    if (currentTableColumn(c))
+        locators_.add(*BC, c.LOCATORTYPE, owner_.view.primary().File().record.ref(c.FIELD));
 }
 
 void CustomerSorvex::ResetColumnSortOrders() {
@@ -242,13 +240,10 @@ void CustomerBrowse::ResetSort(bool force) {
 fw::Level CustomerWindow::Init() {
     fw::Level level = openProcedureWindow(*this, BrowseCustomerResource);
     if (level != fw::LevelNone) return level;
-    if (RelateCustomer().Open() != fw::LevelNone) return fw::LevelFatal;
-    relationOpen = true;
-    primary = std::make_unique<fw::RelationViewPrimary>(RelateCustomer());
-    table = std::make_unique<FileViewTable>(primary->File());
-    view = std::make_unique<View>(*table, ViewTraceSettings::fromDesktopProfile());
-    Record& cust = primary->File().record;
-    browse.Init(List, queue, queue.field("BRW1:Position"), *view, *primary, *this);
+    if (!relations.open(RelateCustomer())) return fw::LevelFatal;
+    view.open(RelateCustomer());
+    Record& cust = view.primary().File().record;
+    browse.Init(List, queue, queue.field("BRW1:Position"), view.view(), view.primary(), *this);
 
     // Orders 2 to 6 (order 1 is the file's own order); each with its thumb step and locator.
     struct KeyOrder {
@@ -268,9 +263,7 @@ fw::Level CustomerWindow::Init() {
             step->Init(fw::stepctl::Letters, fw::StepBetweenLimits);
             browse.SetThumb(std::move(step));
         } else {
-            auto step = std::make_unique<fw::LongStep>();
-            step->Init(0);
-            browse.SetThumb(std::move(step));
+            browse.SetThumb(longStep());
         }
         locators.add(browse, 'I', cust.ref(o.field));
     }
@@ -318,9 +311,8 @@ void CustomerWindow::Kill() {
     }
     sorvex.Kill();
     WindowManager::Kill();
-    view.reset();
-    if (relationOpen) RelateCustomer().Close();
-    relationOpen = false;
+    view.close();
+    relations.close();
 }
 
 void CustomerWindow::changeTab() {

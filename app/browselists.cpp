@@ -1,8 +1,12 @@
 // What the program's browse lists share.
 #include "app/browselists.h"
 
+#include "data/view.h"
+#include "data/viewfile.h"
 #include "framework/inimanager.h"
 #include "framework/locators.h"
+#include "framework/relationviewprimary.h"
+#include "framework/steps.h"
 #include "windowing/desktop.h"
 
 namespace sorv::app {
@@ -16,6 +20,44 @@ Layout stateLayout() {
 }
 
 } // namespace
+
+bool OpenRelations::open(fw::RelationManager& relation) {
+    if (relation.Open() != fw::LevelNone) return false;
+    opened_.push_back(&relation);
+    return true;
+}
+
+void OpenRelations::close() {
+    while (!opened_.empty()) {
+        opened_.back()->Close();
+        opened_.pop_back();
+    }
+}
+
+ListView::ListView() = default;
+ListView::~ListView() = default;
+
+void ListView::open(fw::RelationManager& relation) {
+    primary_ = std::make_unique<fw::RelationViewPrimary>(relation);
+    tables_.push_back(std::make_unique<FileViewTable>(primary_->File()));
+    view_ = std::make_unique<View>(*tables_.front(), ViewTraceSettings::fromDesktopProfile());
+}
+
+void ListView::join(fw::FileManager& file, int key, const std::string& field) {
+    primary_->AddViewFile(file);
+    tables_.push_back(std::make_unique<FileViewTable>(file.file()));
+    view_->join(0, *tables_.back(), key, {primary_->File().record.layout().find(field)});
+}
+
+void ListView::close() {
+    view_.reset();
+}
+
+std::unique_ptr<fw::Step> longStep() {
+    auto step = std::make_unique<fw::LongStep>();
+    step->Init(0);
+    return step;
+}
 
 SorvexListState::SorvexListState() : locals(stateLayout()) {}
 

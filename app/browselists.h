@@ -1,6 +1,7 @@
-// What the program's browse lists share: the Sorvex object of a list set up with the program's
-// settings and the sort flags it works through, the order a browse's reset picks from them, the
-// layout kept when the window closes, and the locators of column orders.
+// What the program's browse lists share: the relations a window opens, the view a list reads
+// through, the Sorvex object of a list set up with the program's settings and the sort flags it
+// works through, the order a browse's reset picks from them, the layout kept when the window
+// closes, the locators of column orders and the thumb step of a number order.
 #pragma once
 #include "browse_ext/sorvex.h"
 #include "framework/browsemanager.h"
@@ -13,7 +14,55 @@
 #include <string_view>
 #include <vector>
 
+namespace sorv {
+class FileViewTable;
+class View;
+namespace fw {
+class FileManager;
+class RelationManager;
+class RelationViewPrimary;
+class Step;
+} // namespace fw
+} // namespace sorv
+
 namespace sorv::app {
+
+// The relations a window opens; close closes them, the last opened first.
+class OpenRelations {
+public:
+    // False when the relation did not open (it is not closed later).
+    bool open(fw::RelationManager& relation);
+    void close();
+
+private:
+    std::vector<fw::RelationManager*> opened_;
+};
+
+// The view a list reads through: the primary relation's file (the calling thread's declaration)
+// under the desktop's trace settings, and the files joined to it.
+class ListView {
+public:
+    ListView();
+    ~ListView();
+    // The view over `relation`'s file.
+    void open(fw::RelationManager& relation);
+    // Joins `file` to the primary file: a record's partner is found through `key` with the value
+    // of the primary file's field `field`. The file is opened and closed with the view.
+    void join(fw::FileManager& file, int key, const std::string& field);
+    // Ends the view; its files stay declared.
+    void close();
+
+    fw::RelationViewPrimary& primary() { return *primary_; }
+    View& view() { return *view_; }
+
+private:
+    std::unique_ptr<fw::RelationViewPrimary> primary_;
+    std::vector<std::unique_ptr<FileViewTable>> tables_;
+    std::unique_ptr<View> view_;
+};
+
+// The thumb step of an order by a number: from the lowest to the highest number in the file.
+std::unique_ptr<fw::Step> longStep();
 
 // The variables of the owning window that one list's Sorvex object works through: the view-order
 // and file-order flags, the sorted column, the popup mask (a six-byte decimal, as the object reads

@@ -11,11 +11,9 @@
 #include "browse_ext/columntable.h"
 #include "data/files.h"
 #include "data/view.h"
-#include "data/viewfile.h"
 #include "framework/inimanager.h"
 #include "framework/popupmanager.h"
 #include "framework/relationviewprimary.h"
-#include "framework/steps.h"
 #include "framework/toolbarmanager.h"
 #include "framework/windowplacement.h"
 #include "framework/windowresizer.h"
@@ -174,19 +172,14 @@ public:
     fw::Level Init() override {
         fw::Level level = openProcedureWindow(*this, BrowseParentChildResource);
         if (level != fw::LevelNone) return level;
-        if (RelateCustomer().Open() != fw::LevelNone) return fw::LevelFatal;
-        customerOpen_ = true;
-        if (RelatePeople().Open() != fw::LevelNone) return fw::LevelFatal;
-        peopleOpen_ = true;
+        if (!relations_.open(RelateCustomer()) || !relations_.open(RelatePeople())) return fw::LevelFatal;
         Record& cust = Customer().get().record;
         Record& ppl = People().get().record;
 
         // The customers: order 2 by number, with its long step and a step locator.
-        parentPrimary = std::make_unique<fw::RelationViewPrimary>(RelateCustomer());
-        parentTable = std::make_unique<FileViewTable>(parentPrimary->File());
-        parentView = std::make_unique<View>(*parentTable, ViewTraceSettings::fromDesktopProfile());
-        parentBrowse.Init(ParentList, parentQueue, parentQueue.field("Q:Position"), *parentView,
-                          *parentPrimary, *this);
+        parentView.open(RelateCustomer());
+        parentBrowse.Init(ParentList, parentQueue, parentQueue.field("Q:Position"), parentView.view(),
+                          parentView.primary(), *this);
         parentBrowse.AddSortOrder(KeySysId);
         parentBrowse.SetThumb(longStep());
         parentLocators.add(parentBrowse, 'S', cust.ref("CUST:SysId"));
@@ -203,11 +196,9 @@ public:
 
         // The people of the highlighted customer: order 2 by the People key, limited to that
         // customer's number; its column orders are limited the same way.
-        childPrimary = std::make_unique<fw::RelationViewPrimary>(RelatePeople());
-        childTable = std::make_unique<FileViewTable>(childPrimary->File());
-        childView = std::make_unique<View>(*childTable, ViewTraceSettings::fromDesktopProfile());
-        childBrowse.Init(ChildList, childQueue, childQueue.field("Q:Position"), *childView, *childPrimary,
-                         *this);
+        childView.open(RelatePeople());
+        childBrowse.Init(ChildList, childQueue, childQueue.field("Q:Position"), childView.view(),
+                         childView.primary(), *this);
         childBrowse.AddSortOrder(SysIdKey);
         childBrowse.AddRange(ppl.ref("PPL:SysId"), cust.ref("CUST:SysId"));
         childBrowse.SetThumb(longStep());
@@ -255,11 +246,9 @@ public:
         parent.Kill();
         child.Kill();
         WindowManager::Kill();
-        parentView.reset();
-        childView.reset();
-        if (peopleOpen_) RelatePeople().Close();
-        if (customerOpen_) RelateCustomer().Close();
-        peopleOpen_ = customerOpen_ = false;
+        parentView.close();
+        childView.close();
+        relations_.close();
     }
 
     fw::Level HandleEvent() override {
@@ -281,20 +270,13 @@ public:
     PeopleBrowse childBrowse;
     PeopleSorvex child;
     Queue parentQueue, childQueue;
-    std::unique_ptr<fw::RelationViewPrimary> parentPrimary, childPrimary;
-    std::unique_ptr<FileViewTable> parentTable, childTable;
-    std::unique_ptr<View> parentView, childView;
+    ListView parentView, childView;
     ColumnLocators parentLocators, childLocators;
     fw::PopupManager parentPopup, childPopup;
     fw::ToolbarManager toolbar;
     fw::WindowResizer resizer;
 
 private:
-    static std::unique_ptr<fw::Step> longStep() {
-        auto step = std::make_unique<fw::LongStep>();
-        step->Init(0);
-        return step;
-    }
     void setButtons(fw::BrowseManager& b, fw::PopupManager& popup, int insert, int procedure) {
         b.POPUP = &popup;
         b.INSERTCONTROL = insert;
@@ -304,17 +286,17 @@ private:
     }
     // Each list's view order and filter, as far as the texts show them.
     void showViewTexts() {
-        const std::pair<int, std::string> texts[] = {{ParentOrder, parentView->order()},
-                                                     {ParentFilter, parentView->filter()},
-                                                     {ChildOrder, childView->order()},
-                                                     {ChildFilter, childView->filter()}};
+        const std::pair<int, std::string> texts[] = {{ParentOrder, parentView.view().order()},
+                                                     {ParentFilter, parentView.view().filter()},
+                                                     {ChildOrder, childView.view().order()},
+                                                     {ChildFilter, childView.view().filter()}};
         for (const auto& [control, text] : texts) {
             std::string shown = text.substr(0, TextWidth);
             if (WINDOW.text(control) != shown) WINDOW.setText(control, shown);
         }
     }
 
-    bool customerOpen_ = false, peopleOpen_ = false;
+    OpenRelations relations_;
 };
 
 } // namespace

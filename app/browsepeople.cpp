@@ -3,16 +3,14 @@
 // the sorted column and whose style two check boxes change.
 #include "app/browsepeople.h"
 
+#include "app/browselists.h"
 #include "app/dictionary.h"
 #include "app/globals.h"
 #include "app/peoplelists.h"
 #include "app/updateforms.h"
-#include "data/view.h"
-#include "data/viewfile.h"
 #include "framework/inimanager.h"
 #include "framework/popupmanager.h"
 #include "framework/relationviewprimary.h"
-#include "framework/steps.h"
 #include "framework/toolbarmanager.h"
 #include "framework/windowplacement.h"
 #include "windowing/desktop.h"
@@ -98,26 +96,17 @@ public:
     fw::Level Init() override {
         fw::Level level = openProcedureWindow(*this, BrowsePeopleResource);
         if (level != fw::LevelNone) return level;
-        if (RelateCustomer().Open() != fw::LevelNone) return fw::LevelFatal;
-        customerOpen_ = true;
-        if (RelatePeople().Open() != fw::LevelNone) return fw::LevelFatal;
-        peopleOpen_ = true;
+        if (!relations_.open(RelateCustomer()) || !relations_.open(RelatePeople())) return fw::LevelFatal;
         Record& people = People().get().record;
         Record& customer = Customer().get().record;
         // People, each with the city, country and company of its customer.
-        primary = std::make_unique<fw::RelationViewPrimary>(RelatePeople());
-        primary->AddViewFile(AccessCustomer());
-        peopleTable = std::make_unique<FileViewTable>(primary->File());
-        customerTable = std::make_unique<FileViewTable>(AccessCustomer().file());
-        view = std::make_unique<View>(*peopleTable, ViewTraceSettings::fromDesktopProfile());
-        view->join(0, *customerTable, KeySysId, {people.layout().find("PPL:SysId")});
-        browse.Init(List, queue, queue.field("Q:Position"), *view, *primary, *this);
+        view.open(RelatePeople());
+        view.join(AccessCustomer(), KeySysId, "PPL:SysId");
+        browse.Init(List, queue, queue.field("Q:Position"), view.view(), view.primary(), *this);
 
         // Order 2: the key's, with its long step and no locator.
         browse.AddSortOrder(SysIdKey);
-        auto step = std::make_unique<fw::LongStep>();
-        step->Init(0);
-        browse.SetThumb(std::move(step));
+        browse.SetThumb(longStep());
 
         browse.list.init(sorvex, *this, browse, queue, List, PopupMask);
         sorvex.bindColumns(browse, people, &customer, queue);
@@ -153,10 +142,8 @@ public:
         }
         sorvex.Kill();
         WindowManager::Kill();
-        view.reset();
-        if (peopleOpen_) RelatePeople().Close();
-        if (customerOpen_) RelateCustomer().Close();
-        peopleOpen_ = customerOpen_ = false;
+        view.close();
+        relations_.close();
     }
 
     fw::Level HandleEvent() override {
@@ -185,14 +172,12 @@ public:
     PeopleBrowse browse;
     BrowsePeopleSorvex sorvex;
     Queue queue;
-    std::unique_ptr<fw::RelationViewPrimary> primary;
-    std::unique_ptr<FileViewTable> peopleTable, customerTable;
-    std::unique_ptr<View> view;
+    ListView view;
     fw::PopupManager popup;
     fw::ToolbarManager toolbar;
 
 private:
-    bool customerOpen_ = false, peopleOpen_ = false;
+    OpenRelations relations_;
 };
 
 } // namespace

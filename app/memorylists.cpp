@@ -4,13 +4,12 @@
 // window place kept under the window's section of "sorvdemo.INI".
 #include "app/memorylists.h"
 
+#include "app/browselists.h"
 #include "app/dictionary.h"
 #include "app/globals.h"
 #include "app/peoplelists.h"
 #include "browse_ext/columntable.h"
 #include "browse_ext/sorvex.h"
-#include "data/view.h"
-#include "data/viewfile.h"
 #include "framework/filedroplist.h"
 #include "framework/inimanager.h"
 #include "framework/listrows.h"
@@ -263,19 +262,14 @@ public:
     fw::Level Init() override {
         fw::Level level = openList(true);
         if (level != fw::LevelNone) return level;
-        if (RelatePeople().Open() != fw::LevelNone) return fw::LevelFatal;
-        relationOpen_ = true;
-        primary_ = std::make_unique<fw::RelationViewPrimary>(RelatePeople());
-        primary_->AddViewFile(AccessCustomer());
-        FileDecl& people = primary_->File();
-        FileDecl& customer = AccessCustomer().file();
-        peopleTable_ = std::make_unique<FileViewTable>(people);
-        customerTable_ = std::make_unique<FileViewTable>(customer);
-        view_ = std::make_unique<View>(*peopleTable_, ViewTraceSettings::fromDesktopProfile());
+        if (!relations_.open(RelatePeople())) return fw::LevelFatal;
         // Each person with the person's customer (PPL:SysId names it), in the order of PPL:SysIdKey.
-        view_->join(0, *customerTable_, KeySysId, {people.record.layout().find("PPL:SysId")});
+        view_.open(RelatePeople());
+        view_.join(AccessCustomer(), KeySysId, "PPL:SysId");
+        FileDecl& people = view_.primary().File();
+        FileDecl& customer = AccessCustomer().file();
 
-        drop_.Init(List, queue.field("FLQ:Position"), *view_, queue, *primary_, *this);
+        drop_.Init(List, queue.field("FLQ:Position"), view_.view(), queue, view_.primary(), *this);
         drop_.AddSortOrder(SysIdKey);
         for (int f = 1; f <= 11; ++f) {
             const std::string name = queue.layout().field(static_cast<std::size_t>(f - 1)).name;
@@ -291,18 +285,15 @@ public:
     void Kill() override {
         if (DEAD) return;
         MemoryListWindow::Kill();
-        view_.reset();
-        if (relationOpen_) RelatePeople().Close();
-        relationOpen_ = false;
+        view_.close();
+        relations_.close();
     }
 
 private:
     FileListSorvex sorvex_;
     PeopleDrop drop_;
-    std::unique_ptr<fw::RelationViewPrimary> primary_;
-    std::unique_ptr<FileViewTable> peopleTable_, customerTable_;
-    std::unique_ptr<View> view_;
-    bool relationOpen_ = false;
+    ListView view_;
+    OpenRelations relations_;
 };
 
 // ---- the hand-coded list ----
