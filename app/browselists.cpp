@@ -61,21 +61,30 @@ std::unique_ptr<fw::Step> longStep() {
 
 SorvexListState::SorvexListState() : locals(stateLayout()) {}
 
-void SorvexListState::init(bx::Sorvex& sorvex, fw::WindowManager& window, fw::BrowseManager& browse,
-                           Queue& queue, int list, std::uint32_t popupMask) {
+bx::SorvexOwnerRefs SorvexListState::refs(fw::WindowManager& window, std::uint32_t popupMask) {
     locals.set("LOC:PopupMask", Value(static_cast<std::int64_t>(popupMask)));
     titleText = window.WINDOW.caption();
     bx::SorvexOwnerRefs refs;
-    refs.allowResize = 1;
     refs.viewOrder = &viewOrder;
     refs.sequenceNbr = &sequenceNbr;
     refs.mask = locals.ref("LOC:PopupMask");
     refs.fileSeqOn = &fileSeqOn;
     refs.titleText = &titleText;
-    sorvex.Init(window, browse, queue, window.WINDOW, list, "sorvdemo.INI", bx::VisualHeader, refs);
+    return refs;
+}
+
+void SorvexListState::exportSettings(bx::Sorvex& sorvex) {
     sorvex.SEPARATOR = ",";
     sorvex.BROWSEHEADER = 1;
     sorvex.SHELLEXECUTE = 1;
+}
+
+void SorvexListState::init(bx::Sorvex& sorvex, fw::WindowManager& window, fw::BrowseManager& browse,
+                           Queue& queue, int list, std::uint32_t popupMask) {
+    bx::SorvexOwnerRefs r = refs(window, popupMask);
+    r.allowResize = 1;
+    sorvex.Init(window, browse, queue, window.WINDOW, list, "sorvdemo.INI", bx::VisualHeader, r);
+    exportSettings(sorvex);
 }
 
 int SorvexListState::chosenOrder(bx::Sorvex& sorvex, int keyOrder) {

@@ -78,6 +78,11 @@ struct SorvexListState {
     // written) and this popup mask; the window's caption is the caption pattern.
     void init(bx::Sorvex& sorvex, fw::WindowManager& window, fw::BrowseManager& browse, Queue& queue,
               int list, std::uint32_t popupMask);
+    // What an object is set up with: these variables, the popup mask set to `popupMask` and the
+    // window's caption as the caption pattern.
+    bx::SorvexOwnerRefs refs(fw::WindowManager& window, std::uint32_t popupMask);
+    // The program's export settings: separated by ",", with a header row, opened when written.
+    static void exportSettings(bx::Sorvex& sorvex);
     // The browse's sort order on a reset: the file's own order (1) after "File Sequence", the
     // sorted column's order after a header sort, else `keyOrder`.
     int chosenOrder(bx::Sorvex& sorvex, int keyOrder);

@@ -90,7 +90,7 @@ public:
     void Kill() override {
         if (DEAD) return;
         if (OPENED && WINDOW.isOpen()) {
-            sorvex_.SaveLayout(listName_, section_, sequenceNbr_);
+            sorvex_.SaveLayout(listName_, section_, list_.sequenceNbr);
             fw::WindowPlacement place(WINDOW);
             fw::iniManager().Update(section_, place);
         }
@@ -106,21 +106,12 @@ protected:
         fw::Level level = openProcedureWindow(*this, resource_);
         if (level != fw::LevelNone) return level;
         popup_.Init(WINDOW);
-        mask_.set("LOC:PopupMask", Value(static_cast<std::int64_t>(PopupMask)));
-        bx::SorvexOwnerRefs refs;
-        refs.viewOrder = &viewOrder_;
-        refs.sequenceNbr = &sequenceNbr_;
-        refs.mask = mask_.ref("LOC:PopupMask");
-        refs.fileSeqOn = &fileSeqOn_;
-        refs.titleText = &titleText_;
-        titleText_ = WINDOW.caption();
+        const bx::SorvexOwnerRefs refs = list_.refs(*this, PopupMask);
         if (fileLoaded)
             sorvex_.InitFileList(*this, *this, queue, WINDOW, List, "sorvdemo.INI", bx::VisualHeader, refs);
         else
             sorvex_.InitQueueList(*this, *this, queue, WINDOW, List, "sorvdemo.INI", bx::VisualHeader, refs);
-        sorvex_.SEPARATOR = ",";
-        sorvex_.BROWSEHEADER = 1;
-        sorvex_.SHELLEXECUTE = 1;
+        SorvexListState::exportSettings(sorvex_);
         return fw::LevelNone;
     }
     // After the columns are bound: the sort strings and column menu, the stored layout, the
@@ -151,13 +142,7 @@ private:
     bx::Sorvex& sorvex_;
     fw::PopupManager popup_;
     fw::WindowResizer resizer_;
-    Record mask_{[] {
-        Layout l;
-        l.addDecimal("LOC:PopupMask", 11, 0);
-        return l;
-    }()};
-    std::uint8_t viewOrder_ = 0, sequenceNbr_ = 0, fileSeqOn_ = 0;
-    std::string titleText_;
+    SorvexListState list_; // the sort flags, popup mask and caption pattern the object works through
 };
 
 // ---- the file-loaded list ----
@@ -211,17 +196,29 @@ const std::string& fileColumnTable() {
     return t;
 }
 
-class FileListSorvex : public bx::Sorvex {
+// The Sorvex object of a list held in memory: its column table, no sort fields or additional
+// orders, one format.
+class MemoryListSorvex : public bx::Sorvex {
 public:
+    MemoryListSorvex(std::int16_t columns, const std::string& table) : columns_(columns), table_(table) {}
     void InitColumns() override {
-        QDIM = 11;
+        QDIM = columns_;
         QDIMS = 0;
-        GR = fileColumnTable();
+        GR = table_;
         GRS = {};
         GRA = {};
         ReadColumnTables();
         AddFormatSlot(0);
     }
+
+private:
+    std::int16_t columns_;
+    const std::string& table_;
+};
+
+class FileListSorvex : public MemoryListSorvex {
+public:
+    FileListSorvex() : MemoryListSorvex(11, fileColumnTable()) {}
     void GraphCategory(int qnos, const std::string& picture, std::string& text) override {
         bx::Sorvex::GraphCategory(qnos, picture, text);
         const Value v = BQ->field(qnos).get();
@@ -323,17 +320,9 @@ const std::string& handColumnTable() {
     return t;
 }
 
-class HandListSorvex : public bx::Sorvex {
+class HandListSorvex : public MemoryListSorvex {
 public:
-    void InitColumns() override {
-        QDIM = 5;
-        QDIMS = 0;
-        GR = handColumnTable();
-        GRS = {};
-        GRA = {};
-        ReadColumnTables();
-        AddFormatSlot(0);
-    }
+    HandListSorvex() : MemoryListSorvex(5, handColumnTable()) {}
     void GraphCategory(int qnos, const std::string& picture, std::string& text) override {
         bx::Sorvex::GraphCategory(qnos, picture, text);
         const Value v = BQ->field(qnos).get();
