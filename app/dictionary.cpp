@@ -16,6 +16,17 @@ KeyDecl key(std::string label, int field, std::uint8_t flags) {
     return k;
 }
 
+// A threaded table of the store that the program creates when it is missing.
+FileDecl tableFile(std::string label, std::string name, const TableStore& store) {
+    FileDecl f;
+    f.label = std::move(label);
+    f.driver = store.driver;
+    f.driverOptions = store.connection;
+    f.name = std::move(name);
+    f.attributes = fileattr::Create | fileattr::Thread;
+    return f;
+}
+
 // Each relation manager kills its file manager first, then itself.
 class DictionaryRelation : public fw::RelationManager {
 public:
@@ -43,12 +54,7 @@ TableStore readTableStore(std::string_view iniFile) {
 }
 
 FileDecl makeCustomerFile(const TableStore& store) {
-    FileDecl f;
-    f.label = "Customer";
-    f.driver = store.driver;
-    f.driverOptions = store.connection;
-    f.name = "CUSTOMER";
-    f.attributes = fileattr::Create | fileattr::Thread;
+    FileDecl f = tableFile("Customer", "CUSTOMER", store);
     Layout l;
     l.add("CUST:SysId", FieldType::Long, 0, 0, "@n7");
     l.add("CUST:Company", FieldType::String, 30, 0, "@s30");
@@ -67,12 +73,7 @@ FileDecl makeCustomerFile(const TableStore& store) {
 }
 
 FileDecl makePeopleFile(const TableStore& store) {
-    FileDecl f;
-    f.label = "People";
-    f.driver = store.driver;
-    f.driverOptions = store.connection;
-    f.name = "PEOPLE";
-    f.attributes = fileattr::Create | fileattr::Thread;
+    FileDecl f = tableFile("People", "PEOPLE", store);
     Layout l;
     l.add("PPL:SysId", FieldType::Long, 0, 0, "@n6");
     l.add("PPL:LastName", FieldType::String, 20, 0, "@s20");
