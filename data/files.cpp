@@ -13,29 +13,60 @@ int run(int operation, FileDecl& f, OpArgs& a) {
     return code;
 }
 
-void run(int operation, FileDecl& f) {
-    OpArgs a;
-    run(operation, f, a);
+// A statement whose arguments are not read afterwards.
+int run(int operation, FileDecl& f, OpArgs&& a = OpArgs()) {
+    return run(operation, f, a);
 }
 
-OpArgs withKey(int key) {
-    OpArgs a;
-    a.key = key;
-    return a;
+// A statement's answer, read from its arguments by `out`; empty when the statement failed.
+template <typename T> T answer(int operation, FileDecl& f, OpArgs a, T OpArgs::*out) {
+    return run(operation, f, a) == 0 ? a.*out : T();
 }
 
-OpArgs withPointer(std::uint32_t pointer, int key = -1) {
-    OpArgs a;
-    a.key = key;
-    a.pointer = pointer;
-    return a;
-}
-
-OpArgs withSeconds(std::int32_t seconds) {
-    OpArgs a;
-    a.seconds = seconds;
-    return a;
-}
+// A statement's arguments, set in a chain: Args().withKey(k).withPointer(p).
+struct Args : OpArgs {
+    Args& withMode(int m) {
+        mode = m;
+        return *this;
+    }
+    Args& withKey(int k) {
+        key = k;
+        return *this;
+    }
+    Args& withPointer(std::uint32_t p) {
+        pointer = p;
+        return *this;
+    }
+    Args& withLength(std::uint32_t l) {
+        length = l;
+        return *this;
+    }
+    Args& withSeconds(std::int32_t s) {
+        seconds = s;
+        return *this;
+    }
+    Args& withCount(std::int32_t c) {
+        count = c;
+        return *this;
+    }
+    Args& withPosition(const std::string& p) {
+        position = p;
+        return *this;
+    }
+    Args& withText(const std::string& t) {
+        text = t;
+        return *this;
+    }
+    Args& withField(int f) {
+        field = f;
+        return *this;
+    }
+    Args& withProperty(int p, int index) {
+        property = p;
+        propertyIndex = index;
+        return *this;
+    }
+};
 
 thread_local std::vector<FileDecl*> transactionFiles;
 thread_local bool transactionActive = false;
@@ -43,15 +74,10 @@ thread_local bool transactionActive = false;
 } // namespace
 
 void open(FileDecl& f, int mode) {
-    OpArgs a;
-    a.mode = mode;
-    run(op::OPEN, f, a);
+    run(op::OPEN, f, Args().withMode(mode));
 }
-
 void share(FileDecl& f, int mode) {
-    OpArgs a;
-    a.mode = mode;
-    run(op::SHARE, f, a);
+    run(op::SHARE, f, Args().withMode(mode));
 }
 
 void create(FileDecl& f) {
@@ -65,28 +91,22 @@ void set(FileDecl& f) {
     run(op::SETfile, f);
 }
 void setFileKey(FileDecl& f, int key) {
-    OpArgs a = withKey(key);
-    run(op::SETfilekey, f, a);
+    run(op::SETfilekey, f, Args().withKey(key));
 }
 void setPointer(FileDecl& f, std::uint32_t pointer) {
-    OpArgs a = withPointer(pointer);
-    run(op::SETfileptr, f, a);
+    run(op::SETfileptr, f, Args().withPointer(pointer));
 }
 void setKey(FileDecl& f, int key) {
-    OpArgs a = withKey(key);
-    run(op::SETkey, f, a);
+    run(op::SETkey, f, Args().withKey(key));
 }
 void setKeyValue(FileDecl& f, int key) {
-    OpArgs a = withKey(key);
-    run(op::SETkeykey, f, a);
+    run(op::SETkeykey, f, Args().withKey(key));
 }
 void setKeyPointer(FileDecl& f, int key, std::uint32_t pointer) {
-    OpArgs a = withPointer(pointer, key);
-    run(op::SETkeyptr, f, a);
+    run(op::SETkeyptr, f, Args().withKey(key).withPointer(pointer));
 }
 void setKeyValuePointer(FileDecl& f, int key, std::uint32_t pointer) {
-    OpArgs a = withPointer(pointer, key);
-    run(op::SETkeykeyptr, f, a);
+    run(op::SETkeykeyptr, f, Args().withKey(key).withPointer(pointer));
 }
 void next(FileDecl& f) {
     run(op::NEXT, f);
@@ -95,45 +115,32 @@ void previous(FileDecl& f) {
     run(op::PREVIOUS, f);
 }
 void skip(FileDecl& f, std::int32_t count) {
-    OpArgs a;
-    a.count = count;
-    run(op::SKIP, f, a);
+    run(op::SKIP, f, Args().withCount(count));
 }
 bool eof(FileDecl& f) {
-    OpArgs a;
-    return run(op::EOF_, f, a) == 0 && a.flag;
+    return answer(op::EOF_, f, {}, &OpArgs::flag);
 }
 bool bof(FileDecl& f) {
-    OpArgs a;
-    return run(op::BOF, f, a) == 0 && a.flag;
+    return answer(op::BOF, f, {}, &OpArgs::flag);
 }
 
 void get(FileDecl& f, int key) {
-    OpArgs a = withKey(key);
-    run(op::GETfilekey, f, a);
+    run(op::GETfilekey, f, Args().withKey(key));
 }
 void getPointer(FileDecl& f, std::uint32_t pointer) {
-    OpArgs a = withPointer(pointer);
-    run(op::GETfileptr, f, a);
+    run(op::GETfileptr, f, Args().withPointer(pointer));
 }
 void getPointer(FileDecl& f, std::uint32_t pointer, std::uint32_t length) {
-    OpArgs a = withPointer(pointer);
-    a.length = length;
-    run(op::GETfileptrlen, f, a);
+    run(op::GETfileptrlen, f, Args().withPointer(pointer).withLength(length));
 }
 void getKeyPointer(FileDecl& f, int key, std::uint32_t pointer) {
-    OpArgs a = withPointer(pointer, key);
-    run(op::GETkeyptr, f, a);
+    run(op::GETkeyptr, f, Args().withKey(key).withPointer(pointer));
 }
 void reget(FileDecl& f, const std::string& position) {
-    OpArgs a;
-    a.position = position;
-    run(op::REGETfile, f, a);
+    run(op::REGETfile, f, Args().withPosition(position));
 }
 void reget(FileDecl& f, int key, const std::string& position) {
-    OpArgs a = withKey(key);
-    a.position = position;
-    run(op::REGETkey, f, a);
+    run(op::REGETkey, f, Args().withKey(key).withPosition(position));
 }
 void noMemo(FileDecl& f) {
     run(op::NOMEMO, f);
@@ -143,29 +150,22 @@ void add(FileDecl& f) {
     run(op::ADD, f);
 }
 void add(FileDecl& f, std::uint32_t length) {
-    OpArgs a;
-    a.length = length;
-    run(op::ADDfilelen, f, a);
+    run(op::ADDfilelen, f, Args().withLength(length));
 }
 void append(FileDecl& f) {
     run(op::APPEND, f);
 }
 void append(FileDecl& f, std::uint32_t length) {
-    OpArgs a;
-    a.length = length;
-    run(op::APPENDlen, f, a);
+    run(op::APPENDlen, f, Args().withLength(length));
 }
 void put(FileDecl& f) {
     run(op::PUT, f);
 }
 void put(FileDecl& f, std::uint32_t pointer) {
-    OpArgs a = withPointer(pointer);
-    run(op::PUTfileptr, f, a);
+    run(op::PUTfileptr, f, Args().withPointer(pointer));
 }
 void put(FileDecl& f, std::uint32_t pointer, std::uint32_t length) {
-    OpArgs a = withPointer(pointer);
-    a.length = length;
-    run(op::PUTfileptrlen, f, a);
+    run(op::PUTfileptrlen, f, Args().withPointer(pointer).withLength(length));
 }
 void deleteRecord(FileDecl& f) {
     run(op::DELETE, f);
@@ -175,8 +175,7 @@ void hold(FileDecl& f) {
     run(op::HOLDfile, f);
 }
 void hold(FileDecl& f, std::int32_t seconds) {
-    OpArgs a = withSeconds(seconds);
-    run(op::HOLDfilesec, f, a);
+    run(op::HOLDfilesec, f, Args().withSeconds(seconds));
 }
 void release(FileDecl& f) {
     run(op::RELEASE, f);
@@ -188,8 +187,7 @@ void lock(FileDecl& f) {
     run(op::LOCKfile, f);
 }
 void lock(FileDecl& f, std::int32_t seconds) {
-    OpArgs a = withSeconds(seconds);
-    run(op::LOCKfilesec, f, a);
+    run(op::LOCKfilesec, f, Args().withSeconds(seconds));
 }
 void unlock(FileDecl& f) {
     run(op::UNLOCK, f);
@@ -203,7 +201,7 @@ void logout(std::int32_t seconds, const std::vector<FileDecl*>& files) {
     std::vector<FileDecl*> started;
     for (FileDecl* f : files) {
         if (!f) continue;
-        OpArgs a = withSeconds(seconds);
+        OpArgs a = Args().withSeconds(seconds);
         int code = callDriver(op::LOGOUT, *f, a);
         if (code != 0) {
             for (FileDecl* s : started) {
@@ -254,55 +252,41 @@ void build(FileDecl& f) {
     run(op::BUILDfile, f);
 }
 void build(FileDecl& f, int key) {
-    OpArgs a = withKey(key);
-    run(op::BUILDkey, f, a);
+    run(op::BUILDkey, f, Args().withKey(key));
 }
 bool duplicate(FileDecl& f) {
-    OpArgs a;
-    return run(op::DUPLICATE, f, a) == 0 && a.flag;
+    return answer(op::DUPLICATE, f, {}, &OpArgs::flag);
 }
 bool duplicate(FileDecl& f, int key) {
-    OpArgs a = withKey(key);
-    return run(op::DUPLICATEkey, f, a) == 0 && a.flag;
+    return answer(op::DUPLICATEkey, f, Args().withKey(key), &OpArgs::flag);
 }
 
 std::int64_t records(FileDecl& f) {
-    OpArgs a;
-    return run(op::RECORDSfile, f, a) == 0 ? a.records : 0;
+    return answer(op::RECORDSfile, f, {}, &OpArgs::records);
 }
 std::int64_t records(FileDecl& f, int key) {
-    OpArgs a = withKey(key);
-    return run(op::RECORDSkey, f, a) == 0 ? a.records : 0;
+    return answer(op::RECORDSkey, f, Args().withKey(key), &OpArgs::records);
 }
 std::uint32_t pointer(FileDecl& f) {
-    OpArgs a;
-    return run(op::POINTERfile, f, a) == 0 ? a.pointerOut : 0;
+    return answer(op::POINTERfile, f, {}, &OpArgs::pointerOut);
 }
 std::uint32_t pointer(FileDecl& f, int key) {
-    OpArgs a = withKey(key);
-    return run(op::POINTERkey, f, a) == 0 ? a.pointerOut : 0;
+    return answer(op::POINTERkey, f, Args().withKey(key), &OpArgs::pointerOut);
 }
 std::string position(FileDecl& f) {
-    OpArgs a;
-    return run(op::POSITIONfile, f, a) == 0 ? a.positionOut : std::string();
+    return answer(op::POSITIONfile, f, {}, &OpArgs::positionOut);
 }
 std::string position(FileDecl& f, int key) {
-    OpArgs a = withKey(key);
-    return run(op::POSITIONkey, f, a) == 0 ? a.positionOut : std::string();
+    return answer(op::POSITIONkey, f, Args().withKey(key), &OpArgs::positionOut);
 }
 void reset(FileDecl& f, const std::string& position) {
-    OpArgs a;
-    a.position = position;
-    run(op::RESETfile, f, a);
+    run(op::RESETfile, f, Args().withPosition(position));
 }
 void reset(FileDecl& f, int key, const std::string& position) {
-    OpArgs a = withKey(key);
-    a.position = position;
-    run(op::RESETkey, f, a);
+    run(op::RESETkey, f, Args().withKey(key).withPosition(position));
 }
 std::int64_t bytes(FileDecl& f) {
-    OpArgs a;
-    return run(op::BYTES, f, a) == 0 ? a.bytesOut : 0;
+    return answer(op::BYTES, f, {}, &OpArgs::bytesOut);
 }
 
 void empty(FileDecl& f) {
@@ -318,55 +302,35 @@ void pack(FileDecl& f) {
     run(op::PACK, f);
 }
 std::string send(FileDecl& f, const std::string& command) {
-    OpArgs a;
-    a.text = command;
-    return run(op::SEND, f, a) == 0 ? a.textOut : std::string();
+    return answer(op::SEND, f, Args().withText(command), &OpArgs::textOut);
 }
 std::string name(FileDecl& f) {
-    OpArgs a;
-    return run(op::NAME, f, a) == 0 ? a.textOut : std::string();
+    return answer(op::NAME, f, {}, &OpArgs::textOut);
 }
 void remove(FileDecl& f) {
     run(op::REMOVE, f);
 }
 void rename(FileDecl& f, const std::string& newName) {
-    OpArgs a;
-    a.text = newName;
-    run(op::RENAME, f, a);
+    run(op::RENAME, f, Args().withText(newName));
 }
 void copy(FileDecl& f, const std::string& newName) {
-    OpArgs a;
-    a.text = newName;
-    run(op::COPY, f, a);
+    run(op::COPY, f, Args().withText(newName));
 }
 
 bool isNull(FileDecl& f, int field) {
-    OpArgs a;
-    a.field = field;
-    return run(op::NULL_, f, a) == 0 && a.flag;
+    return answer(op::NULL_, f, Args().withField(field), &OpArgs::flag);
 }
 void setNull(FileDecl& f, int field) {
-    OpArgs a;
-    a.field = field;
-    run(op::SETNULL, f, a);
+    run(op::SETNULL, f, Args().withField(field));
 }
 void setNonNull(FileDecl& f, int field) {
-    OpArgs a;
-    a.field = field;
-    run(op::SETNONULL, f, a);
+    run(op::SETNONULL, f, Args().withField(field));
 }
 void setProperty(FileDecl& f, int property, const std::string& value, int index) {
-    OpArgs a;
-    a.property = property;
-    a.propertyIndex = index;
-    a.text = value;
-    run(op::SET_PROPERTY, f, a);
+    run(op::SET_PROPERTY, f, Args().withProperty(property, index).withText(value));
 }
 std::string getProperty(FileDecl& f, int property, int index) {
-    OpArgs a;
-    a.property = property;
-    a.propertyIndex = index;
-    return run(op::GET_PROPERTY, f, a) == 0 ? a.textOut : std::string();
+    return answer(op::GET_PROPERTY, f, Args().withProperty(property, index), &OpArgs::textOut);
 }
 
 } // namespace sorv
