@@ -238,8 +238,11 @@ TEST_F(MemoryListTest, ExportAndGraphOfTheHandCodedListTakeEveryEntryInTheListsO
         sorv::test::ShellLog shell;
         runProgram([&] {
             QMdiSubWindow* sub = open(menu::HandCodedList, "A Hand-Coded Queue(Random Data)", 300);
+            const Rows filled = rawRows(sub);
             clickHeader(sub, 2);
             ASSERT_TRUE(waitHeaders(sub, {"F1", ">F 2", "F 3", "F 4", "F 5"}));
+            // The header is marked before the rows are shown sorted.
+            ASSERT_TRUE(waitRows(sub, expectedOrder(filled, 2, true, false)));
             for (const auto& row : shown(sub).rows) firsts.push_back(row[0]);
             rightClickCell(sub, 1, 1, "Export to ASCII (SvPort.CSV)");
             ASSERT_TRUE(waitUntil([&] { return !shell.opened().empty(); }));
