@@ -77,11 +77,7 @@ class PeopleBrowseTest : public ProgramTest {
 protected:
     void SetUp() override {
         ProgramTest::SetUp();
-        DemoDataOptions options;
-        options.customers = Customers;
-        options.people = People;
-        ASSERT_EQ(writeDemoData(dir_.string(), options), "");
-        copyTexts();
+        writeDemo(Customers, People);
         // What the tables hold, read as files.
         std::map<int, std::string> cities;
         FileDecl c = makeCustomerFile();

@@ -22,11 +22,7 @@ class CustomerReportTest : public ProgramTest {
 protected:
     void SetUp() override {
         ProgramTest::SetUp();
-        DemoDataOptions options;
-        options.customers = 60;
-        options.people = 10;
-        ASSERT_EQ(writeDemoData(dir_.string(), options), "");
-        copyTexts();
+        writeDemo(60, 10);
     }
     // Opens a Customer browse from the menu; its window once it is there.
     QMdiSubWindow* open() {

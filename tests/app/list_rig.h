@@ -161,8 +161,8 @@ inline void typeOnList(QMdiSubWindow* sub, const std::string& text, int n = 0) {
         });
 }
 
-// Opens a window from the frame's menu and waits until its list `n` shows rows; the new child.
-inline QMdiSubWindow* openFromMenu(int item, const std::string& caption, int n = 0) {
+// Opens a window from the frame's menu; the new child with that caption once it is there.
+inline QMdiSubWindow* openChild(int item, const std::string& caption) {
     EXPECT_TRUE(waitUntil([] { return childCount() >= 1; })); // the notes open by themselves first
     const QList<QMdiSubWindow*> before = win::onGui([] { return children(); });
     choose(menuText(item));
@@ -174,6 +174,12 @@ inline QMdiSubWindow* openFromMenu(int item, const std::string& caption, int n =
             return sub != nullptr;
         });
     }));
+    return sub;
+}
+
+// Opens a window from the frame's menu and waits until its list `n` shows rows; the new child.
+inline QMdiSubWindow* openFromMenu(int item, const std::string& caption, int n = 0) {
+    QMdiSubWindow* sub = openChild(item, caption);
     EXPECT_TRUE(waitUntil([&] { return !shown(sub, n).rows.empty(); }));
     return sub;
 }

@@ -68,24 +68,10 @@ class MemoryListTest : public ProgramTest {
 protected:
     void SetUp() override {
         ProgramTest::SetUp();
-        DemoDataOptions options;
-        options.customers = 20;
-        options.people = 150;
-        ASSERT_EQ(writeDemoData(dir_.string(), options), "");
-        copyTexts();
+        writeDemo(20, 150);
     }
     QMdiSubWindow* open(int item, const std::string& caption, std::size_t rows) {
-        EXPECT_TRUE(waitUntil([] { return childCount() >= 1; }));
-        const QList<QMdiSubWindow*> before = win::onGui([] { return children(); });
-        choose(menuText(item));
-        QMdiSubWindow* sub = nullptr;
-        EXPECT_TRUE(waitUntil([&] {
-            return win::onGui([&] {
-                for (QMdiSubWindow* c : children())
-                    if (!before.contains(c) && c->windowTitle().toStdString() == caption) sub = c;
-                return sub != nullptr;
-            });
-        }));
+        QMdiSubWindow* sub = openChild(item, caption);
         EXPECT_TRUE(waitUntil([&] { return rawRows(sub).size() == rows; }));
         return sub;
     }

@@ -2,6 +2,7 @@
 // program entry run while a driver thread acts as the user, a watchdog that turns a hang into a
 // failure, and the frame's menu, MDI children and widgets as a user reaches them.
 #pragma once
+#include "app/demodata.h"
 #include "app/frametables.h"
 #include "app/program.h"
 #include "tests/windowing/harness.h"
@@ -82,6 +83,14 @@ protected:
         for (const char* f : {"SorvDemo.TXT", "SorveQts.TXT"})
             fs::copy_file(fs::path(SORV_SOURCE_DIR) / "app/texts" / f, dir_ / f);
     }
+    // The demo tables with that many customers and people, and the texts.
+    void writeDemo(int customers, int people) {
+        DemoDataOptions options;
+        options.customers = customers;
+        options.people = people;
+        ASSERT_EQ(writeDemoData(dir_.string(), options), "");
+        copyTexts();
+    }
     // Runs the program entry while `drive` runs on a thread of its own; `drive` must end the
     // program (through "E&xit").
     void runProgram(const std::function<void()>& drive) {
@@ -114,13 +123,7 @@ protected:
     fs::path dir_, previous_;
 };
 
-inline bool waitUntil(const std::function<bool()>& condition, int ms = 10000) {
-    for (int waited = 0; waited < ms; waited += 5) {
-        if (condition()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return condition();
-}
+using sorv::test::waitUntil;
 
 inline QMainWindow* frameWidget() {
     return qobject_cast<QMainWindow*>(findWidget(FrameCaption, "QMainWindow"));

@@ -121,11 +121,7 @@ class ScaleTest : public ProgramTest {
 protected:
     void SetUp() override {
         ProgramTest::SetUp();
-        DemoDataOptions options;
-        options.customers = 12;
-        options.people = 40;
-        ASSERT_EQ(writeDemoData(dir_.string(), options), "");
-        copyTexts();
+        writeDemo(12, 40);
     }
 };
 

@@ -7,6 +7,7 @@
 #include "app/program.h"
 #include "framework/inimanager.h"
 #include "framework/windowmanager.h"
+#include "tests/app/program_rig.h"
 #include "tests/runtime/sorvtool_run.h"
 #include "tests/windowing/harness.h"
 #include "windowing/listbox.h"
@@ -37,13 +38,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool waitUntil(const std::function<bool()>& condition, int ms = 10000) {
-    for (int waited = 0; waited < ms; waited += 5) {
-        if (condition()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return condition();
-}
+using programtest::waitUntil;
 
 // ---- the user's side (driver thread) ----
 
@@ -155,19 +150,9 @@ struct Boxes : BoxAnswers {
 
 // ---- the program's side ----
 
-class FormsTest : public ::testing::Test {
+// A fresh working directory as the program's tests have it.
+class FormsTest : public programtest::ProgramTest {
 protected:
-    void SetUp() override {
-        std::string tmpl = (fs::temp_directory_path() / "sorvforms-XXXXXX").string();
-        dir_ = mkdtemp(tmpl.data());
-        previous_ = fs::current_path();
-        fs::current_path(dir_);
-        registerAppResources();
-    }
-    void TearDown() override {
-        fs::current_path(previous_);
-        fs::remove_all(dir_);
-    }
     // Runs `program` with the dictionary set up as the program entry sets it up, while `drive`
     // acts as the user on a thread of its own.
     // A drive that stops early (a failed assertion) leaves the windows to be closed, each
@@ -212,7 +197,6 @@ protected:
         });
         user.join();
     }
-    fs::path dir_, previous_;
 };
 
 std::int64_t addCustomer(const std::string& company) {

@@ -24,13 +24,7 @@ using namespace sorv::test;
 
 namespace {
 
-bool waitFor(const std::function<bool()>& condition, int ms = 10000) {
-    for (int waited = 0; waited < ms; waited += 5) {
-        if (condition()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return condition();
-}
+using sorv::test::waitUntil;
 
 TEST(GraphParts, GeometryLabelsCategoriesAndColours) {
     struct Geometry {
@@ -172,7 +166,7 @@ SeenGraph look(QWidget* graph) {
 // user sees it before acting; null when none comes.
 QWidget* readyWindow(const QString& name, const QString& tip = {}) {
     QWidget* found = nullptr;
-    const bool ready = waitFor([&] {
+    const bool ready = waitUntil([&] {
         return win::onGui([&] {
             for (QWidget* w : QApplication::topLevelWidgets())
                 if (w->accessibleName() == name && w->isVisible())
@@ -228,7 +222,7 @@ TEST(Graph, NineCategoriesDrawnInThePreferencesColoursWithTheirCountsAndPercenta
             press(graph, "&Ouput");
         });
         // The clipboard holds the window's picture, and the buttons, hidden for it, come back.
-        copied = waitFor([&] {
+        copied = waitUntil([&] {
             return win::onGui([&] {
                 const QImage copy = QApplication::clipboard()->image();
                 bool shown = true;
@@ -244,9 +238,9 @@ TEST(Graph, NineCategoriesDrawnInThePreferencesColoursWithTheirCountsAndPercenta
             prefs->findChild<win::ListBox*>()->setSelected(8);
             press(prefs, "&Up");
         });
-        waitFor([&] { return win::onGui([&] { return colourList(prefs)[6] == "Gray"; }); });
+        waitUntil([&] { return win::onGui([&] { return colourList(prefs)[6] == "Gray"; }); });
         win::onGui([&] { press(prefs, "OK"); });
-        waitFor([&] {
+        waitUntil([&] {
             return win::onGui([&] {
                 again = look(graph);
                 return again.seen && barColour(again, counts, 7) == colour(0x808080);
@@ -396,7 +390,7 @@ TEST(Preferences, DefaultsReorderingByOkOnlyAndTheFontDescription) {
                 w->findChild<win::ListBox*>()->setSelected(8);
                 press(w, "Do&wn");
             });
-            waitFor([&] { return win::onGui([&] { return colourList(w)[8] == "Gray"; }); });
+            waitUntil([&] { return win::onGui([&] { return colourList(w)[8] == "Gray"; }); });
             win::onGui([&] {
                 moved = colourList(w);
                 w->findChild<win::ListBox*>()->setSelected(1);

@@ -96,6 +96,15 @@ private:
     std::vector<Shown> shown_;
 };
 
+// Waits (on a thread other than the desktop's) until `condition` holds or `ms` have passed.
+inline bool waitUntil(const std::function<bool()>& condition, int ms = 10000) {
+    for (int waited = 0; waited < ms; waited += 5) {
+        if (condition()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return condition();
+}
+
 // The first widget of a class (any when null) whose accessible name is `name` (GUI thread).
 inline QWidget* findWidget(const QString& name, const char* className = nullptr) {
     for (QWidget* w : QApplication::allWidgets())
