@@ -58,22 +58,6 @@ TEST(ReportFit, SizeFromTheLargestDownAndTheSpareSharedOut) {
     }
 }
 
-// The PDF files of this run, removed at its end.
-fs::path tempDir() {
-    static struct Dir {
-        fs::path path;
-        Dir() {
-            std::string tmpl = (fs::temp_directory_path() / "sorvlistreport-XXXXXX").string();
-            path = mkdtemp(tmpl.data());
-        }
-        ~Dir() {
-            std::error_code ec;
-            fs::remove_all(path, ec);
-        }
-    } dir;
-    return dir.path;
-}
-
 // Blanks run together, so that texts read the same whatever the layout put between them.
 std::string collapsed(const std::string& s) {
     return std::regex_replace(s, std::regex(R"(\s+)"), " ");
@@ -234,6 +218,10 @@ struct PeopleSorvex : TableSorvex {
                 {"PPL:LastName", 80, "Last Name", "@s20", "Last Name", 'L'},
                 {"PPL:CustId", 40, "Cust", "@n6", "Customer", 'R', true, false, false, 1, 0, true}};
     }
+    void initOver(browsetest::Rig& rig) {
+        Init(rig.window, rig.browse, *rig.queue, rig.window.WINDOW, browsetest::List, "report.INI",
+             VisualHeader, {});
+    }
 };
 
 TEST(ListReport, AThousandPeopleThroughThePreviewWithTheHeaderOnEveryPageAndTheTotalLast) {
@@ -256,8 +244,7 @@ TEST(ListReport, AThousandPeopleThroughThePreviewWithTheHeaderOnEveryPageAndTheT
         rig.start();
         rig.list(win::event::PageDown);
         PeopleSorvex s;
-        s.Init(rig.window, rig.browse, *rig.queue, rig.window.WINDOW, browsetest::List, "report.INI",
-               VisualHeader, {});
+        s.initOver(rig);
         before = rig.ids();
         order = rig.view->order();
         s.PrintList("View"); // ALLPREVIEW is on by default
@@ -298,8 +285,7 @@ TEST(ListReport, ThePageOfABrowseIsExactlyTheRowsItLoaded) {
         rig.list(win::event::PageDown);
         rig.list(win::event::PageDown);
         PeopleSorvex s;
-        s.Init(rig.window, rig.browse, *rig.queue, rig.window.WINDOW, browsetest::List, "report.INI",
-               VisualHeader, {});
+        s.initOver(rig);
         loaded = rig.names();
         s.PrintList("Page");
     });
@@ -328,8 +314,7 @@ TEST(ListReport, AFilteredBrowsePrintsOnlyTheRecordsOfItsFilter) {
         rig.window.Reset(true);
         rig.pump();
         PeopleSorvex s;
-        s.Init(rig.window, rig.browse, *rig.queue, rig.window.WINDOW, browsetest::List, "report.INI",
-               VisualHeader, {});
+        s.initOver(rig);
         s.ALLPREVIEW = 0;
         filter = rig.view->filter();
         s.PrintList("View");
@@ -360,8 +345,7 @@ TEST(ListReport, CancelOnTheProgressWindowEndsTheReportWithNothingPrinted) {
         ASSERT_TRUE(rig.opened);
         rig.start();
         PeopleSorvex s;
-        s.Init(rig.window, rig.browse, *rig.queue, rig.window.WINDOW, browsetest::List, "report.INI",
-               VisualHeader, {});
+        s.initOver(rig);
         s.ALLPREVIEW = 0;
         s.PrintList("View");
         EXPECT_EQ(rig.names().front(), "N0001");

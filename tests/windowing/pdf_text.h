@@ -13,6 +13,22 @@
 
 namespace sorv::test {
 
+// The folder of this run's PDF files, removed at its end.
+inline std::filesystem::path tempDir() {
+    static struct Dir {
+        std::filesystem::path path;
+        Dir() {
+            std::string tmpl = (std::filesystem::temp_directory_path() / "sorvreport-XXXXXX").string();
+            path = mkdtemp(tmpl.data());
+        }
+        ~Dir() {
+            std::error_code ec;
+            std::filesystem::remove_all(path, ec);
+        }
+    } dir;
+    return dir.path;
+}
+
 // Output of a poppler tool run on `pdf` (pdftotext writes to the file named last, the others to
 // their standard output); the test fails when the tool does not run.
 inline std::string poppler(const std::string& tool, const std::string& options,

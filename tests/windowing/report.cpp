@@ -35,22 +35,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The PDF files of this run, removed at its end.
-fs::path tempDir() {
-    static struct Dir {
-        fs::path path;
-        Dir() {
-            std::string tmpl = (fs::temp_directory_path() / "sorvreport-XXXXXX").string();
-            path = mkdtemp(tmpl.data());
-        }
-        ~Dir() {
-            std::error_code ec;
-            fs::remove_all(path, ec);
-        }
-    } dir;
-    return dir.path;
-}
-
 using namespace sorv::test;
 
 ReportFont arial(int points, int style = 400) {
