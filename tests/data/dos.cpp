@@ -12,16 +12,7 @@ namespace {
 
 // A record of a LONG and a STRING(4): 8 bytes.
 FileDecl recordFile(const std::string& path) {
-    FileDecl f;
-    f.label = "REC";
-    f.driver = "DOS";
-    f.name = path;
-    f.attributes = fileattr::Create;
-    Layout l;
-    l.add("REC:N", FieldType::Long);
-    l.add("REC:S", FieldType::String, 4);
-    f.record.setLayout(l);
-    return f;
+    return declareFile("REC", "DOS", path, {{"REC:N", FieldType::Long}, {"REC:S", FieldType::String, 4}});
 }
 
 void setRec(FileDecl& f, int n, const char* s) {

@@ -7,6 +7,7 @@
 #include "data/qnl/table.h"
 #include "pg_server.h"
 #include "qnl_fixture.h"
+#include "testfiles.h"
 
 #include <csignal>
 #include <cstring>
@@ -41,15 +42,8 @@ std::string lastName(const FileDecl& f) {
     return std::string(clipRight(f.record.get("PPL:LastName").toText()));
 }
 
-std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void spit(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
-}
+using sorvtest::slurp;
+using sorvtest::spit;
 
 // Runs body in a child process and answers its exit status.
 int inChild(const std::function<int()>& body) {

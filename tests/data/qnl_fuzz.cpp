@@ -8,6 +8,7 @@
 #include "data/qnl/table.h"
 #include "qnl_fixture.h"
 #include "runtime/errors.h"
+#include "testfiles.h"
 
 #include <csignal>
 #include <fstream>
@@ -20,15 +21,8 @@ using namespace qnltest;
 
 namespace {
 
-std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void spit(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
-}
+using sorvtest::slurp;
+using sorvtest::spit;
 
 Schema memoSchema() {
     Schema s = peopleSchema();

@@ -7,6 +7,7 @@
 #include "qnl_fixture.h"
 
 #include "../runtime/sorvtool_run.h"
+#include "testfiles.h"
 #include <fcntl.h>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -17,15 +18,8 @@ using namespace sorv;
 
 namespace {
 
-std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void spit(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
-}
+using sorvtest::slurp;
+using sorvtest::spit;
 
 FileDecl fileOf(const qnl::Schema& s) {
     FileDecl f;

@@ -1,5 +1,5 @@
-// Helpers of the data tests: a temporary directory of real files and declarations of the
-// ASCII and DOS files the program uses.
+// Helpers of the data tests: a temporary directory of real files and declarations of the files
+// the tests use.
 #pragma once
 #include "data/filedecl.h"
 #include "runtime/errors.h"
@@ -9,6 +9,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace sorvtest {
 
@@ -42,18 +43,47 @@ inline void spit(const std::string& path, const std::string& bytes) {
     out << bytes;
 }
 
-// A file of one STRING field, as the export and the text windows declare theirs.
-inline sorv::FileDecl lineFile(const std::string& driver, const std::string& path, std::uint32_t size,
-                               std::uint8_t attributes = sorv::fileattr::Create) {
+// A field of a declared file: its name, type and size (a string's length, a decimal's digits).
+struct TestField {
+    std::string name;
+    sorv::FieldType type;
+    std::uint32_t size = 0;
+};
+
+// A key of a declared file.
+struct TestKey {
+    std::string label;
+    std::vector<sorv::KeyComponent> components;
+    std::uint8_t flags = 0;
+};
+
+// A file of these fields and keys on `driver` at `path`, created when missing.
+inline sorv::FileDecl declareFile(const std::string& label, const std::string& driver,
+                                  const std::string& path, const std::vector<TestField>& fields,
+                                  const std::vector<TestKey>& keys = {},
+                                  std::uint8_t attributes = sorv::fileattr::Create) {
     sorv::FileDecl f;
-    f.label = "TXT";
+    f.label = label;
     f.driver = driver;
     f.name = path;
     f.attributes = attributes;
     sorv::Layout l;
-    l.add("TXT:LINE", sorv::FieldType::String, size);
+    for (const TestField& field : fields) l.add(field.name, field.type, field.size);
     f.record.setLayout(l);
+    for (const TestKey& k : keys) {
+        sorv::KeyDecl d;
+        d.label = k.label;
+        d.components = k.components;
+        d.flags = k.flags;
+        f.keys.push_back(d);
+    }
     return f;
+}
+
+// A file of one STRING field, as the export and the text windows declare theirs.
+inline sorv::FileDecl lineFile(const std::string& driver, const std::string& path, std::uint32_t size,
+                               std::uint8_t attributes = sorv::fileattr::Create) {
+    return declareFile("TXT", driver, path, {{"TXT:LINE", sorv::FieldType::String, size}}, {}, attributes);
 }
 
 inline std::string text(const sorv::FileDecl& f) {

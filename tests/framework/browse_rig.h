@@ -13,6 +13,7 @@
 #include "framework/steps.h"
 #include "runtime/errors.h"
 #include "runtime/registry.h"
+#include "tests/data/testfiles.h"
 #include "windowing/listbox_control.h"
 
 #include <cerrno>
@@ -34,49 +35,16 @@ constexpr int List = 10, InsertButton = 11, ChangeButton = 12, DeleteButton = 13
 // Keys of the table.
 constexpr int KeySysId = 0, KeyCust = 1, KeyName = 2;
 
-class TempDir {
-public:
-    TempDir() {
-        std::string t = (std::filesystem::temp_directory_path() / "browsetestXXXXXX").string();
-        path_ = ::mkdtemp(t.data());
-    }
-    ~TempDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    std::string file(const std::string& name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
-};
+using TempDir = sorvtest::TempDir;
 
 inline FileDecl peopleDecl(const std::string& name) {
-    FileDecl f;
-    f.label = "People";
-    f.driver = "QUARNELL";
-    f.name = name;
-    f.attributes = fileattr::Create;
-    Layout l;
-    l.add("PPL:SysId", FieldType::Long);
-    l.add("PPL:LastName", FieldType::String, 20);
-    l.add("PPL:CustId", FieldType::Long);
-    f.record.setLayout(l);
-    KeyDecl k;
-    k.label = "PPL:SysIdKey";
-    k.components = {{0, false}};
-    k.flags = keyflag::Primary;
-    f.keys.push_back(k);
-    KeyDecl c;
-    c.label = "PPL:CustKey";
-    c.components = {{2, false}, {1, false}};
-    c.flags = keyflag::Dup | keyflag::NoCase;
-    f.keys.push_back(c);
-    KeyDecl n;
-    n.label = "PPL:NameKey";
-    n.components = {{1, false}};
-    n.flags = keyflag::Dup | keyflag::NoCase;
-    f.keys.push_back(n);
-    return f;
+    return sorvtest::declareFile("People", "QUARNELL", name,
+                                 {{"PPL:SysId", FieldType::Long},
+                                  {"PPL:LastName", FieldType::String, 20},
+                                  {"PPL:CustId", FieldType::Long}},
+                                 {{"PPL:SysIdKey", {{0, false}}, keyflag::Primary},
+                                  {"PPL:CustKey", {{2, false}, {1, false}}, keyflag::Dup | keyflag::NoCase},
+                                  {"PPL:NameKey", {{1, false}}, keyflag::Dup | keyflag::NoCase}});
 }
 
 // Names "N0001"... so that name order is SysId order unless a test renames a record.
