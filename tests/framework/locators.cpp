@@ -52,6 +52,11 @@ struct NameRig : Rig {
         pump();
     }
     bool entryEnabled() { return window.WINDOW.property(LocatorEntry, win::prop::Disable) != "1"; }
+    // A locator on the last name, showing its text in `control`, taken by the browse.
+    void install(Locator& locator, int control = LocatorEntry) {
+        locator.Init(control, file.record.ref("PPL:LastName"), true, browse);
+        browse.AddLocator(&locator);
+    }
 };
 
 using Names = std::vector<std::string>;
@@ -64,8 +69,7 @@ TEST(Locators, StepLocatorJumpsAndWalks) {
         ASSERT_TRUE(rig.opened);
         rig.addNamed(13, "Smith");
         StepLocator loc;
-        loc.Init(0, rig.file.record.ref("PPL:LastName"), true, rig.browse);
-        rig.browse.AddLocator(&loc);
+        rig.install(loc, 0);
         rig.start();
         ASSERT_EQ(rig.names(), (Names{"Adams", "Baker", "Carter"}));
         rig.type("s");
@@ -100,8 +104,7 @@ TEST(Locators, IncrementalAndEntryLocatorsTakeTheTypedText) {
         NameRig rig(4);
         ASSERT_TRUE(rig.opened);
         IncrementalLocator inc;
-        inc.Init(LocatorEntry, rig.file.record.ref("PPL:LastName"), true, rig.browse);
-        rig.browse.AddLocator(&inc);
+        rig.install(inc);
         rig.start();
         rig.type("smy");
         EXPECT_EQ(inc.SHADOW, "smy");
@@ -120,8 +123,7 @@ TEST(Locators, IncrementalAndEntryLocatorsTakeTheTypedText) {
         // The entry locator on a second order over the same key: the accepted text positions.
         EntryLocator entry;
         const int second = rig.browse.AddSortOrder(KeyName);
-        entry.Init(LocatorEntry, rig.file.record.ref("PPL:LastName"), true, rig.browse);
-        rig.browse.AddLocator(&entry);
+        rig.install(entry);
         rig.browse.ApplySortChoice(second, false);
         rig.pump();
         rig.accept("jo");
@@ -144,8 +146,7 @@ TEST(Locators, EveryCharacterTypedOnTheListIsTaken) {
             rig.addNamed(13, typed[1]);
             rig.addNamed(14, typed[2]);
             IncrementalLocator inc;
-            inc.Init(LocatorEntry, rig.file.record.ref("PPL:LastName"), true, rig.browse);
-            rig.browse.AddLocator(&inc);
+            rig.install(inc);
             rig.start();
             for (const std::string& name : typed) {
                 inc.Reset();
@@ -161,8 +162,7 @@ TEST(Locators, EveryCharacterTypedOnTheListIsTaken) {
         rig.addNamed(13, typed[1]);
         rig.addNamed(14, typed[2]);
         FilterLocator loc;
-        loc.Init(LocatorEntry, rig.file.record.ref("PPL:LastName"), true, rig.browse);
-        rig.browse.AddLocator(&loc);
+        rig.install(loc);
         rig.start();
         for (const auto& [keys, rows] : std::vector<std::pair<std::string, Names>>{
                  {"smith-", {"Smith-Jones"}}, {"o'b", {"O'Brien"}}, {"zo\xC3\xAB", {typed[2]}}}) {
@@ -178,8 +178,7 @@ TEST(Locators, FilterLocatorNarrowsTheList) {
         NameRig rig(5);
         ASSERT_TRUE(rig.opened);
         FilterLocator loc;
-        loc.Init(LocatorEntry, rig.file.record.ref("PPL:LastName"), true, rig.browse);
-        rig.browse.AddLocator(&loc);
+        rig.install(loc);
         rig.start();
         rig.type("sm");
         EXPECT_EQ(rig.browse.filterText(), "(SUB(UPPER(PPL:LastName),1,2) = 'SM')");

@@ -161,6 +161,26 @@ bool hasQueryFilter(const SortOrder& o) {
     return false;
 }
 
+// Runs `test` on a browse of the people with a typed query as its query.
+void withQuery(const std::function<void(Rig&, TypedQuery&)>& test) {
+    runWithDesktop([&] {
+        Rig rig(0);
+        ASSERT_TRUE(rig.opened);
+        addPeople(rig);
+        TypedQuery q;
+        q.AddBrowseFields(rig.browse);
+        rig.browse.QUERY = &q;
+        test(rig, q);
+    });
+}
+
+// The user asks the query for one field's example, through the browse.
+void locate(Rig& rig, TypedQuery& q, const std::string& field, const std::string& example) {
+    q.SetLimit(field, "", example, "");
+    rig.browse.HandleLocate();
+    rig.pump();
+}
+
 } // namespace
 
 TEST(QueryBrowse, FieldsComeFromTheColumns) {
@@ -181,19 +201,11 @@ TEST(QueryBrowse, FieldsComeFromTheColumns) {
 }
 
 TEST(QueryBrowse, StarOnFindsLowerCaseAndCombinesWithTheStandardFilter) {
-    runWithDesktop([] {
-        Rig rig(0);
-        ASSERT_TRUE(rig.opened);
-        addPeople(rig);
-        TypedQuery q;
-        q.AddBrowseFields(rig.browse);
-        rig.browse.QUERY = &q;
+    withQuery([](Rig& rig, TypedQuery& q) {
         rig.start();
         ASSERT_EQ(rig.ids().size(), 8u);
 
-        q.SetLimit("UPPER(PPL:LastName)", "", "*ON", "");
-        rig.browse.HandleLocate();
-        rig.pump();
+        locate(rig, q, "UPPER(PPL:LastName)", "*ON");
         EXPECT_EQ(rig.ids(), (std::vector<int>{1, 3, 4, 6, 8})) << "Johnson, BONE, Ong, Wilson, Moon";
         EXPECT_EQ(rig.browse.filterText(), "((INSTRING('ON',UPPER(PPL:LastName),1,1) <> 0))");
 
@@ -204,9 +216,7 @@ TEST(QueryBrowse, StarOnFindsLowerCaseAndCombinesWithTheStandardFilter) {
 
         // A cancelled query leaves the filter alone.
         q.answer = 0;
-        q.SetLimit("UPPER(PPL:LastName)", "", "", "");
-        rig.browse.HandleLocate();
-        rig.pump();
+        locate(rig, q, "UPPER(PPL:LastName)", "");
         EXPECT_EQ(rig.ids(), (std::vector<int>{4, 6, 8}));
 
         // An empty query removes its entry; the standard filter stays.
@@ -221,28 +231,18 @@ TEST(QueryBrowse, StarOnFindsLowerCaseAndCombinesWithTheStandardFilter) {
 }
 
 TEST(QueryBrowse, SharedAcrossOrdersOrOnTheCurrentOne) {
-    runWithDesktop([] {
-        Rig rig(0);
-        ASSERT_TRUE(rig.opened);
-        addPeople(rig);
-        TypedQuery q;
-        q.AddBrowseFields(rig.browse);
-        rig.browse.QUERY = &q;
+    withQuery([](Rig& rig, TypedQuery& q) {
         const int byName = rig.browse.AddSortOrder(KeyName);
         const int bySysId = 2; // the rig's order
         rig.browse.SelectSortOrder(bySysId);
         rig.start();
 
-        q.SetLimit("PPL:SysId", "", "<=4", "");
-        rig.browse.HandleLocate();
-        rig.pump();
+        locate(rig, q, "PPL:SysId", "<=4");
         EXPECT_EQ(rig.ids(), (std::vector<int>{1, 2, 3, 4}));
         EXPECT_FALSE(hasQueryFilter((*rig.browse.ORDER)[byName - 1])) << "only the current order";
 
         rig.browse.QUERYSHARED = 1;
-        q.SetLimit("PPL:SysId", "", ">=5", "");
-        rig.browse.HandleLocate();
-        rig.pump();
+        locate(rig, q, "PPL:SysId", ">=5");
         EXPECT_EQ(rig.browse.currentOrder() + 1, bySysId) << "the current order is current again";
         EXPECT_EQ(rig.ids(), (std::vector<int>{5, 6, 7, 8}));
         for (const SortOrder& o : *rig.browse.ORDER) EXPECT_TRUE(hasQueryFilter(o));
@@ -260,20 +260,12 @@ TEST(QueryBrowse, SharedAcrossOrdersOrOnTheCurrentOne) {
 }
 
 TEST(QueryBrowse, AFilterTheViewRefusesIsReportedAndTakenBack) {
-    runWithDesktop([] {
-        Rig rig(0);
-        ASSERT_TRUE(rig.opened);
-        addPeople(rig);
-        TypedQuery q;
-        q.AddBrowseFields(rig.browse);
-        rig.browse.QUERY = &q;
+    withQuery([](Rig& rig, TypedQuery& q) {
         rig.browse.QUERYSHARED = 1;
         rig.browse.AddSortOrder(KeyName);
         rig.browse.SelectSortOrder(2);
         rig.start();
-        q.SetLimit("PPL:SysId", "", "<3", "");
-        rig.browse.HandleLocate();
-        rig.pump();
+        locate(rig, q, "PPL:SysId", "<3");
         ASSERT_EQ(rig.ids(), (std::vector<int>{1, 2}));
 
         // "~<>=" can never hold: the view refuses it with its message.
@@ -298,13 +290,7 @@ TEST(QueryBrowse, AFilterTheViewRefusesIsReportedAndTakenBack) {
 
 namespace {
 
-bool waitUntil(const std::function<bool()>& condition, int ms = 10000) {
-    for (int waited = 0; waited < ms; waited += 5) {
-        if (condition()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return condition();
-}
+using sorv::test::waitUntil;
 
 // The shown query window (GUI thread); a closed one may linger until it is deleted.
 QWidget* queryWindow() {
