@@ -2,6 +2,7 @@
 // columns, a sound text reads back to a text that gives the same model, and random property
 // writes keep the format sound.
 #include "runtime/listformat.h"
+#include "tests/runtime/mutate_text.h"
 
 #include <gtest/gtest.h>
 
@@ -37,25 +38,7 @@ std::string randomText(std::mt19937& rng) {
 
 std::string mutated(std::mt19937& rng) {
     std::string s = kSeeds[rng() % std::size(kSeeds)];
-    int edits = 1 + int(rng() % 4);
-    for (int e = 0; e < edits; ++e) {
-        std::size_t at = s.empty() ? 0 : rng() % (s.size() + 1);
-        switch (rng() % 4) {
-        case 0:
-            s.insert(at, kTokens[rng() % std::size(kTokens)]);
-            break;
-        case 1:
-            if (at < s.size()) s.erase(at, 1 + rng() % 3);
-            break;
-        case 2:
-            if (at < s.size()) s[at] = char(rng() % 256);
-            break;
-        case 3:
-            s.insert(at, 1, char(32 + rng() % 95));
-            break;
-        }
-    }
-    return s;
+    return sorv::test::mutateText(rng, std::move(s), kTokens, 4);
 }
 
 void checkOne(const std::string& text, std::mt19937& rng, bool writeProperties) {

@@ -4,6 +4,7 @@
 #include "runtime/datetime.h"
 #include "runtime/intl.h"
 #include "tests/fuzz/picture_check.h"
+#include "tests/runtime/mutate_text.h"
 
 #include <gtest/gtest.h>
 
@@ -102,25 +103,7 @@ std::string shapedPicture(std::mt19937& rng) {
 }
 
 std::string mutate(std::mt19937& rng, std::string s) {
-    int edits = 1 + static_cast<int>(rng() % 3);
-    for (int e = 0; e < edits; ++e) {
-        std::size_t at = s.empty() ? 0 : rng() % (s.size() + 1);
-        switch (rng() % 4) {
-        case 0:
-            s.insert(at, kTokens[rng() % std::size(kTokens)]);
-            break;
-        case 1:
-            if (at < s.size()) s.erase(at, 1 + rng() % 3);
-            break;
-        case 2:
-            if (at < s.size()) s[at] = static_cast<char>(rng() % 256);
-            break;
-        default:
-            s.insert(at, 1, static_cast<char>(32 + rng() % 95));
-            break;
-        }
-    }
-    return s;
+    return sorv::test::mutateText(rng, std::move(s), kTokens, 3);
 }
 
 std::string randomDigits(std::mt19937& rng, int most) {
