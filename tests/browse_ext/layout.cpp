@@ -6,7 +6,7 @@
 #include "browse_ext/sorvex.h"
 #include "runtime/inifile.h"
 #include "runtime/listformat.h"
-#include "tests/framework/browse_rig.h"
+#include "tests/framework/rig_tests.h"
 #include "tests/windowing/harness.h"
 
 #include <gtest/gtest.h>
@@ -58,9 +58,7 @@ struct Opening {
 } // namespace
 
 TEST(Layout, StoredForItsDesignAppliedWithinWhatTheDesignAllows) {
-    runWithDesktop([] {
-        Rig rig(3);
-        ASSERT_TRUE(rig.opened);
+    withRig(3, [](Rig& rig) {
         const std::string ini = rig.dir.file("sorvdemo.INI");
         auto key = [&](const std::string& k) { return GETINI("Proc", k + "?List", "<none>", ini); };
         const std::string design = rig.window.WINDOW.property(List, win::listprop::Format);

@@ -4,7 +4,7 @@
 // queue sorted by them and the mark on its header.
 #include "browse_ext/columntable.h"
 #include "browse_ext/sorvex.h"
-#include "tests/framework/browse_rig.h"
+#include "tests/framework/rig_tests.h"
 #include "tests/windowing/harness.h"
 
 #include <gtest/gtest.h>
@@ -120,9 +120,7 @@ TEST(SortOrders, TwoOrdersPerSortableColumnAndTheirResetToAnotherKey) {
 }
 
 TEST(SortOrders, QueueListSortsItsQueueByItsSortStrings) {
-    runWithDesktop([] {
-        Rig rig(0);
-        ASSERT_TRUE(rig.opened);
+    withRig(0, [](Rig& rig) {
         Layout l;
         l.add("PPL:SysId", FieldType::Long);
         l.add("PPL:LastName", FieldType::String, 20);
@@ -180,9 +178,7 @@ TEST(SortOrders, QueueListSortsItsQueueByItsSortStrings) {
 }
 
 TEST(SortOrders, UnderlineAndTextBarVisuals) {
-    runWithDesktop([] {
-        Rig rig(0);
-        ASSERT_TRUE(rig.opened);
+    withRig(0, [](Rig& rig) {
         struct Case {
             std::string_view visual;
             std::string pattern;

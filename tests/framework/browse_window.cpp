@@ -1,6 +1,6 @@
 // What a browse does to its window besides the list: the Select button as the default button
 // while selecting, and the wait cursor around reloads.
-#include "browse_rig.h"
+#include "rig_tests.h"
 
 #include "tests/windowing/harness.h"
 
@@ -22,9 +22,7 @@ bool waitCursorShown() {
 }
 
 TEST(BrowseWindow, SelectIsTheDefaultButtonOnlyWhileThereIsARecordToSelect) {
-    runWithDesktop([] {
-        Rig rig(0);
-        ASSERT_TRUE(rig.opened);
+    withRig(0, [](Rig& rig) {
         rig.window.REQUEST = RequestSelect;
         rig.browse.SetSelecting(true);
         rig.start();
@@ -43,9 +41,7 @@ TEST(BrowseWindow, SelectIsTheDefaultButtonOnlyWhileThereIsARecordToSelect) {
 }
 
 TEST(BrowseWindow, TheWaitCursorShowsDuringAReloadAndGoesAfterIt) {
-    runWithDesktop([] {
-        Rig rig(40);
-        ASSERT_TRUE(rig.opened);
+    withRig(40, [](Rig& rig) {
         int fills = 0, waited = 0;
         rig.browse.onFill = [&] {
             ++fills;
@@ -65,9 +61,7 @@ TEST(BrowseWindow, TheWaitCursorShowsDuringAReloadAndGoesAfterIt) {
 }
 
 TEST(BrowseWindow, AFailedReadDuringAReloadIsOneMessageShownWithThePointer) {
-    runWithDesktop([] {
-        Rig rig(30);
-        ASSERT_TRUE(rig.opened);
+    withRig(30, [](Rig& rig) {
         rig.start();
         int shape = -1;
         sorv::test::BoxAnswers boxes;

@@ -1,7 +1,7 @@
 // The browse manager against a real People table in a real window under the offscreen desktop:
 // paging, the thumb at the ends and dragged, RETAINROW, a resized list, range limits of every
 // kind, named filters, the update form with record navigation, a fatal read, deferred loads.
-#include "browse_rig.h"
+#include "rig_tests.h"
 
 #include "tests/windowing/harness.h"
 #include "windowing/desktop.h"
@@ -41,9 +41,7 @@ int window_selected(Rig& rig) {
 } // namespace
 
 TEST(Browse, TenRowsOverTwentyFiveRecordsPageAndThumb) {
-    runWithDesktop([] {
-        Rig rig(25);
-        ASSERT_TRUE(rig.opened);
+    withRig(25, [](Rig& rig) {
         rig.start();
         EXPECT_EQ(rig.browse.LASTITEMS, 10);
         EXPECT_EQ(rig.ids(), range(1, 10));
@@ -94,9 +92,7 @@ TEST(Browse, TenRowsOverTwentyFiveRecordsPageAndThumb) {
 }
 
 TEST(Browse, ThumbDragWithoutAndWithAStep) {
-    runWithDesktop([] {
-        Rig rig(60);
-        ASSERT_TRUE(rig.opened);
+    withRig(60, [](Rig& rig) {
         rig.start();
         rig.list(win::event::PageDown);
         ASSERT_EQ(rig.ids(), range(11, 20));
@@ -132,9 +128,7 @@ TEST(Browse, ThumbDragWithoutAndWithAStep) {
 }
 
 TEST(Browse, FileLoadedThumbMultipliesBeforeItDivides) {
-    runWithDesktop([] {
-        Rig rig(40);
-        ASSERT_TRUE(rig.opened);
+    withRig(40, [](Rig& rig) {
         rig.browse.FILELOADED = 1;
         rig.start();
         // The procedure sizes the page of a file-loaded list: the whole result.
@@ -159,9 +153,7 @@ TEST(Browse, FileLoadedThumbMultipliesBeforeItDivides) {
 }
 
 TEST(Browse, RetainRowKeepsAChangedRecordOnItsScreenRow) {
-    runWithDesktop([] {
-        Rig rig(40, 10, KeyName);
-        ASSERT_TRUE(rig.opened);
+    withRig(40, 10, KeyName, [](Rig& rig) {
         rig.browse.RETAINROW = 1;
         int forms = 0;
         rig.window.form = [&](int, int request) {
@@ -203,9 +195,7 @@ TEST(Browse, RetainRowKeepsAChangedRecordOnItsScreenRow) {
 }
 
 TEST(Browse, AResizedListReloadsWithTheNewPageLength) {
-    runWithDesktop([] {
-        Rig rig(40);
-        ASSERT_TRUE(rig.opened);
+    withRig(40, [](Rig& rig) {
         rig.start();
         ASSERT_EQ(rig.ids(), range(1, 10));
         ASSERT_TRUE(rig.sizeList(15));
@@ -236,9 +226,7 @@ TEST(Browse, AResizedListReloadsWithTheNewPageLength) {
 }
 
 TEST(Browse, AddAnotherPrimesWithoutReloadingInBetween) {
-    runWithDesktop([] {
-        Rig rig(25);
-        ASSERT_TRUE(rig.opened);
+    withRig(25, [](Rig& rig) {
         std::int32_t vcrRequest = 0;
         rig.window.VCRREQUEST = &vcrRequest;
         rig.start();
@@ -267,9 +255,7 @@ TEST(Browse, AddAnotherPrimesWithoutReloadingInBetween) {
 }
 
 TEST(Browse, ChangeFormNavigatesToTheNextRecord) {
-    runWithDesktop([] {
-        Rig rig(25);
-        ASSERT_TRUE(rig.opened);
+    withRig(25, [](Rig& rig) {
         std::int32_t vcrRequest = 0;
         rig.window.VCRREQUEST = &vcrRequest;
         rig.start();
@@ -384,9 +370,7 @@ TEST(Browse, RangeLimitsOfEveryKind) {
 }
 
 TEST(Browse, FiltersCombineByIdentifierAndTheTextHasALimit) {
-    runWithDesktop([] {
-        Rig rig(40);
-        ASSERT_TRUE(rig.opened);
+    withRig(40, [](Rig& rig) {
         rig.start();
         rig.browse.SetNamedFilter("PPL:SysId > 5");
         rig.browse.SetNamedFilter("PPL:SysId <= 30", FilterQuery);
@@ -428,9 +412,7 @@ TEST(Browse, FiltersCombineByIdentifierAndTheTextHasALimit) {
 }
 
 TEST(Browse, AFatalReadClosesTheWindow) {
-    runWithDesktop([] {
-        Rig rig(30);
-        ASSERT_TRUE(rig.opened);
+    withRig(30, [](Rig& rig) {
         rig.start();
         ASSERT_EQ(rig.ids(), range(1, 10));
         BoxAnswers boxes({win::button::Ok});
@@ -443,9 +425,7 @@ TEST(Browse, AFatalReadClosesTheWindow) {
 }
 
 TEST(Browse, AnInvisibleListLoadsWhenItIsShown) {
-    runWithDesktop([] {
-        Rig rig(30);
-        ASSERT_TRUE(rig.opened);
+    withRig(30, [](Rig& rig) {
         rig.window.WINDOW.hide(List);
         rig.start();
         EXPECT_TRUE(rig.ids().empty());
@@ -460,9 +440,7 @@ TEST(Browse, AnInvisibleListLoadsWhenItIsShown) {
 }
 
 TEST(Browse, KeysLocatorAndSelectMode) {
-    runWithDesktop([] {
-        Rig rig(60);
-        ASSERT_TRUE(rig.opened);
+    withRig(60, [](Rig& rig) {
         IncrementalLocator loc;
         loc.Init(0, rig.file.record.ref("PPL:SysId"), false, rig.browse);
         rig.browse.AddLocator(&loc);
@@ -512,9 +490,7 @@ struct FakePopup : PopupManager {
 } // namespace
 
 TEST(Browse, AlertKeysAndPopupItemsMimicTheButtons) {
-    runWithDesktop([] {
-        Rig rig(30);
-        ASSERT_TRUE(rig.opened);
+    withRig(30, [](Rig& rig) {
         FakePopup popup;
         popup.Init(rig.window.WINDOW);
         rig.browse.POPUP = &popup;
@@ -561,9 +537,7 @@ TEST(Browse, AlertKeysAndPopupItemsMimicTheButtons) {
 }
 
 TEST(Browse, QuickScanOnlyAroundMultiRowFillsAndUnfilledPages) {
-    runWithDesktop([] {
-        Rig rig(25);
-        ASSERT_TRUE(rig.opened);
+    withRig(25, [](Rig& rig) {
         rig.browse.QUICKSCAN = 1;
         rig.start();
         EXPECT_EQ(rig.primary->quickScans, (std::vector<bool>{true, false}));

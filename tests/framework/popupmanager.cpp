@@ -1,6 +1,6 @@
 // The popup manager: its items (depths, names, insertion after a named item), the menu shown on
 // the desktop and answered through it, mimicking items following their buttons, and the toolbox.
-#include "browse_rig.h"
+#include "rig_tests.h"
 
 #include "framework/popupmanager.h"
 #include "menu_answer.h"
@@ -67,9 +67,7 @@ TEST(PopupManager, ItemsWithDepthsNamesAndInsertionAfterANamedItem) {
 }
 
 TEST(PopupManager, AskShowsTheButtonsStateAnswersTheNameAndPostsToTheButton) {
-    runWithDesktop([] {
-        Rig rig(30);
-        ASSERT_TRUE(rig.opened);
+    withRig(30, [](Rig& rig) {
         PopupManager popup;
         popup.Init(rig.window.WINDOW);
         rig.browse.POPUP = &popup;
@@ -121,9 +119,7 @@ TEST(PopupManager, AskShowsTheButtonsStateAnswersTheNameAndPostsToTheButton) {
 }
 
 TEST(PopupManager, AMenuClosedWithoutAChoiceAnswersNothingAndPostsNothing) {
-    runWithDesktop([] {
-        Rig rig(5);
-        ASSERT_TRUE(rig.opened);
+    withRig(5, [](Rig& rig) {
         PopupManager popup;
         popup.Init(rig.window.WINDOW);
         popup.AddButtonItem("!&Insert", "&Insert", InsertButton);
@@ -146,9 +142,7 @@ TEST(PopupManager, AMenuClosedWithoutAChoiceAnswersNothingAndPostsNothing) {
 }
 
 TEST(PopupManager, TheToolboxFollowsTheButtonsAndPressesThem) {
-    runWithDesktop([] {
-        Rig rig(0);
-        ASSERT_TRUE(rig.opened);
+    withRig(0, [](Rig& rig) {
         PopupManager popup;
         popup.Init(rig.window.WINDOW);
         rig.browse.POPUP = &popup;

@@ -3,8 +3,8 @@
 // the offscreen desktop.
 #include "framework/query.h"
 
-#include "browse_rig.h"
 #include "data/expr.h"
+#include "rig_tests.h"
 #include "tests/windowing/harness.h"
 #include "windowing/desktop.h"
 
@@ -163,9 +163,7 @@ bool hasQueryFilter(const SortOrder& o) {
 
 // Runs `test` on a browse of the people with a typed query as its query.
 void withQuery(const std::function<void(Rig&, TypedQuery&)>& test) {
-    runWithDesktop([&] {
-        Rig rig(0);
-        ASSERT_TRUE(rig.opened);
+    withRig(0, [&](Rig& rig) {
         addPeople(rig);
         TypedQuery q;
         q.AddBrowseFields(rig.browse);
@@ -184,9 +182,7 @@ void locate(Rig& rig, TypedQuery& q, const std::string& field, const std::string
 } // namespace
 
 TEST(QueryBrowse, FieldsComeFromTheColumns) {
-    runWithDesktop([] {
-        Rig rig(0);
-        ASSERT_TRUE(rig.opened);
+    withRig(0, [](Rig& rig) {
         Query q;
         q.AddBrowseFields(rig.browse);
         ASSERT_EQ(q.FIELDS.size(), 3u);
@@ -346,9 +342,7 @@ void press(const char* button) {
 } // namespace
 
 TEST(QueryWindow, TypedEntriesOkAndCancel) {
-    runWithDesktop([] {
-        Rig rig(0);
-        ASSERT_TRUE(rig.opened);
+    withRig(0, [](Rig& rig) {
         addPeople(rig);
         Query q;
         q.AddBrowseFields(rig.browse);
