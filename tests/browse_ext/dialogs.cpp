@@ -4,6 +4,7 @@
 // opens, the others stay usable.
 #include "browse_ext/columntable.h"
 #include "browse_ext/sorvex.h"
+#include "tests/browse_ext/list_rig.h"
 #include "tests/framework/browse_rig.h"
 #include "tests/framework/menu_answer.h"
 #include "tests/windowing/harness.h"
@@ -23,18 +24,11 @@ using namespace sorv::bx;
 
 namespace {
 
-struct ListSorvex : Sorvex {
-    std::string columns = columnTable({
-        {"PPL:SysId", 40, "Sys Id", "@n6", "Id", 'R'},
-        {"PPL:LastName", 80, "Last Name", "@s20", "Name", 'L'},
-    });
-    std::string none = additionalOrderTable(false, {});
-    void InitColumns() override {
-        QDIM = 2;
-        GR = columns;
-        GRA = none;
-        ReadColumnTables();
-        AddFormatSlot(1);
+struct ListSorvex : sorv::test::TableSorvex {
+    ListSorvex() {
+        rows = {{"PPL:SysId", 40, "Sys Id", "@n6", "Id", 'R'},
+                {"PPL:LastName", 80, "Last Name", "@s20", "Name", 'L'}};
+        formatSlots = {1};
     }
 };
 

@@ -6,6 +6,7 @@
 #include "browse_ext/sorvex.h"
 #include "runtime/inifile.h"
 #include "runtime/listformat.h"
+#include "tests/browse_ext/list_rig.h"
 #include "tests/framework/rig_tests.h"
 #include "tests/windowing/harness.h"
 
@@ -17,20 +18,12 @@ using sorv::test::runWithDesktop;
 
 namespace {
 
-struct ListSorvex : Sorvex {
-    std::string columns = columnTable({
-        {"PPL:SysId", 40, "Sys Id", "@n6", "Id", 'R'},
-        {"PPL:LastName", 80, "Last Name", "@s20", "Name", 'L'},
-        {"PPL:CustId", 40, "Cust", "@n6", "Customer", 'R'},
-    });
-    std::string none = additionalOrderTable(false, {});
-    void InitColumns() override {
-        QDIM = 3;
-        GR = columns;
-        GRA = none;
-        ReadColumnTables();
-        AddFormatSlot(1);
-        AddFormatSlot(2);
+struct ListSorvex : sorv::test::TableSorvex {
+    ListSorvex() {
+        rows = {{"PPL:SysId", 40, "Sys Id", "@n6", "Id", 'R'},
+                {"PPL:LastName", 80, "Last Name", "@s20", "Name", 'L'},
+                {"PPL:CustId", 40, "Cust", "@n6", "Customer", 'R'}};
+        formatSlots = {1, 2};
     }
 };
 

@@ -17,6 +17,7 @@ namespace sorv::test {
 // A Sorvex whose owner describes its columns by rows.
 struct TableSorvex : bx::Sorvex {
     std::vector<bx::ColumnRow> rows;
+    std::vector<int> formatSlots{0}; // the tab controls the list has a format for
     std::string gr, gra;
     void InitColumns() override {
         gr = bx::columnTable(rows);
@@ -27,7 +28,7 @@ struct TableSorvex : bx::Sorvex {
         QDIM = static_cast<std::int16_t>(rows.size());
         QDIMS = 0;
         ReadColumnTables();
-        AddFormatSlot(0);
+        for (int slot : formatSlots) AddFormatSlot(slot);
     }
 };
 

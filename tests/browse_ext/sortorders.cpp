@@ -4,6 +4,7 @@
 // queue sorted by them and the mark on its header.
 #include "browse_ext/columntable.h"
 #include "browse_ext/sorvex.h"
+#include "tests/browse_ext/list_rig.h"
 #include "tests/framework/rig_tests.h"
 #include "tests/windowing/harness.h"
 
@@ -39,9 +40,7 @@ struct PeopleSorvex : Sorvex {
     }
 };
 
-struct NoPopup : SorvexListOwner {
-    sorv::fw::PopupManager* Popup() override { return nullptr; }
-};
+using sorv::test::NoPopup;
 
 std::vector<std::string> orders(Rig& rig, int from) {
     std::vector<std::string> out;
