@@ -1,6 +1,7 @@
 // Windows, controls, event loops, message boxes and desktop services against real widgets under
 // the offscreen platform.
 #include "harness.h"
+#include "input_rig.h"
 #include "lock_record.h"
 
 #include "runtime/errors.h"
@@ -37,6 +38,8 @@ using sorv::test::BoxAnswers;
 using sorv::test::findWidget;
 using sorv::test::runWithDesktop;
 
+using sorv::test::nextOf;
+
 namespace {
 
 WindowSpec formSpec(const std::string& caption) {
@@ -55,15 +58,6 @@ WindowSpec formSpec(const std::string& caption) {
 Event next(Window& w) {
     Event e;
     EXPECT_TRUE(w.accept(e));
-    return e;
-}
-
-// Waits for the next event of `w` of one code, skipping the desktop's focus, size and move events.
-Event nextOf(Window& w, int code) {
-    Event e;
-    while (w.accept(e))
-        if (e.code == code) return e;
-    ADD_FAILURE() << "window closed before " << eventName(code);
     return e;
 }
 

@@ -1,6 +1,7 @@
 // The help: topics and search over a small book on disk, and the help window driven from the
 // keyboard as a user without a mouse would.
 #include "harness.h"
+#include "input_rig.h"
 
 #include "windowing/help.h"
 #include "windowing/window.h"
@@ -19,6 +20,7 @@
 using namespace sorv;
 using namespace sorv::win;
 using sorv::test::findWidget;
+using sorv::test::pressKey;
 using sorv::test::runWithDesktop;
 namespace fs = std::filesystem;
 
@@ -86,18 +88,9 @@ TEST_F(HelpTest, SearchFindsSectionsHoldingEveryWordAndTopicsFindTheirPages) {
 
 namespace {
 
-void key(int k, Qt::KeyboardModifiers mods = Qt::NoModifier, const QString& text = {}) {
-    onGui([&] {
-        QWidget* to = QApplication::focusWidget();
-        ASSERT_TRUE(to) << "nothing has the keyboard focus";
-        QKeyEvent press(QEvent::KeyPress, k, mods, text), release(QEvent::KeyRelease, k, mods, text);
-        QApplication::sendEvent(to, &press);
-        QApplication::sendEvent(to, &release);
-    });
-}
-
 void type(const QString& text) {
-    for (QChar c : text) key(c == ' ' ? Qt::Key_Space : Qt::Key_A + (c.toUpper().unicode() - 'A'), {}, c);
+    for (QChar c : text)
+        pressKey(c == ' ' ? Qt::Key_Space : Qt::Key_A + (c.toUpper().unicode() - 'A'), {}, c);
 }
 
 std::string focused() {
@@ -140,17 +133,17 @@ TEST_F(HelpTest, HelpWindowFromTheKeyboardSearchHistoryLinksAndWindowPages) {
                   "Guide()Alpha page(First part;Keys & menus;)Beta page(Second part;)");
 
         type("salary range");
-        key(Qt::Key_Return);
+        pressKey(Qt::Key_Return);
         EXPECT_EQ(onGui([] { return qobject_cast<QListWidget*>(findWidget("Sections found"))->count(); }), 1);
-        key(Qt::Key_Tab);
-        key(Qt::Key_Tab);
+        pressKey(Qt::Key_Tab);
+        pressKey(Qt::Key_Tab);
         EXPECT_EQ(focused(), "Sections found");
-        key(Qt::Key_Return);
+        pressKey(Qt::Key_Return);
         EXPECT_EQ(shown(), (P{"Alpha page", "First part"}));
 
-        key(Qt::Key_Left, Qt::AltModifier);
+        pressKey(Qt::Key_Left, Qt::AltModifier);
         EXPECT_EQ(shown().first, "Guide");
-        key(Qt::Key_Right, Qt::AltModifier);
+        pressKey(Qt::Key_Right, Qt::AltModifier);
         EXPECT_EQ(shown(), (P{"Alpha page", "First part"}));
 
         // A link to a section of another page.
@@ -181,7 +174,7 @@ TEST_F(HelpTest, HelpWindowFromTheKeyboardSearchHistoryLinksAndWindowPages) {
         showHelp(HelpView::HowToUse);
         EXPECT_EQ(shown().first, "Beta page");
 
-        key(Qt::Key_Escape);
+        pressKey(Qt::Key_Escape);
         EXPECT_FALSE(onGui([] {
             QWidget* h = findWidget("Help page");
             return h && h->isVisible();

@@ -2,6 +2,7 @@
 // layout, mnemonics, Enter and Esc, the list's column menu and header click from the keyboard, and
 // an accessible name for every control.
 #include "harness.h"
+#include "input_rig.h"
 
 #include "windowing/listbox_control.h"
 #include "windowing/window.h"
@@ -17,17 +18,10 @@ using namespace sorv::win;
 using sorv::test::findWidget;
 using sorv::test::runWithDesktop;
 
-namespace {
+using sorv::test::nextOf;
+using sorv::test::pressKey;
 
-void press(int k, Qt::KeyboardModifiers mods = Qt::NoModifier, const QString& text = {}) {
-    onGui([&] {
-        QWidget* to = QApplication::focusWidget();
-        ASSERT_TRUE(to) << "nothing has the keyboard focus";
-        QKeyEvent press(QEvent::KeyPress, k, mods, text), release(QEvent::KeyRelease, k, mods, text);
-        QApplication::sendEvent(to, &press);
-        QApplication::sendEvent(to, &release);
-    });
-}
+namespace {
 
 std::string focused() {
     return onGui([] {
@@ -56,14 +50,6 @@ WindowSpec form(bool modal) {
     return s;
 }
 
-Event nextOf(Window& w, int code) {
-    Event e;
-    while (w.accept(e))
-        if (e.code == code) return e;
-    ADD_FAILURE() << "window closed before " << eventName(code);
-    return e;
-}
-
 // Every node of a window's accessibility tree that a user can act on or read, with its name.
 void walk(QAccessibleInterface* node, std::vector<std::pair<std::string, std::string>>& out) {
     if (!node) return;
@@ -86,7 +72,7 @@ TEST(Keyboard, FormByTabMnemonicsEnterAndEsc) {
         w.select(2);
         std::vector<std::string> order{focused()};
         for (int i = 0; i < 6; ++i) {
-            press(Qt::Key_Tab);
+            pressKey(Qt::Key_Tab);
             order.push_back(focused());
         }
         EXPECT_EQ(order, (std::vector<std::string>{"Company:", "Select a customer", "City:", "Active", "OK",
@@ -94,22 +80,22 @@ TEST(Keyboard, FormByTabMnemonicsEnterAndEsc) {
 
         // A prompt's mnemonic goes to its entry; Enter there gives the entry's text first, then
         // presses the default button.
-        press(Qt::Key_C, Qt::AltModifier, "c");
+        pressKey(Qt::Key_C, Qt::AltModifier, "c");
         EXPECT_EQ(focused(), "City:");
-        press(Qt::Key_O, Qt::AltModifier, "o");
+        pressKey(Qt::Key_O, Qt::AltModifier, "o");
         EXPECT_EQ(focused(), "Company:");
         onGui([] { static_cast<QLineEdit*>(QApplication::focusWidget())->insert("Smith"); });
-        press(Qt::Key_Return);
+        pressKey(Qt::Key_Return);
         Event e = nextOf(w, event::Accepted);
         EXPECT_EQ(e.control, 2);
         EXPECT_EQ(e.text, "Smith");
         EXPECT_EQ(nextOf(w, event::Accepted).control, 10);
         // Enter on a focused button presses that button, Esc the cancel button.
         w.select(20);
-        press(Qt::Key_Enter, Qt::KeypadModifier);
+        pressKey(Qt::Key_Enter, Qt::KeypadModifier);
         EXPECT_EQ(nextOf(w, event::Accepted).control, 20);
         w.select(5);
-        press(Qt::Key_Escape);
+        pressKey(Qt::Key_Escape);
         EXPECT_EQ(nextOf(w, event::Accepted).control, 20);
         w.close();
 
@@ -117,7 +103,7 @@ TEST(Keyboard, FormByTabMnemonicsEnterAndEsc) {
         Window d;
         ASSERT_TRUE(d.open(form(true)));
         d.select(4);
-        press(Qt::Key_Escape);
+        pressKey(Qt::Key_Escape);
         EXPECT_EQ(nextOf(d, event::CloseWindow).window, d.id());
         d.close();
     });
@@ -180,11 +166,11 @@ TEST(Keyboard, ListColumnMenuAndHeaderClickFromTheKeyboard) {
         w.setProperty(2, listprop::Selected, "3");
         w.select(2);
 
-        press(Qt::Key_Right, Qt::ControlModifier);
-        press(Qt::Key_Right, Qt::ControlModifier);
-        press(Qt::Key_Right, Qt::ControlModifier); // there is no fourth column
-        press(Qt::Key_Left, Qt::ControlModifier);
-        press(Qt::Key_F10, Qt::ShiftModifier);
+        pressKey(Qt::Key_Right, Qt::ControlModifier);
+        pressKey(Qt::Key_Right, Qt::ControlModifier);
+        pressKey(Qt::Key_Right, Qt::ControlModifier); // there is no fourth column
+        pressKey(Qt::Key_Left, Qt::ControlModifier);
+        pressKey(Qt::Key_F10, Qt::ShiftModifier);
         struct At {
             std::string row, column;
             bool operator==(const At&) const = default;
@@ -197,12 +183,12 @@ TEST(Keyboard, ListColumnMenuAndHeaderClickFromTheKeyboard) {
         nextOf(w, eventCode(listmouse::RightUp));
         EXPECT_EQ(nextOf(w, event::AlertKey).keyCode, 0x82) << "a browse shows its popup on this key";
 
-        press(Qt::Key_Menu, Qt::ControlModifier);
+        pressKey(Qt::Key_Menu, Qt::ControlModifier);
         nextOf(w, eventCode(listmouse::RightDown));
         EXPECT_EQ(pressed(), (At{"0", "2"})) << "with Ctrl the header's menu";
         nextOf(w, eventCode(listmouse::RightUp));
 
-        press(Qt::Key_Space, Qt::ControlModifier, " ");
+        pressKey(Qt::Key_Space, Qt::ControlModifier, " ");
         nextOf(w, eventCode(listmouse::LeftDown));
         EXPECT_EQ(pressed(), (At{"0", "2"}));
         nextOf(w, eventCode(listmouse::LeftUp));

@@ -1,6 +1,7 @@
 // The list box as a "LIST" control of a window: a program thread pushes rows, reads and writes
 // its properties by number and receives its events with the mouse positions already kept.
 #include "harness.h"
+#include "input_rig.h"
 
 #include "windowing/listbox_control.h"
 #include "windowing/window.h"
@@ -14,6 +15,8 @@ using namespace sorv::win;
 using sorv::test::findWidget;
 using sorv::test::runWithDesktop;
 
+using sorv::test::nextOf;
+
 namespace {
 
 WindowSpec listWindow() {
@@ -25,14 +28,6 @@ WindowSpec listWindow() {
     list.format = "80L(2)|M~Company~@s30@80L(2)|M~City~@s20@60R(2)|M~Amount~@n9.2@";
     list.vscroll = true;
     return s;
-}
-
-Event nextOf(Window& w, int code) {
-    Event e;
-    while (w.accept(e))
-        if (e.code == code) return e;
-    ADD_FAILURE() << "window closed before " << eventName(code);
-    return e;
 }
 
 ListBox* theList() {
