@@ -34,31 +34,23 @@ protected:
     void Halt(const std::string&) override {}
 };
 
+// A table of numbered records under a parent; with `withNumber` a record is unique by its
+// parent and its number, else any number of records share a parent.
 FileDecl table(const std::string& path, const std::string& label, const std::string& prefix,
                bool withNumber) {
-    FileDecl f;
-    f.label = label;
-    f.driver = "QUARNELL";
-    f.name = path;
-    f.attributes = fileattr::Create | fileattr::Thread;
-    Layout l;
-    l.add(prefix + ":Id", FieldType::Long);
-    l.add(prefix + ":Parent", FieldType::Long);
-    if (withNumber) l.add(prefix + ":No", FieldType::Long);
-    l.add(prefix + ":Name", FieldType::String, 20);
-    f.record.setLayout(l);
-    KeyDecl id;
-    id.label = prefix + ":KeyId";
-    id.components = {{0, false}};
-    id.flags = keyflag::Opt | keyflag::Primary;
-    f.keys.push_back(id);
-    KeyDecl parent;
-    parent.label = prefix + ":KeyParent";
-    parent.components = {{1, false}};
-    if (withNumber) parent.components.push_back({2, false});
-    parent.flags = withNumber ? 0 : keyflag::Dup;
-    f.keys.push_back(parent);
-    return f;
+    std::vector<sorvtest::TestField> fields = {{prefix + ":Id", FieldType::Long},
+                                               {prefix + ":Parent", FieldType::Long}};
+    std::vector<KeyComponent> parent = {{1, false}};
+    if (withNumber) {
+        fields.push_back({prefix + ":No", FieldType::Long});
+        parent.push_back({2, false});
+    }
+    fields.push_back({prefix + ":Name", FieldType::String, 20});
+    return sorvtest::declareFile(
+        label, "QUARNELL", path, fields,
+        {{prefix + ":KeyId", {{0, false}}, keyflag::Opt | keyflag::Primary},
+         {prefix + ":KeyParent", parent, static_cast<std::uint8_t>(withNumber ? 0 : keyflag::Dup)}},
+        fileattr::Create | fileattr::Thread);
 }
 
 struct Dictionary {
