@@ -2,6 +2,7 @@
 // the test's own, transactions per thread and threaded declarations.
 #include "data/driver.h"
 #include "data/files.h"
+#include "testfiles.h"
 
 #include <gtest/gtest.h>
 
@@ -100,13 +101,8 @@ std::shared_ptr<Recorder> recorder() {
 }
 
 FileDecl declared(const std::string& label = "f") {
-    FileDecl f;
-    f.label = label;
-    f.driver = "recorder"; // names are found without case
-    Layout l;
-    l.add("F:A", FieldType::Long);
-    f.record.setLayout(l);
-    return f;
+    // Driver names are found without case.
+    return sorvtest::declareFile(label, "recorder", "", {{"F:A", FieldType::Long}}, {}, 0);
 }
 
 } // namespace
