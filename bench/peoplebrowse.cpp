@@ -5,7 +5,8 @@
 // and highlighting another customer, whose ten people the lower list then shows. Each step is
 // timed from the user's action to the change the window shows; sizes are interleaved and each
 // figure is the median of three rounds; the ratios printed are the large time over the small one.
-// PEOPLEBROWSE_LARGE=n measures against n people (n / 10 customers) instead, for a quick run.
+// PEOPLEBROWSE_LARGE=n measures against n people (n / 10 customers) instead, for a quick run;
+// PEOPLEBROWSE_DATA=dir keeps the tables made in dir for the next run.
 #include "app/demodata.h"
 #include "app/dictionary.h"
 #include "bench/program_bench.h"
@@ -146,16 +147,21 @@ int main() {
     ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
     app::registerAppResources();
     const fs::path home = fs::current_path();
+    // PEOPLEBROWSE_DATA=dir keeps the tables there and uses them again in later runs.
+    const char* kept = std::getenv("PEOPLEBROWSE_DATA");
     std::string tmpl = (fs::temp_directory_path() / "peoplebrowse-XXXXXX").string();
-    const fs::path root = ::mkdtemp(tmpl.data());
+    const fs::path root = kept ? fs::path(kept) : fs::path(::mkdtemp(tmpl.data()));
     std::map<int, fs::path> dirs;
     for (int size : {Small, Large}) {
-        std::fprintf(stderr, "making %d people of %d customers...\n", size, size / PerCustomer);
         dirs[size] = root / std::to_string(size);
+        if (kept && fs::exists(dirs[size] / "done")) continue;
+        std::fprintf(stderr, "making %d people of %d customers...\n", size, size / PerCustomer);
+        fs::remove_all(dirs[size]);
         fs::create_directories(dirs[size]);
         for (const char* text : {"SorvDemo.TXT", "SorveQts.TXT"})
             std::ofstream(dirs[size] / text) << "Notes.\n";
         writeTables(dirs[size], size);
+        std::ofstream(dirs[size] / "done") << "made\n";
     }
     for (int round = 0; round < Rounds; ++round)
         for (int size : {Small, Large}) runRound(dirs[size], size);
@@ -167,6 +173,6 @@ int main() {
         const double s = median(times[{what, Small}]), l = median(times[{what, Large}]);
         std::printf("  %-24s %9.2f ms vs %7.2f ms  ratio %8.2f\n", what, l * 1e3, s * 1e3, s > 0 ? l / s : 0);
     }
-    fs::remove_all(root);
+    if (!kept) fs::remove_all(root);
     return 0;
 }

@@ -515,6 +515,7 @@ void View::choosePlan() {
 
 void View::chooseLocalPlan() {
     plan_ = Plan::Records;
+    extrasBuilt_ = false;
     edge_ = 0;
     dropSpare();
     sorted_ = false;
@@ -530,46 +531,32 @@ void View::chooseLocalPlan() {
         if (fixedKeyRange()) plan_ = Plan::Key;
         return;
     }
-    Record& rec = primary_.record();
     const std::vector<ViewKey>& keys = primary_.keys();
     int best = -1;
     std::size_t bestServed = 0;
     bool bestBackward = false;
     for (std::size_t k = 0; k < keys.size(); ++k) {
-        const ViewKey& key = keys[k];
-        std::size_t n = 0;
-        std::optional<bool> reversed;
-        for (; n < items_.size() && n < key.components.size(); ++n) {
-            const ViewKey::Component& c = key.components[n];
-            if (c.field < 0 || c.field >= static_cast<int>(rec.layout().count())) break;
-            FieldRef want = rec.ref(c.field);
-            bool text = isTextType(want.type());
-            // A case-sensitive key serves the field itself; a NOCASE key serves UPPER(field) for
-            // text fields (numbers have no case, so the field itself).
-            std::optional<FieldRef> got =
-                (key.noCase && text) ? items_[n].expr.asUpperField() : items_[n].expr.asField();
-            if (!got || !(*got == want)) break;
-            bool rev = items_[n].descending != c.descending;
-            if (reversed && *reversed != rev) break;
-            reversed = rev;
-        }
+        bool reversed = false;
+        std::size_t n = servedItems(primary_, keys[k], reversed);
         if (n == items_.size()) {
             best = static_cast<int>(k);
             bestServed = n;
-            bestBackward = reversed.value_or(false);
+            bestBackward = reversed;
             break;
         }
         if (n > bestServed) {
             best = static_cast<int>(k);
             bestServed = n;
-            bestBackward = reversed.value_or(false);
+            bestBackward = reversed;
         }
     }
     if (best < 0) {
         // No key serves the first item: one key-led run of a range the filter fixes (sorted in
-        // memory), else a sorted order.
+        // memory), else a walk led by a joined file's key, else a sorted order.
         if (fixedKeyRange()) {
             plan_ = Plan::KeyRuns;
+        } else if (chooseJoinLed()) {
+            plan_ = Plan::JoinRuns;
         } else {
             plan_ = Plan::Sorted;
         }
@@ -582,6 +569,29 @@ void View::chooseLocalPlan() {
     plan_ = served_ == items_.size() ? Plan::Key : Plan::KeyRuns;
     sorted_ = plan_ == Plan::KeyRuns;
     chooseRange();
+}
+
+// The leading order items a key of a file serves, and whether it serves them backwards.
+std::size_t View::servedItems(ViewTable& table, const ViewKey& key, bool& reversed) const {
+    Record& rec = table.record();
+    std::size_t n = 0;
+    std::optional<bool> way;
+    for (; n < items_.size() && n < key.components.size(); ++n) {
+        const ViewKey::Component& c = key.components[n];
+        if (c.field < 0 || c.field >= static_cast<int>(rec.layout().count())) break;
+        FieldRef want = rec.ref(c.field);
+        bool text = isTextType(want.type());
+        // A case-sensitive key serves the field itself; a NOCASE key serves UPPER(field) for
+        // text fields (numbers have no case, so the field itself).
+        std::optional<FieldRef> got =
+            (key.noCase && text) ? items_[n].expr.asUpperField() : items_[n].expr.asField();
+        if (!got || !(*got == want)) break;
+        bool rev = items_[n].descending != c.descending;
+        if (way && *way != rev) break;
+        way = rev;
+    }
+    reversed = way.value_or(false);
+    return n;
 }
 
 // Where the filter fixes every component of a key (a child list limited to its parent's
@@ -660,7 +670,7 @@ int View::readingKey() {
         dirty_ = true;
         built_ = false;
     }
-    return plan_ == Plan::Sorted ? -2 : key_;
+    return plan_ == Plan::Sorted ? -2 : plan_ == Plan::JoinRuns ? JoinLed : key_;
 }
 
 bool View::readsBackwards() {
@@ -676,7 +686,9 @@ bool View::readsSlices() {
 int View::prepare() {
     if (!open_) return err::FileNotOpen;
     readingKey();
-    if ((built_ || spareEdge_ != 0) && (dirty_ || primary_.changeStamp() != stamp_)) {
+    if ((built_ || spareEdge_ != 0) &&
+        (dirty_ || primary_.changeStamp() != stamp_ ||
+         (plan_ == Plan::JoinRuns && parent().changeStamp() != parentStamp_))) {
         built_ = false;
         entries_.clear();
         arena_.clear();
@@ -713,10 +725,14 @@ bool View::resolveJoin(const Join& j) {
     return rc == 0;
 }
 
-bool View::resolveJoins() {
+bool View::resolveJoins(int given) {
     bool keep = true;
     for (std::size_t k = 1; k < joins_.size(); ++k) {
         Join& j = joins_[k];
+        if (static_cast<int>(k) == given) {
+            j.present = true;
+            continue;
+        }
         if (!joins_[static_cast<std::size_t>(j.outer)].present) {
             j.table->record().clear();
             j.present = false;
@@ -1025,6 +1041,15 @@ int View::loadRuns(bool forward, bool append) {
         built_ = false;
         return rc;
     }
+    closeLoad(forward, append, before, firstPos, lastPos, more);
+    return 0;
+}
+
+// The runs a load added to the slice (after `before`): sorted, put before the slice when reading
+// backwards, the slice's edges in the key walked kept, and whether it reaches the end this way
+// (`more`: the walk stopped before the key ended, at `lastPos`).
+void View::closeLoad(bool forward, bool append, std::size_t before, const std::string& firstPos,
+                     const std::string& lastPos, bool more) {
     std::size_t added = entries_.size() - before;
     sortSlice(before, entries_.size());
     if (!forward) {
@@ -1040,7 +1065,6 @@ int View::loadRuns(bool forward, bool append) {
     if (!firstPos.empty() || !append) far = more ? lastPos : std::string();
     (forward ? coversEnd_ : coversStart_) = !more;
     built_ = true;
-    return 0;
 }
 
 // A new slice of a key-led order from the run holding the image's leading values (components of
@@ -1048,13 +1072,22 @@ int View::loadRuns(bool forward, bool append) {
 // slice takes the runs before instead, so that it has a place to extend from.
 int View::seekRuns(std::span<const std::uint8_t> image, std::size_t components) {
     std::size_t given = std::min(components, served_);
-    int rc = seekKey(image, given, !backward_);
-    if (rc == 0) rc = loadRuns(true, false);
+    return loadFromSeek(given, [&](bool keyForward) { return seekKey(image, given, keyForward); });
+}
+
+// The runs from where `seek` starts the key walked (in the view's direction) and, where they hold
+// nothing, the runs before.
+int View::loadFromSeek(std::size_t given, const std::function<int(bool keyForward)>& seek) {
+    auto load = [&](bool forward, bool append) {
+        return plan_ == Plan::JoinRuns ? loadJoinRuns(forward, append) : loadRuns(forward, append);
+    };
+    int rc = seek(!backward_);
+    if (rc == 0) rc = load(true, false);
     if (rc != 0) return rc;
     coversStart_ = given == 0;
     if (entries_.empty() && given > 0) {
-        rc = seekKey(image, given, backward_);
-        if (rc == 0) rc = loadRuns(false, true);
+        rc = seek(backward_);
+        if (rc == 0) rc = load(false, true);
         coversEnd_ = true;
     }
     return rc;
@@ -1064,6 +1097,22 @@ int View::placeRuns(std::span<const std::uint8_t> image, std::size_t components)
     std::vector<std::uint8_t> copy(image.begin(), image.end());
     return seekRuns(copy, components);
 }
+
+namespace {
+
+// Puts a key walk back on a slice's edge record, so that the next step reads the record after it;
+// when that record is gone, before the one that took its place.
+bool backToEdge(ViewTable& t, int key, const std::string& edge, bool keyForward) {
+    if (t.reset(key, edge) != 0) return false;
+    int rc = keyForward ? t.next() : t.previous();
+    if (rc == 0 && t.position(key) != edge) {
+        rc = keyForward ? t.previous() : t.next();
+        if (rc == err::RecordNotAvailable) rc = t.reset(key, edge);
+    }
+    return rc == 0 || rc == err::RecordNotAvailable;
+}
+
+} // namespace
 
 // Reading ran off a side of the slice that is not the end of the result: a sorted order builds
 // its whole set, a key-led order loads the next runs. The view's place is kept.
@@ -1094,18 +1143,11 @@ bool View::extendSlice(bool forward) {
         current_ = hadCurrent ? locate(cur) : -1;
         return true;
     }
+    if (plan_ == Plan::JoinRuns) return extendJoinRuns(forward);
     // Key-led: back to the slice's last (first) record in the key, then on from it.
     const std::string& edge = forward ? sliceEnd_ : sliceStart_;
     if (edge.empty()) return false;
-    bool keyForward = forward != backward_;
-    if (primary_.reset(key_, edge) != 0) return false;
-    int rc = keyForward ? primary_.next() : primary_.previous();
-    if (rc == 0 && primary_.position(key_) != edge) {
-        // That record is gone and the key stands on the one after it: step back before it.
-        rc = keyForward ? primary_.previous() : primary_.next();
-        if (rc == err::RecordNotAvailable) rc = primary_.reset(key_, edge);
-    }
-    if (rc != 0 && rc != err::RecordNotAvailable) return false;
+    if (!backToEdge(primary_, key_, edge, forward != backward_)) return false;
     return loadRuns(forward, true) == 0;
 }
 
@@ -1155,6 +1197,7 @@ int View::placeAnchor(const std::string& key, std::uint64_t pointer, bool trunca
         if (!inside && !buildSet()) return errorCode() ? errorCode() : err::UnknownError;
         return placeSortedAt(key, pointer, truncated);
     }
+    if (plan_ == Plan::JoinRuns) return placeJoinAnchor(key, pointer, truncated, keyPosition);
     int rc = 0;
     if (!keyPosition.empty()) {
         // The record is gone: the run of the record that follows its place in the key.
@@ -1170,6 +1213,439 @@ int View::placeAnchor(const std::string& key, std::uint64_t pointer, bool trunca
     }
     rc = placeRuns(primary_.record().buffer(), served_);
     return rc ? rc : placeSortedAt(key, pointer, truncated);
+}
+
+// ---- Join-led orders --------------------------------------------------------------------------
+
+namespace {
+
+bool blankValue(const Value& v) {
+    return v.isText() ? clipRight(v.text()).empty() : v.toReal() == 0;
+}
+
+bool integerType(FieldType t) {
+    return t == FieldType::Byte || t == FieldType::Short || t == FieldType::UShort || t == FieldType::Long ||
+           t == FieldType::ULong || t == FieldType::Date || t == FieldType::Time;
+}
+
+// Record buffers put back as they were when it goes out of scope.
+class KeptBuffers {
+public:
+    void keep(Record& r) {
+        auto b = r.buffer();
+        saved_.emplace_back(&r, std::vector<std::uint8_t>(b.begin(), b.end()));
+    }
+    ~KeptBuffers() {
+        for (auto& [r, bytes] : saved_) std::copy(bytes.begin(), bytes.end(), r->buffer().begin());
+    }
+
+private:
+    std::vector<std::pair<Record*, std::vector<std::uint8_t>>> saved_;
+};
+
+} // namespace
+
+// A join of the primary file through a unique key of its partner file (the parent), a key of the
+// parent that is not OPT serving the leading order items, and a key of the primary file whose
+// leading components are the linking fields (the child key), each of the type of the parent's key
+// component it links to, with the same case rule, ascending in both keys. Then every record with
+// a partner is found under that partner, and under no other parent.
+bool View::chooseJoinLed() {
+    const int oldJoin = parentJoin_, oldChild = childKey_;
+    parentJoin_ = parentKey_ = childKey_ = -1;
+    const Layout& childLayout = primary_.record().layout();
+    const std::vector<ViewKey>& childKeys = primary_.keys();
+    for (std::size_t jn = 1; jn < joins_.size() && parentJoin_ < 0; ++jn) {
+        const Join& j = joins_[jn];
+        if (j.outer != 0 || j.key < 0 || j.table == &primary_) continue;
+        bool shared = false;
+        for (std::size_t o = 0; o < joins_.size(); ++o)
+            shared = shared || (o != jn && joins_[o].table == j.table);
+        if (shared) continue;
+        const ViewKey& ik = j.table->keys()[static_cast<std::size_t>(j.key)];
+        if (ik.duplicates || ik.components.size() != j.outerFields.size()) continue;
+        const Layout& parentLayout = j.table->record().layout();
+        int child = -1;
+        for (std::size_t k = 0; k < childKeys.size() && child < 0; ++k) {
+            const ViewKey& ck = childKeys[k];
+            bool fits = ck.components.size() >= j.outerFields.size();
+            for (std::size_t i = 0; fits && i < j.outerFields.size(); ++i) {
+                const ViewKey::Component& c = ck.components[i];
+                const ViewKey::Component& p = ik.components[i];
+                FieldType ct = childLayout.field(static_cast<std::size_t>(c.field)).type;
+                FieldType pt = parentLayout.field(static_cast<std::size_t>(p.field)).type;
+                fits = c.field == j.outerFields[i] && !c.descending && !p.descending && ct == pt &&
+                       (!isTextType(ct) || ck.noCase == ik.noCase);
+            }
+            if (fits) child = static_cast<int>(k);
+        }
+        if (child < 0) continue;
+        const std::vector<ViewKey>& parentKeys = j.table->keys();
+        for (std::size_t k = 0; k < parentKeys.size(); ++k) {
+            if (parentKeys[k].optional) continue;
+            bool reversed = false;
+            std::size_t n = servedItems(*j.table, parentKeys[k], reversed);
+            if (n > served_) {
+                parentJoin_ = static_cast<int>(jn);
+                parentKey_ = static_cast<int>(k);
+                childKey_ = child;
+                served_ = n;
+                backward_ = reversed;
+            }
+        }
+    }
+    if (parentJoin_ != oldJoin || childKey_ != oldChild) orphansKnown_ = false;
+    return parentJoin_ >= 0;
+}
+
+ViewTable& View::parent() {
+    return *joins_[static_cast<std::size_t>(parentJoin_)].table;
+}
+
+int View::compareLinks(const std::vector<Value>& a, const std::vector<Value>& b) const {
+    const bool noCase = primary_.keys()[static_cast<std::size_t>(childKey_)].noCase;
+    for (std::size_t i = 0; i < a.size() && i < b.size(); ++i) {
+        Value x = a[i], y = b[i];
+        if (noCase && x.isText()) {
+            x = Value(upperText(x.text()));
+            y = Value(upperText(y.toText()));
+        }
+        if (int r = compare(x, y)) return r;
+    }
+    return 0;
+}
+
+// The linking values of the primary record in its buffer, and of the parent in its buffer.
+std::vector<Value> View::childLink() {
+    std::vector<Value> out;
+    for (int f : joins_[static_cast<std::size_t>(parentJoin_)].outerFields)
+        out.push_back(primary_.record().ref(f).get());
+    return out;
+}
+
+std::vector<Value> View::parentLink() {
+    const Join& j = joins_[static_cast<std::size_t>(parentJoin_)];
+    const ViewKey& ik = j.table->keys()[static_cast<std::size_t>(j.key)];
+    std::vector<Value> out;
+    for (std::size_t i = 0; i < j.outerFields.size(); ++i)
+        out.push_back(j.table->record().ref(ik.components[i].field).get());
+    return out;
+}
+
+// The records a walk of the parent key cannot reach: those an OPT child key leaves out and those
+// whose link no parent has. Kept while neither file changes.
+bool View::findOrphans() {
+    Join& j = joins_[static_cast<std::size_t>(parentJoin_)];
+    ViewTable& par = *j.table;
+    const std::pair<std::uint64_t, std::uint64_t> stamps{primary_.changeStamp(), par.changeStamp()};
+    if (orphansKnown_ && stamps == orphanStamps_) return true;
+    extrasBuilt_ = false;
+    orphans_.clear();
+    KeptBuffers kept;
+    for (Join& x : joins_) kept.keep(x.table->record());
+    const ViewKey& ck = primary_.keys()[static_cast<std::size_t>(childKey_)];
+    const ViewKey& ik = par.keys()[static_cast<std::size_t>(j.key)];
+    Record& rec = primary_.record();
+    auto fail = [](int rc) {
+        setError(rc);
+        return false;
+    };
+    int rc = 0;
+    if (ck.optional && primary_.records() > primary_.keyRecords(childKey_)) {
+        rc = primary_.setStart(-1);
+        while (rc == 0 && (rc = primary_.next()) == 0)
+            if (std::all_of(ck.components.begin(), ck.components.end(),
+                            [&](const ViewKey::Component& c) { return blankValue(rec.ref(c.field).get()); }))
+                orphans_.push_back(primary_.pointer());
+        if (rc != err::RecordNotAvailable) return fail(rc);
+    }
+    // A unique whole-number key holding every value from its lowest to its highest (as many
+    // entries as values) leaves only links beyond those two without a parent.
+    std::vector<Value> low, high;
+    bool dense = false;
+    const FieldType linkType =
+        par.record().layout().field(static_cast<std::size_t>(ik.components[0].field)).type;
+    if (ik.components.size() == 1 && integerType(linkType)) {
+        const std::int64_t n = par.keyRecords(j.key);
+        if (n > 0 && par.setStart(j.key) == 0 && par.next() == 0) {
+            low = parentLink();
+            if (par.setStart(j.key) == 0 && par.previous() == 0) {
+                high = parentLink();
+                dense = high[0].toLong() - low[0].toLong() + 1 == n;
+            }
+        }
+    }
+    if (dense) {
+        rc = primary_.setStart(childKey_);
+        while (rc == 0 && (rc = primary_.next()) == 0 && compareLinks(childLink(), low) < 0)
+            orphans_.push_back(primary_.pointer());
+        if (rc != 0 && rc != err::RecordNotAvailable) return fail(rc);
+        rc = primary_.setStart(childKey_);
+        while (rc == 0 && (rc = primary_.previous()) == 0 && compareLinks(childLink(), high) > 0)
+            orphans_.push_back(primary_.pointer());
+        if (rc != 0 && rc != err::RecordNotAvailable) return fail(rc);
+    } else {
+        // The child key's links beside the parent key: the records of a link the parent key has
+        // are passed over at once.
+        int prc = par.setStart(j.key);
+        if (prc == 0) prc = par.next();
+        std::vector<Value> parentAt = prc == 0 ? parentLink() : std::vector<Value>();
+        rc = primary_.setStart(childKey_);
+        if (rc == 0) rc = primary_.next();
+        while (rc == 0) {
+            const std::vector<Value> link = childLink();
+            while (prc == 0 && compareLinks(parentAt, link) < 0)
+                if ((prc = par.next()) == 0) parentAt = parentLink();
+            if (prc != 0 && prc != err::RecordNotAvailable) return fail(prc);
+            if (prc == 0 && compareLinks(parentAt, link) == 0) {
+                auto buffer = rec.buffer();
+                for (std::size_t i = link.size(); i < ck.components.size(); ++i)
+                    writeExtreme(rec.layout().field(static_cast<std::size_t>(ck.components[i].field)), buffer,
+                                 !ck.components[i].descending);
+                rc = primary_.setFromBuffer(childKey_);
+                while (rc == 0 && (rc = primary_.next()) == 0 && compareLinks(childLink(), link) == 0) {
+                }
+            } else {
+                orphans_.push_back(primary_.pointer());
+                rc = primary_.next();
+            }
+        }
+        if (rc != err::RecordNotAvailable) return fail(rc);
+    }
+    orphanStamps_ = stamps;
+    orphansKnown_ = true;
+    return true;
+}
+
+// The orphans that pass the filter with their order values, in the view's order.
+bool View::buildExtras() {
+    if (!findOrphans()) return false;
+    if (extrasBuilt_) return true;
+    KeptBuffers kept;
+    for (Join& x : joins_) kept.keep(x.table->record());
+    struct Extra {
+        std::string values;
+        std::uint32_t lead;
+        std::uint64_t pointer;
+    };
+    std::vector<Extra> found;
+    for (std::uint64_t ptr : orphans_) {
+        int rc = primary_.fetch(ptr);
+        if (rc == err::RecordNotFound) continue;
+        if (rc) {
+            setError(rc);
+            return false;
+        }
+        if (!resolveJoins() || !filter_.isTrue()) continue;
+        Extra x{{}, 0, ptr};
+        for (std::size_t i = 0; i < items_.size(); ++i) {
+            if (i == served_) x.lead = static_cast<std::uint32_t>(x.values.size());
+            encodeValue(items_[i].expr.evaluate(), items_[i].descending, x.values);
+        }
+        if (served_ >= items_.size()) x.lead = static_cast<std::uint32_t>(x.values.size());
+        found.push_back(std::move(x));
+    }
+    std::sort(found.begin(), found.end(), [](const Extra& a, const Extra& b) {
+        int c = compareBytes(a.values, b.values);
+        return c != 0 ? c < 0 : a.pointer < b.pointer;
+    });
+    extras_.clear();
+    extraLeads_.clear();
+    extrasArena_.clear();
+    for (const Extra& x : found) {
+        auto offset = static_cast<std::uint32_t>(extrasArena_.size());
+        extrasArena_ += x.values;
+        extras_.push_back(
+            Entry::of(x.pointer, extrasArena_, offset, static_cast<std::uint32_t>(x.values.size())));
+        extraLeads_.push_back(x.lead);
+    }
+    extrasBuilt_ = true;
+    return true;
+}
+
+// The records of the parent in the parent's buffer, read through the child key into the slice.
+int View::readChildren() {
+    const Join& j = joins_[static_cast<std::size_t>(parentJoin_)];
+    const ViewKey& ik = j.table->keys()[static_cast<std::size_t>(j.key)];
+    const ViewKey& ck = primary_.keys()[static_cast<std::size_t>(childKey_)];
+    const std::vector<Value> link = parentLink();
+    // An OPT key holds no record whose linking fields are all blank: such a parent is nobody's
+    // partner.
+    if (ik.optional && std::all_of(link.begin(), link.end(), blankValue)) return 0;
+    Record& rec = primary_.record();
+    auto buffer = rec.buffer();
+    for (std::size_t i = 0; i < link.size(); ++i) rec.ref(j.outerFields[i]).set(link[i]);
+    for (std::size_t i = link.size(); i < ck.components.size(); ++i)
+        writeExtreme(rec.layout().field(static_cast<std::size_t>(ck.components[i].field)), buffer,
+                     ck.components[i].descending);
+    int rc = primary_.setFromBuffer(childKey_);
+    while (rc == 0 && (rc = primary_.next()) == 0 && compareLinks(childLink(), link) == 0) {
+        std::uint64_t ptr = primary_.pointer();
+        if (!resolveJoins(parentJoin_) || !filter_.isTrue()) continue;
+        auto offset = static_cast<std::uint32_t>(arena_.size());
+        appendSortKey(arena_);
+        entries_.push_back(
+            Entry::of(ptr, arena_, offset, static_cast<std::uint32_t>(arena_.size() - offset)));
+    }
+    return rc == err::RecordNotAvailable ? 0 : rc;
+}
+
+// Starts the parent key at the given leading values of a parent record image (and, for the rest,
+// the extreme that reads first).
+int View::seekParent(std::span<const std::uint8_t> image, std::size_t given, bool keyForward) {
+    ViewTable& par = parent();
+    const ViewKey& key = par.keys()[static_cast<std::size_t>(parentKey_)];
+    Record& rec = par.record();
+    KeptBuffers kept;
+    kept.keep(rec);
+    auto buffer = rec.buffer();
+    std::copy(image.begin(), image.end(), buffer.begin());
+    for (std::size_t i = given; i < key.components.size(); ++i)
+        writeExtreme(rec.layout().field(static_cast<std::size_t>(key.components[i].field)), buffer,
+                     key.components[i].descending == keyForward);
+    return par.setFromBuffer(parentKey_);
+}
+
+// A new slice at the start (forward) or the end of the order.
+int View::startJoinRuns(bool forward) {
+    if (!buildExtras()) return errorCode() ? errorCode() : err::UnknownError;
+    exLo_ = exHi_ = forward ? 0 : extras_.size();
+    int rc = parent().setStart(parentKey_);
+    if (rc == 0) rc = loadJoinRuns(forward, false);
+    if (rc) return rc;
+    (forward ? coversStart_ : coversEnd_) = true;
+    return 0;
+}
+
+// A new slice from the run holding the leading values of a parent record image; where that run
+// and those after it hold nothing, the runs before.
+int View::seekJoinRuns(std::span<const std::uint8_t> image, std::size_t given) {
+    given = std::min(given, served_);
+    if (!buildExtras()) return errorCode() ? errorCode() : err::UnknownError;
+    const std::vector<std::uint8_t> copy(image.begin(), image.end());
+    std::string lead;
+    {
+        KeptBuffers kept;
+        Record& rec = parent().record();
+        kept.keep(rec);
+        std::copy(copy.begin(), copy.end(), rec.buffer().begin());
+        for (std::size_t i = 0; i < given; ++i)
+            encodeValue(items_[i].expr.evaluate(), items_[i].descending, lead);
+    }
+    const std::string_view xa = extrasArena_;
+    std::size_t at = 0;
+    while (at < extras_.size()) {
+        std::string_view v = xa.substr(extras_[at].offset, extraLeads_[at]);
+        if (compareBytes(v.substr(0, std::min(v.size(), lead.size())), lead) >= 0) break;
+        ++at;
+    }
+    exLo_ = exHi_ = at;
+    return loadFromSeek(given, [&](bool keyForward) { return seekParent(copy, given, keyForward); });
+}
+
+// Loads whole runs of parents with equal leading values from where the parent key stands, with
+// their records and the orphans of those values, as loadRuns does for a key of the primary file.
+int View::loadJoinRuns(bool forward, bool append) {
+    KeptBuffers kept;
+    for (Join& j : joins_) kept.keep(j.table->record());
+    ViewTable& par = parent();
+    const bool keyForward = forward != backward_;
+    if (!append) {
+        entries_.clear();
+        arena_.clear();
+        sliceStart_.clear();
+        sliceEnd_.clear();
+        stamp_ = primary_.changeStamp();
+        parentStamp_ = par.changeStamp();
+    }
+    const std::size_t before = entries_.size();
+    std::string lead, values, firstPos, lastPos;
+    bool more = false, any = false;
+    int rc;
+    while ((rc = keyForward ? par.next() : par.previous()) == 0) {
+        values.clear();
+        for (std::size_t i = 0; i < served_; ++i)
+            encodeValue(items_[i].expr.evaluate(), items_[i].descending, values);
+        if (!any) {
+            any = true;
+            lead = values;
+            firstPos = par.position(parentKey_);
+        } else if (values != lead) {
+            if (entries_.size() - before >= runRows_) {
+                more = true;
+                rc = keyForward ? par.previous() : par.next();
+                if (rc == 0) lastPos = par.position(parentKey_);
+                break;
+            }
+            lead = values;
+        }
+        if ((rc = readChildren()) != 0) break;
+    }
+    if (rc != 0 && rc != err::RecordNotAvailable) {
+        entries_.resize(before);
+        built_ = false;
+        return rc;
+    }
+    // The orphans up to the last run read (all that remain this way when the key ended).
+    const std::string_view xa = extrasArena_;
+    auto leadAt = [&](std::size_t i) { return xa.substr(extras_[i].offset, extraLeads_[i]); };
+    std::size_t from = 0, to = 0;
+    if (forward) {
+        from = exHi_;
+        to = more ? exHi_ : extras_.size();
+        while (more && to < extras_.size() && compareBytes(leadAt(to), lead) <= 0) ++to;
+        exHi_ = to;
+    } else {
+        to = exLo_;
+        from = more ? exLo_ : 0;
+        while (more && from > 0 && compareBytes(leadAt(from - 1), lead) >= 0) --from;
+        exLo_ = from;
+    }
+    for (std::size_t i = from; i < to; ++i) {
+        const Entry& e = extras_[i];
+        auto offset = static_cast<std::uint32_t>(arena_.size());
+        arena_.append(xa.substr(e.offset, e.length));
+        entries_.push_back(Entry::of(e.pointer, arena_, offset, e.length));
+    }
+    closeLoad(forward, append, before, firstPos, lastPos, more);
+    return 0;
+}
+
+// Reading ran off a side of the slice that is not the end of the result: back to the slice's
+// last (first) parent in the parent key, then on from it.
+bool View::extendJoinRuns(bool forward) {
+    ViewTable& par = parent();
+    const std::string& edge = forward ? sliceEnd_ : sliceStart_;
+    // A slice that holds no parent has every parent this way.
+    const bool placed = edge.empty() ? par.setStart(parentKey_) == 0
+                                     : backToEdge(par, parentKey_, edge, forward != backward_);
+    return placed && loadJoinRuns(forward, true) == 0;
+}
+
+// A new slice around a record given by its order values, with the record in the buffers when it
+// still exists; a record gone since is placed by its parent's place in the parent key. A record
+// that exists is placed by its values now (its customer may have moved it since the position was
+// taken), so that the slice and the place in it agree.
+int View::placeJoinAnchor(const std::string& key, std::uint64_t pointer, bool truncated,
+                          std::string_view parentPosition) {
+    ViewTable& par = parent();
+    std::string at = key;
+    if (parentPosition.empty()) {
+        at = sortKey();
+        truncated = false;
+    } else {
+        int rc = par.reset(parentKey_, parentPosition);
+        if (rc == 0) rc = par.next();
+        if (rc == err::RecordNotAvailable) {
+            rc = startJoinRuns(false);
+            return rc ? rc : placeSortedAt(key, pointer, truncated);
+        }
+        if (rc) return rc;
+    }
+    auto b = par.record().buffer();
+    const std::vector<std::uint8_t> image(b.begin(), b.end());
+    int rc = seekJoinRuns(image, served_);
+    return rc ? rc : placeSortedAt(at, pointer, truncated);
 }
 
 // ---- Operations --------------------------------------------------------------------------
@@ -1278,6 +1754,11 @@ int View::set(int items) {
         resolveJoins();
         for (std::size_t i = 0; i < given; ++i)
             encodeValue(items_[i].expr.evaluate(), items_[i].descending, partial);
+        if (plan_ == Plan::JoinRuns) {
+            // The leading values are the parent's: the walk starts at its buffer.
+            auto b = parent().record().buffer();
+            image.assign(b.begin(), b.end());
+        }
     }
     int rc = prepare();
     haveCurrent_ = false;
@@ -1290,6 +1771,8 @@ int View::set(int items) {
         } else {
             if (plan_ == Plan::KeyRuns)
                 rc = placeRuns(image, given);
+            else if (plan_ == Plan::JoinRuns)
+                rc = seekJoinRuns(image, given);
             else if (!holdsWholeSet() && !buildSet())
                 rc = errorCode() ? errorCode() : err::UnknownError;
             if (rc == 0) {
@@ -1369,6 +1852,8 @@ int View::readSorted(bool forward) {
         } else if (plan_ == Plan::Sorted) {
             if (built_ && edge_ != 0) swapSpare(); // kept for the way back
             if (!buildEdge(forward)) return errorCode() ? errorCode() : err::UnknownError;
+        } else if (plan_ == Plan::JoinRuns) {
+            if (int rc = startJoinRuns(forward)) return rc;
         } else {
             int rc = seekKey(primary_.record().buffer(), 0, forward != backward_);
             if (rc == 0) rc = loadRuns(forward, false);
@@ -1460,11 +1945,18 @@ std::string View::position() {
     if (sorted_) {
         // Key-led orders also keep the record's place in the key, for when it is gone: its
         // length in one byte, then the place, then the order values.
-        p.kind = plan_ == Plan::KeyRuns ? 'R' : 'S';
+        const bool runs = plan_ == Plan::KeyRuns || plan_ == Plan::JoinRuns;
+        p.kind = runs ? 'R' : 'S';
         p.plan = hashText(orderText_);
-        if (plan_ == Plan::KeyRuns) {
-            std::string keyPos =
-                primary_.pointer() == currentPointer_ ? primary_.position(key_) : std::string();
+        if (runs) {
+            // Join-led orders keep the place of the record's parent in the parent key.
+            std::string keyPos;
+            if (primary_.pointer() == currentPointer_) {
+                if (plan_ == Plan::KeyRuns)
+                    keyPos = primary_.position(key_);
+                else if (joins_[static_cast<std::size_t>(parentJoin_)].present)
+                    keyPos = parent().position(parentKey_);
+            }
             if (keyPos.size() > 128) keyPos.clear();
             p.data = static_cast<char>(keyPos.size()) + keyPos;
         }
@@ -1495,10 +1987,10 @@ int View::reset(std::string_view text) {
     int rc = prepare();
     haveCurrent_ = false;
     if (rc == 0) {
-        char kind = plan_ == Plan::KeyRuns  ? 'R'
-                    : plan_ == Plan::Sorted ? 'S'
-                    : plan_ == Plan::Query  ? 'Q'
-                                            : 'K';
+        char kind = plan_ == Plan::KeyRuns || plan_ == Plan::JoinRuns ? 'R'
+                    : plan_ == Plan::Sorted                           ? 'S'
+                    : plan_ == Plan::Query                            ? 'Q'
+                                                                      : 'K';
         std::uint64_t plan = sorted_                ? hashText(orderText_)
                              : plan_ == Plan::Query ? hashText(orderText_ + "\n" + filterText_)
                                                     : static_cast<std::uint64_t>(key_ + 1);

@@ -18,7 +18,14 @@
 // - Sorted order: no key serves the first item. The first page (and the last, for End) comes from
 //   one pass over the file that keeps only the first (last) rows of the order; the whole sorted
 //   set is built when the reading goes beyond those rows or a position falls outside them.
-// In the last two, records are held as slices of the ordered result (entries_): the encoded order
+// - Join-led order: no key of the primary file serves the first item, but a key of a file joined
+//   to it (the parent) serves the leading items, the join goes through a unique key of the
+//   parent, and a key of the primary file (the child key) starts with the join's linking fields.
+//   The view walks the parent key, reads each parent's records through the child key and sorts
+//   each run of equal leading values, as a key-led order does. Records the walk cannot reach
+//   (without a partner, or left out of an OPT child key) are found once per change of either
+//   file and placed in the run of their own leading values (blank ones for a missing partner).
+// In the last three, records are held as slices of the ordered result (entries_): the encoded order
 // values and the record's pointer, sorted by (values, pointer). Pages fetch records by pointer, so
 // a record deleted since is skipped and a record changed so that it no longer passes the filter
 // is skipped. A slice is dropped at the next positioning (SET, RESET) after a FLUSH, after a
@@ -49,6 +56,7 @@
 #include <chrono>
 #include <cstdint>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -222,7 +230,8 @@ public:
     }
 
     // Which way the view reads now: a key index (also for a key-led order), -1 for record order,
-    // or -2 for a sorted order.
+    // -2 for a sorted order or JoinLed for an order led by a key of a joined file.
+    static constexpr int JoinLed = -4;
     int readingKey();
     // Whether the records come from held slices (key-led and sorted orders) and whether the whole
     // sorted set is held.
@@ -239,7 +248,7 @@ private:
     struct OrderItem;
     struct Entry;
 
-    enum class Plan { Records, Key, KeyRuns, Sorted, Query };
+    enum class Plan { Records, Key, KeyRuns, Sorted, Query, JoinRuns };
 
     int finish(int op, int code, std::chrono::steady_clock::time_point start);
     void choosePlan();
@@ -250,7 +259,10 @@ private:
     bool buildSet();
     bool buildEdge(bool first);
     int loadRuns(bool forward, bool append);
+    void closeLoad(bool forward, bool append, std::size_t before, const std::string& firstPos,
+                   const std::string& lastPos, bool more);
     int seekRuns(std::span<const std::uint8_t> image, std::size_t components);
+    int loadFromSeek(std::size_t given, const std::function<int(bool keyForward)>& seek);
     int placeRuns(std::span<const std::uint8_t> image, std::size_t components);
     bool extendSlice(bool forward);
     void sortSlice(std::size_t from, std::size_t to);
@@ -261,7 +273,8 @@ private:
     int stepKey(bool keyForward);
     bool confined() const { return !filter_.empty() || !fixed_.empty() || low_ || high_; }
     std::int64_t countByWalking();
-    bool resolveJoins(); // false when an inner join has no partner
+    // False when an inner join has no partner; join `given` keeps the record its buffer holds.
+    bool resolveJoins(int given = -1);
     bool resolveJoin(const Join& j);
     std::string sortKey() const;
     void appendSortKey(std::string& out) const;
@@ -271,6 +284,23 @@ private:
     int placeSortedAt(const std::string& key, std::uint64_t pointer, bool exactPrevious);
     int placeAnchor(const std::string& key, std::uint64_t pointer, bool truncated,
                     std::string_view keyPosition);
+    // Join-led orders.
+    std::size_t servedItems(ViewTable& table, const ViewKey& key, bool& reversed) const;
+    bool chooseJoinLed();
+    ViewTable& parent();
+    int compareLinks(const std::vector<Value>& a, const std::vector<Value>& b) const;
+    std::vector<Value> childLink();
+    std::vector<Value> parentLink();
+    bool findOrphans();
+    bool buildExtras();
+    int readChildren();
+    int seekParent(std::span<const std::uint8_t> image, std::size_t given, bool keyForward);
+    int startJoinRuns(bool forward);
+    int seekJoinRuns(std::span<const std::uint8_t> image, std::size_t given);
+    int loadJoinRuns(bool forward, bool append);
+    bool extendJoinRuns(bool forward);
+    int placeJoinAnchor(const std::string& key, std::uint64_t pointer, bool truncated,
+                        std::string_view parentPosition);
     int setLive(int items);
     int startOver();
     int startPendingSet(bool forward);
@@ -321,6 +351,19 @@ private:
     std::ptrdiff_t current_ = -1;
     bool haveCurrent_ = false;
     std::uint64_t currentPointer_ = 0;
+    // Join-led orders: the parent's join, the key walked and the primary's key read for each
+    // parent; the records the walk cannot reach (orphans_, for the two files' change stamps) and
+    // the same with their order values (extras_, in the view's order), of which those from
+    // exLo_ to exHi_ are in the slice.
+    int parentJoin_ = -1, parentKey_ = -1, childKey_ = -1;
+    std::uint64_t parentStamp_ = 0;
+    std::vector<std::uint64_t> orphans_;
+    std::pair<std::uint64_t, std::uint64_t> orphanStamps_{0, 0};
+    bool orphansKnown_ = false, extrasBuilt_ = false;
+    std::vector<Entry> extras_;
+    std::vector<std::uint32_t> extraLeads_; // bytes of each extra's leading values
+    std::string extrasArena_;
+    std::size_t exLo_ = 0, exHi_ = 0;
     std::uint64_t id_;
     ViewTraceSettings trace_;
     std::shared_ptr<TraceLog> tracer_;

@@ -493,11 +493,10 @@ private:
         }
         case op::RECORDSkey: {
             if (!validKey(file, args.key)) return err::InvalidKeyFile;
-            TableStats t;
-            int rc = s.table.stats(t);
-            if (rc != 0) return engine(rc, args);
-            args.records = t.keyEntries[static_cast<std::size_t>(args.key)];
-            return 0;
+            std::uint32_t n = 0;
+            int rc = s.table.keyEntries(args.key, n);
+            args.records = n;
+            return engine(rc, args);
         }
 
         // Writes.

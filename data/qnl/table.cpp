@@ -344,6 +344,14 @@ int Table::records(std::uint32_t& n) {
     });
 }
 
+int Table::keyEntries(int key, std::uint32_t& n) {
+    return readCached(pager_, [&] {
+        Btree bt(pager_, *codecs_[static_cast<std::size_t>(key)], static_cast<std::uint32_t>(key));
+        n = bt.entries();
+        return 0;
+    });
+}
+
 int Table::uniqueCheck(std::span<const std::uint8_t> rec, std::uint32_t self) {
     std::vector<std::uint8_t> entry;
     for (std::size_t k = 0; k < codecs_.size(); ++k) {

@@ -77,6 +77,8 @@ public:
     int put(std::uint32_t ptr, RecordData& rec, bool watch);
     int erase(std::uint32_t ptr);
     int records(std::uint32_t& n);
+    // The entries of one key, from the file's header (no walk).
+    int keyEntries(int key, std::uint32_t& n);
     // The record pointer of the first record whose key equals the key fields of rec (0 none).
     int findKey(int key, std::span<const std::uint8_t> rec, std::uint32_t& ptr);
 

@@ -96,7 +96,7 @@ public:
         std::vector<std::uint8_t> want(b.begin(), b.end());
         std::uint64_t best = 0;
         for (std::uint64_t p : live()) {
-            if (compareKey(key, *slots_[p - 1], want, components) != 0) continue;
+            if (!inKey(key, p) || compareKey(key, *slots_[p - 1], want, components) != 0) continue;
             if (!best || before(key, p, best)) best = p;
         }
         if (!best) return err::RecordNotFound;

@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <map>
 #include <random>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -298,6 +299,44 @@ void checkReads(View& v, ViewTable& t, const std::vector<std::uint64_t>& want) {
     EXPECT_EQ(v.records(), static_cast<std::int64_t>(want.size()));
 }
 
+// A random walk of reads, positions kept and returned to, and starts over.
+void walkAtRandom(View& v, ViewTable& t, const std::vector<std::uint64_t>& want) {
+    std::mt19937 rng(11);
+    std::vector<std::pair<std::string, std::ptrdiff_t>> saved;
+    ASSERT_EQ(v.set(), 0);
+    const auto n = static_cast<std::ptrdiff_t>(want.size());
+    std::ptrdiff_t nextAt = 0, prevAt = n - 1, at = -1;
+    for (int step = 0; step < 300; ++step) {
+        int what = static_cast<int>(rng() % 10);
+        if (what < 6) {
+            bool forward = what < 4;
+            int rc = forward ? v.next() : v.previous();
+            std::ptrdiff_t expect = forward ? nextAt : prevAt;
+            if (expect < 0 || expect >= n) {
+                ASSERT_EQ(rc, err::RecordNotAvailable) << "step " << step;
+            } else {
+                ASSERT_EQ(rc, 0) << "step " << step;
+                ASSERT_EQ(t.pointer(), want[static_cast<std::size_t>(expect)]) << "step " << step;
+                at = expect;
+                nextAt = at + 1;
+                prevAt = at - 1;
+            }
+        } else if (what < 8) {
+            if (at >= 0) saved.emplace_back(v.position(), at);
+        } else if (what < 9 && !saved.empty()) {
+            auto& [pos, index] = saved[rng() % saved.size()];
+            ASSERT_EQ(v.reset(pos), 0);
+            nextAt = prevAt = index;
+            at = -1;
+        } else {
+            ASSERT_EQ(v.set(), 0);
+            at = -1;
+            nextAt = 0;
+            prevAt = n - 1;
+        }
+    }
+}
+
 class ViewPlans : public ::testing::Test {
 protected:
     ViewPlans() : people("PEOPLE", layout(), viewKeys()) {}
@@ -339,42 +378,135 @@ TEST_F(ViewPlans, EveryOrderFilterAndRangeReadsAsAFullSortDoes) {
         checkReads(v, people, want);
         if (v.readingKey() == -2) EXPECT_TRUE(v.holdsWholeSet()); // the count needed it
 
-        // A random walk of reads, positions kept and returned to, and starts over.
-        std::mt19937 rng(11);
-        std::vector<std::pair<std::string, std::ptrdiff_t>> saved;
-        ASSERT_EQ(v.set(), 0);
-        const auto n = static_cast<std::ptrdiff_t>(want.size());
-        std::ptrdiff_t nextAt = 0, prevAt = n - 1, at = -1;
-        for (int step = 0; step < 300; ++step) {
-            int what = static_cast<int>(rng() % 10);
-            if (what < 6) {
-                bool forward = what < 4;
-                int rc = forward ? v.next() : v.previous();
-                std::ptrdiff_t expect = forward ? nextAt : prevAt;
-                if (expect < 0 || expect >= n) {
-                    ASSERT_EQ(rc, err::RecordNotAvailable) << "step " << step;
-                } else {
-                    ASSERT_EQ(rc, 0) << "step " << step;
-                    ASSERT_EQ(people.pointer(), want[static_cast<std::size_t>(expect)]) << "step " << step;
-                    at = expect;
-                    nextAt = at + 1;
-                    prevAt = at - 1;
-                }
-            } else if (what < 8) {
-                if (at >= 0) saved.emplace_back(v.position(), at);
-            } else if (what < 9 && !saved.empty()) {
-                auto& [pos, index] = saved[rng() % saved.size()];
-                ASSERT_EQ(v.reset(pos), 0);
-                nextAt = prevAt = index;
-                at = -1;
-            } else {
-                ASSERT_EQ(v.set(), 0);
-                at = -1;
-                nextAt = 0;
-                prevAt = n - 1;
-            }
+        walkAtRandom(v, people, want);
+    }
+}
+
+// ---- Orders led by a key of the customer joined to each person ----------------------------
+
+enum CustField { Number, City };
+
+// Customers through a unique OPT key on their number (a customer numbered 0 is in no key), with
+// cities in a NOCASE key with duplicates. People link to them through PPL:KeyCust.
+MemTable customerTable(const std::vector<std::pair<int, const char*>>& customers) {
+    Layout l;
+    l.add("CUST:Number", FieldType::Long);
+    l.add("CUST:City", FieldType::String, 20);
+    MemTable t("CUSTOMER", l,
+               {ViewKey{"CUST:KeyNumber", {{Number, false}}, false, false, true, true},
+                ViewKey{"CUST:KeyCity", {{City, false}}, true, true, false, false}});
+    for (auto [number, city] : customers) {
+        t.record().clear();
+        t.record().set("CUST:Number", number);
+        t.record().set("CUST:City", city);
+        t.add();
+    }
+    return t;
+}
+
+// Item field -1 is the city of the person's customer (blank without one).
+constexpr int CustCity = -1;
+
+struct JoinCase {
+    const char* order;
+    const char* filter;
+    std::vector<Item> items;
+    std::function<bool(const Row&)> keep;
+    bool inner = false;
+};
+
+std::vector<std::uint64_t> joinReference(const JoinCase& c, const std::vector<Row>& rows,
+                                         MemTable& customers) {
+    std::map<long, std::string> cityOf;
+    for (std::uint64_t p : customers.live()) {
+        auto img = customers.image(p);
+        long n = readField(customers.record().layout().field(Number), img).toLong();
+        if (n != 0)
+            cityOf[n] =
+                std::string(clipRight(readField(customers.record().layout().field(City), img).text()));
+    }
+    std::vector<std::pair<Row, std::string>> kept;
+    for (const Row& r : rows) {
+        auto it = cityOf.find(r.v[CustNumber].toLong());
+        if ((c.inner && it == cityOf.end()) || !c.keep(r)) continue;
+        kept.emplace_back(r, it == cityOf.end() ? std::string() : it->second);
+    }
+    std::sort(kept.begin(), kept.end(), [&](const auto& a, const auto& b) {
+        for (const Item& i : c.items) {
+            Value x = i.field == CustCity ? Value(a.second) : a.first.v[static_cast<std::size_t>(i.field)];
+            Value y = i.field == CustCity ? Value(b.second) : b.first.v[static_cast<std::size_t>(i.field)];
+            if (i.upper) x = Value(up(x.text())), y = Value(up(y.text()));
+            int r = compare(x, y);
+            if (r) return i.descending ? r > 0 : r < 0;
+        }
+        return a.first.pointer < b.first.pointer;
+    });
+    std::vector<std::uint64_t> out;
+    for (const auto& k : kept) out.push_back(k.first.pointer);
+    return out;
+}
+
+// Walking the customers' city key and reading each customer's people gives what a full read and
+// sort gives: duplicate and differently written cities, a blank city, people whose customer
+// number no customer has (or 0, which the OPT key leaves out) sorting with the blank cities, both
+// directions, a filter, an inner join; over customers numbered without gaps and with gaps. Then a
+// customer deleted (its people now without one) and another moved to a new city between pages.
+TEST_F(ViewPlans, OrdersLedByTheJoinedCustomersCityKeyReadAsAFullSortDoes) {
+    const std::vector<JoinCase> cases = {
+        {"UPPER(CUST:City)", "", {{CustCity, true}}, all},
+        {"UPPER(CUST:City),UPPER(PPL:LastName)",
+         "PPL:Salary > 1000",
+         {{CustCity, true}, {LastName, true}},
+         [](const Row& r) { return compare(r.v[Salary], Value(1000)) > 0; }},
+        {"-UPPER(CUST:City),-UPPER(PPL:LastName),PPL:Id",
+         "",
+         {{CustCity, true, true}, {LastName, true, true}, {Id}},
+         all},
+        {"UPPER(CUST:City),-PPL:Salary", "", {{CustCity, true}, {Salary, false, true}}, all, true},
+    };
+    const std::vector<std::vector<std::pair<int, const char*>>> customerSets = {
+        {{1, "Paris"}, {2, "paris"}, {3, ""}, {4, "Berlin"}},                 // 0 and 5 have none
+        {{1, "Paris"}, {5, "berlin"}, {4, ""}, {0, "Zurich"}, {2, "BERLIN"}}, // 3 and 0 have none
+    };
+    for (const auto& set : customerSets) {
+        for (const JoinCase& c : cases) {
+            SCOPED_TRACE(std::string(c.order) + " / " + c.filter + " over " + std::to_string(set.size()));
+            MemTable customers = customerTable(set);
+            View v(people, ViewTraceSettings{});
+            v.setSliceRows(12, 6);
+            ASSERT_EQ(v.join(0, customers, 0, {CustNumber}, c.inner), 1);
+            ASSERT_TRUE(v.setOrder(c.order) && v.setFilter(c.filter));
+            ASSERT_EQ(v.open(), 0);
+            EXPECT_EQ(v.readingKey(), View::JoinLed);
+            auto want = joinReference(c, rows(), customers);
+            checkReads(v, people, want);
+            walkAtRandom(v, people, want);
+
+            std::string pos;
+            auto first = page(v, people, pos, true, 5);
+            ASSERT_EQ(first.size(), 5u);
+            customers.erase(1);
+            Record moved = customers.record();
+            auto img = customers.image(2);
+            std::copy(img.begin(), img.end(), moved.buffer().begin());
+            moved.set("CUST:City", "Amsterdam");
+            customers.overwrite(2, moved);
+            auto after = joinReference(c, rows(), customers);
+            auto at = std::find(after.begin(), after.end(), first.back());
+            ASSERT_NE(at, after.end());
+            std::vector<std::uint64_t> next(at + 1, after.end());
+            if (next.size() > 5) next.resize(5);
+            EXPECT_EQ(page(v, people, pos, true, 5), next);
+            checkReads(v, people, after);
         }
     }
+    // A join through a key with duplicates finds a person under one customer only: sorted.
+    MemTable customers = customerTable({{1, "Paris"}});
+    View v(people, ViewTraceSettings{});
+    ASSERT_EQ(v.join(0, customers, 1, {LastName}), 1);
+    ASSERT_TRUE(v.setOrder("UPPER(CUST:City)"));
+    ASSERT_EQ(v.open(), 0);
+    EXPECT_EQ(v.readingKey(), -2);
 }
 
 // Records added before and after the place, the next record deleted and another changed so that
