@@ -15,6 +15,7 @@
 #include "windowing/printer.h"
 
 #include <QCheckBox>
+#include <QClipboard>
 #include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -73,6 +74,27 @@ bool fits(QMdiSubWindow* sub, int col, int n = 0) {
     });
 }
 
+// The texts of the graph window that opens (the categories with their counts and percentages, in
+// the order drawn), closed again by its OK button.
+std::vector<std::string> graphShown() {
+    std::vector<std::string> texts;
+    EXPECT_TRUE(waitUntil([&] {
+        return win::onGui([&] {
+            for (QWidget* w : QApplication::topLevelWidgets())
+                for (QWidget* c : w->findChildren<QWidget*>())
+                    if (w->isVisible() && c->accessibleDescription().contains("Count")) {
+                        for (const QString& t : c->accessibleDescription().split('\n'))
+                            texts.push_back(t.toStdString());
+                        for (QPushButton* b : w->findChildren<QPushButton*>())
+                            if (b->text() == "OK") b->click();
+                        return true;
+                    }
+            return false;
+        });
+    }));
+    return texts;
+}
+
 class PeopleBrowseTest : public ProgramTest {
 protected:
     void SetUp() override {
@@ -119,6 +141,26 @@ protected:
 
 TEST_F(PeopleBrowseTest, TabsFollowTheSortedColumnGenderSortsBothWaysAndSalariesShowWhole) {
     QAccessible::setActive(true);
+    // Three salaries at the top of a band and three at the foot of the next; the people in each
+    // band, counted from the file.
+    int below = 0, from = 0;
+    {
+        FileDecl p = makePeopleFile();
+        p.name = (dir_ / "PEOPLE").string();
+        open(p);
+        int n = 0;
+        for (set(p), next(p); !errorCode(); next(p), ++n) {
+            if (n < 6) {
+                p.record.set("PPL:Salary", Value(n < 3 ? 11999 : 12000));
+                put(p);
+                ASSERT_EQ(errorCode(), 0);
+            }
+            const std::int64_t salary = p.record.get("PPL:Salary").toLong();
+            below += salary >= 10000 && salary <= 11999;
+            from += salary >= 12000 && salary <= 13999;
+        }
+        close(p);
+    }
     runProgram([&] {
         QMdiSubWindow* sub = openFromMenu(menu::BrowsePeople, PeopleCaption);
         ASSERT_TRUE(waitShown(sub, [](const Shown& s) { return s.rows.size() == std::size_t(People); }));
@@ -174,6 +216,16 @@ TEST_F(PeopleBrowseTest, TabsFollowTheSortedColumnGenderSortsBothWaysAndSalaries
             EXPECT_TRUE(std::regex_match(row[8], std::regex(R"(\d{1,3}(,\d{3})*\.\d{2})"))) << row[8];
         EXPECT_TRUE(fits(sub, 9)) << "the largest salaries show whole on screen";
         EXPECT_TRUE(fits(sub, 4)) << "and so does Female";
+
+        // The graph of the salaries: 11999 in the band below 12000's.
+        rightClickCell(sub, 1, 9, "Graph on Salary");
+        const std::vector<std::string> texts = graphShown();
+        auto countOf = [&](const std::string& band) {
+            const auto at = std::find(texts.begin(), texts.end(), band);
+            return at != texts.end() && at + 1 != texts.end() ? std::atoi(at[1].c_str()) : -1;
+        };
+        EXPECT_EQ(countOf("10000 - 11999"), below);
+        EXPECT_EQ(countOf("12000 - 13999"), from);
 
         // The sheet's style changes and its tab stays.
         auto tabsShown = [&] {
@@ -367,21 +419,7 @@ TEST_F(PeopleBrowseTest, ParentChildLowerListFollowsTheHighlightedCustomer) {
             sub, [&](const Shown& s) { return s.rows.size() == peopleOf(most).size(); }, 1));
         if (months.size() > 1) {
             rightClickCell(sub, 1, 5, "Graph on Date of Birth", 1);
-            std::vector<std::string> texts;
-            EXPECT_TRUE(waitUntil([&] {
-                return win::onGui([&] {
-                    for (QWidget* w : QApplication::topLevelWidgets())
-                        for (QWidget* c : w->findChildren<QWidget*>())
-                            if (w->isVisible() && c->accessibleDescription().contains("Count")) {
-                                for (const QString& t : c->accessibleDescription().split('\n'))
-                                    texts.push_back(t.toStdString());
-                                for (QPushButton* b : w->findChildren<QPushButton*>())
-                                    if (b->text() == "OK") b->click();
-                                return true;
-                            }
-                    return false;
-                });
-            }));
+            const std::vector<std::string> texts = graphShown();
             for (int m : months) EXPECT_TRUE(has(texts, std::string(monthName(m)))) << monthName(m);
             for (const std::string& t : texts) EXPECT_EQ(t.find(" ="), std::string::npos) << t;
         }
@@ -407,7 +445,9 @@ TEST_F(PeopleBrowseTest, ParentChildLowerListFollowsTheHighlightedCustomer) {
 }
 
 // Every item of every list's column menu, chosen once, with whatever it shows answered: the
-// program goes on showing its lists, and the report of the page reaches its file.
+// program goes on showing its lists, and the report of the page reaches its file. Each graph's own
+// buttons are pressed in turn: Ouput puts its picture on the clipboard, Preferences opens the
+// preferences (answered by OK), then OK.
 TEST_F(PeopleBrowseTest, EveryColumnMenuItemOfEachList) {
     QAccessible::setActive(true);
     const fs::path pdf = dir_ / "page.pdf";
@@ -418,6 +458,21 @@ TEST_F(PeopleBrowseTest, EveryColumnMenuItemOfEachList) {
         // Whatever the items open is closed again: boxes by their first button, the previewer
         // by printing, any other dialog by Esc.
         std::atomic<bool> answering{true};
+        int graphs = 0, copies = 0, preferences = 0;
+        auto press = [](QWidget* w, const QString& text) {
+            QMetaObject::invokeMethod(
+                w,
+                [w, text] {
+                    for (QPushButton* b : w->findChildren<QPushButton*>())
+                        if (b->text() == text) return b->click();
+                },
+                Qt::QueuedConnection);
+        };
+        auto preferencesOpen = [] {
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (w->isVisible() && w->windowTitle() == "Sorvex Preferences") return true;
+            return false;
+        };
         std::thread closer([&] {
             while (answering) {
                 win::onGui([&] {
@@ -426,6 +481,33 @@ TEST_F(PeopleBrowseTest, EveryColumnMenuItemOfEachList) {
                         if (!w->isVisible() || w->property("closing").toBool() ||
                             w->windowTitle() == "Progress...")
                             continue;
+                        if (w->windowTitle().startsWith("Graph on")) {
+                            const int step = w->property("step").toInt(),
+                                      waited = w->property("waited").toInt();
+                            w->setProperty("waited", waited + 1);
+                            if (step == 0) {
+                                ++graphs;
+                                QApplication::clipboard()->clear();
+                                press(w, "&Ouput");
+                                w->setProperty("step", 1);
+                            } else if (step == 1 && !QApplication::clipboard()->image().isNull()) {
+                                ++copies;
+                                press(w, "Pre&ferences");
+                                w->setProperty("step", 2);
+                            } else if ((step == 2 && w->property("preferences").toBool() &&
+                                        !preferencesOpen()) ||
+                                       waited > 250) {
+                                preferences += w->property("preferences").toBool();
+                                w->setProperty("closing", true);
+                                press(w, "OK");
+                            }
+                            continue;
+                        }
+                        // The preferences a graph's button opened.
+                        if (w->windowTitle() == "Sorvex Preferences")
+                            for (QWidget* g : QApplication::topLevelWidgets())
+                                if (g->isVisible() && g->property("step").toInt() == 2)
+                                    g->setProperty("preferences", true);
                         if (auto* box = qobject_cast<QMessageBox*>(w)) {
                             w->setProperty("closing", true);
                             boxes.push_back(box->text().toStdString());
@@ -487,12 +569,23 @@ TEST_F(PeopleBrowseTest, EveryColumnMenuItemOfEachList) {
                 EXPECT_TRUE(waitShown(
                     sub, [](const Shown& s) { return !s.rows.empty() && !s.headers.empty(); }, l.list))
                     << item << " in " << l.caption;
+                // A graph is answered button by button before the next item.
+                EXPECT_TRUE(waitUntil([] {
+                    return win::onGui([] {
+                        for (QWidget* w : QApplication::topLevelWidgets())
+                            if (w->isVisible() && w->windowTitle().startsWith("Graph on")) return false;
+                        return true;
+                    });
+                })) << item;
             }
             closeChild(sub, childCount());
         }
         answering = false;
         closer.join();
         choose("E&xit");
+        EXPECT_GE(graphs, 1);
+        EXPECT_EQ(copies, graphs) << "each graph's picture copied";
+        EXPECT_EQ(preferences, graphs) << "each graph's preferences opened";
     });
     for (const std::string& b : boxes) EXPECT_EQ(b.find("rror"), std::string::npos) << b;
     EXPECT_TRUE(fs::exists(pdf)) << "the page printed";
