@@ -1295,6 +1295,15 @@ bool View::chooseJoinLed() {
         }
     }
     if (parentJoin_ != oldJoin || childKey_ != oldChild) orphansKnown_ = false;
+    // A filter on the parent's fields alone (a filter locator on a column of the customer) is
+    // tested once per parent, before its records are read.
+    parentFilter_ = parentJoin_ >= 0 && !filter_.empty();
+    for (const FieldRef& f : parentFilter_ ? filter_.fields() : std::vector<FieldRef>())
+        for (std::size_t k = 0; k < joins_.size(); ++k) {
+            Record& r = joins_[k].table->record();
+            for (std::size_t i = 0; k != static_cast<std::size_t>(parentJoin_) && i < r.layout().count(); ++i)
+                if (r.ref(static_cast<int>(i)) == f) parentFilter_ = false;
+        }
     return parentJoin_ >= 0;
 }
 
@@ -1579,6 +1588,7 @@ int View::loadJoinRuns(bool forward, bool append) {
             }
             lead = values;
         }
+        if (parentFilter_ && !filter_.isTrue()) continue;
         if ((rc = readChildren()) != 0) break;
     }
     if (rc != 0 && rc != err::RecordNotAvailable) {

@@ -356,6 +356,7 @@ private:
     // the same with their order values (extras_, in the view's order), of which those from
     // exLo_ to exHi_ are in the slice.
     int parentJoin_ = -1, parentKey_ = -1, childKey_ = -1;
+    bool parentFilter_ = false; // the filter reads no file of the view but the parent's
     std::uint64_t parentStamp_ = 0;
     std::vector<std::uint64_t> orphans_;
     std::pair<std::uint64_t, std::uint64_t> orphanStamps_{0, 0};

@@ -411,7 +411,7 @@ struct JoinCase {
     const char* order;
     const char* filter;
     std::vector<Item> items;
-    std::function<bool(const Row&)> keep;
+    std::function<bool(const Row&, const std::string& city)> keep;
     bool inner = false;
 };
 
@@ -428,8 +428,9 @@ std::vector<std::uint64_t> joinReference(const JoinCase& c, const std::vector<Ro
     std::vector<std::pair<Row, std::string>> kept;
     for (const Row& r : rows) {
         auto it = cityOf.find(r.v[CustNumber].toLong());
-        if ((c.inner && it == cityOf.end()) || !c.keep(r)) continue;
-        kept.emplace_back(r, it == cityOf.end() ? std::string() : it->second);
+        const std::string city = it == cityOf.end() ? std::string() : it->second;
+        if ((c.inner && it == cityOf.end()) || !c.keep(r, city)) continue;
+        kept.emplace_back(r, city);
     }
     std::sort(kept.begin(), kept.end(), [&](const auto& a, const auto& b) {
         for (const Item& i : c.items) {
@@ -452,17 +453,23 @@ std::vector<std::uint64_t> joinReference(const JoinCase& c, const std::vector<Ro
 // directions, a filter, an inner join; over customers numbered without gaps and with gaps. Then a
 // customer deleted (its people now without one) and another moved to a new city between pages.
 TEST_F(ViewPlans, OrdersLedByTheJoinedCustomersCityKeyReadAsAFullSortDoes) {
+    auto every = [](const Row&, const std::string&) { return true; };
     const std::vector<JoinCase> cases = {
-        {"UPPER(CUST:City)", "", {{CustCity, true}}, all},
+        {"UPPER(CUST:City)", "", {{CustCity, true}}, every},
         {"UPPER(CUST:City),UPPER(PPL:LastName)",
          "PPL:Salary > 1000",
          {{CustCity, true}, {LastName, true}},
-         [](const Row& r) { return compare(r.v[Salary], Value(1000)) > 0; }},
+         [](const Row& r, const std::string&) { return compare(r.v[Salary], Value(1000)) > 0; }},
         {"-UPPER(CUST:City),-UPPER(PPL:LastName),PPL:Id",
          "",
          {{CustCity, true, true}, {LastName, true, true}, {Id}},
-         all},
-        {"UPPER(CUST:City),-PPL:Salary", "", {{CustCity, true}, {Salary, false, true}}, all, true},
+         every},
+        {"UPPER(CUST:City),-PPL:Salary", "", {{CustCity, true}, {Salary, false, true}}, every, true},
+        // A filter on the customer alone, as a filter locator on the City column writes it.
+        {"-UPPER(CUST:City),PPL:Id",
+         "SUB(UPPER(CUST:City),1,1) = 'B'",
+         {{CustCity, true, true}, {Id}},
+         [](const Row&, const std::string& city) { return !city.empty() && std::toupper(city[0]) == 'B'; }},
     };
     const std::vector<std::vector<std::pair<int, const char*>>> customerSets = {
         {{1, "Paris"}, {2, "paris"}, {3, ""}, {4, "Berlin"}},                 // 0 and 5 have none
