@@ -726,6 +726,12 @@ int Pager::beginWrite() {
 // of frames written over blocks the file already has need not wait for the file system to
 // record a new length, as an append does. The log is cut back when it grew long (a checkpoint
 // that waited for snapshots) and when the file is left at rest (cut set).
+//
+// The cut comes only after the new header's sync. A power loss can leave a cut that reached some
+// of the log's blocks but not its length, beside the old header: the old log would then hold
+// fewer commits than it did, and put pages of an earlier commit back over a data file that
+// already holds later ones. Once the new salt is on disk, whatever becomes of the old frames
+// counts for nothing, so the cut itself need not be synced (the next commit's sync takes it).
 int Pager::startLog(bool cut) {
     if (wal_.fd < 0) {
         int rc = openLog(true);
@@ -743,14 +749,15 @@ int Pager::startLog(bool cut) {
     put64(h + wal::SeqAt, wal_.seq + 1);
     if (!cut && wal_.salt == 0) cut = true; // a new or damaged log: whatever follows goes
     if (!cut && wal_.end > wal::HeaderSize + std::uint64_t(wal::KeepFrames) * wal::FrameSize) cut = true;
-    if (!writeAll(wal_.fd, h, sizeof h, 0) || (cut && io().truncate(wal_.fd, wal::HeaderSize) != 0))
-        return sysError();
+    if (!writeAll(wal_.fd, h, sizeof h, 0)) return sysError();
     if (syncMode_ != SyncMode::Off) {
         if (syncFile(wal_.fd) != 0) return sysError();
         // The log's directory entry once per handle: it does not change while the log is reused.
         if (!logDirSynced_ && io().syncDirectoryOf(path_ + ".wal") != 0) return sysError();
         logDirSynced_ = true;
     }
+    // Only gives back the space of frames that count for nothing now; a failure leaves them so.
+    if (cut) io().truncate(wal_.fd, wal::HeaderSize);
     wal_.salt = salt;
     wal_.seq += 1;
     wal_.index.clear();
