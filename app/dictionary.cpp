@@ -2,6 +2,7 @@
 #include "app/dictionary.h"
 
 #include "runtime/datetime.h"
+#include "runtime/errors.h"
 #include "runtime/inifile.h"
 
 namespace sorv::app {
@@ -134,8 +135,13 @@ fw::Level PeopleFileManager::ValidateField(int field) {
         std::uint16_t saved = customers.SaveRecordBuffer();
         customers.record().set("CUST:SysId", r.get("PPL:SysId"));
         fw::Level found = customers.TryFetch(KeySysId);
+        // Only a customer that is not there refuses the value; a read that failed (the server
+        // out of reach) is told as what it is, and refuses the record all the same.
+        const bool missing = found == fw::LevelNotify && errorCode() == err::RecordNotFound;
+        if (found == fw::LevelNotify && !missing) customers.Raise(1); // a failed open told itself
         customers.RestoreSavedBuffer(saved, true);
         if (found == fw::LevelNone) return fw::LevelNone;
+        if (!missing) return fw::LevelNotify;
         return RaiseWithText(14, "Customer");
     }
     case 7: {

@@ -250,6 +250,13 @@ Level ErrorManager::HandleError(int number) {
     }
 }
 
+Level ErrorManager::HandleErrorAsNotice(int number) {
+    int found = find(number);
+    if (found < 0) return LevelNotify;
+    current_ = found;
+    return OnLevelNotify();
+}
+
 int ErrorManager::Message(int number, int buttons, int defaultButton) {
     int found = find(number);
     if (found < 0) return 0;

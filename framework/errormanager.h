@@ -49,6 +49,9 @@ public:
     Level Raise(int number);
     Level RaiseWithText(int number, std::string_view text);
     Level HandleError(int number);
+    // Shows the entry as a notice (OnLevelNotify) whatever its level, and answers LevelNotify: for
+    // a failure the program outlives although the entry's own level would end it.
+    Level HandleErrorAsNotice(int number);
     // Asks the entry's text with the caller's buttons and default; answers the button pressed,
     // 0 (no button) for a number that is not in the table.
     int Message(int number, int buttons, int defaultButton);

@@ -16,6 +16,11 @@ namespace sorv::fw {
 
 namespace {
 
+constexpr int MsgFileAccess = 23;
+// The file error of a connection to where the file lives (a database server, a network share)
+// that broke or could not be made ("Unexpected Network Error").
+constexpr int LostConnection = 359;
+
 std::function<void(const FileManager&, std::string_view)> traceHook;
 std::mutex traceMutex;
 
@@ -265,8 +270,8 @@ Level FileManager::realOpen(bool report) {
         }
         break;
     }
-    if (report) return Raise(23);
-    RecordErrorNumber(23);
+    if (report) return Raise(MsgFileAccess);
+    RecordErrorNumber(MsgFileAccess);
     return LevelFatal;
 }
 
@@ -313,15 +318,22 @@ void FileManager::RecordErrorNumber(int number) {
 
 Level FileManager::Raise(int number) {
     RecordErrorNumber(number);
-    if (!ERRORS) return LevelNotify;
-    ERRORS->SetFileName(FILENAMEVALUE);
-    return ERRORS->HandleError(number);
+    return dispatch(number);
 }
 
 Level FileManager::RaiseCurrentError() {
+    return dispatch(info().LASTERROR);
+}
+
+Level FileManager::dispatch(int number) {
     if (!ERRORS) return LevelNotify;
     ERRORS->SetFileName(FILENAMEVALUE);
-    return ERRORS->HandleError(info().LASTERROR);
+    // A file that cannot be opened ends the program, but one whose server cannot be reached is not
+    // at fault: the user is told, and the next use opens it once the server answers again.
+    if (number == MsgFileAccess && ERRORS->SAVEERRORCODE == err::FileSystemError &&
+        ERRORS->SAVEFILEERRORCODE == std::to_string(LostConnection))
+        return ERRORS->HandleErrorAsNotice(number);
+    return ERRORS->HandleError(number);
 }
 
 Level FileManager::RaiseWithText(int number, std::string_view text) {

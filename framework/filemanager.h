@@ -150,6 +150,8 @@ private:
     struct Shared; // what a thread's end-of-life step reaches, outliving nothing it points to
 
     Level realOpen(bool report);
+    // Raises message `number` (recorded with the error state already) for this file.
+    Level dispatch(int number);
     Level reserve(bool report);
     Level readOn(bool forward);
     void trace(std::string_view what) const;

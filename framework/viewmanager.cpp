@@ -65,6 +65,7 @@ void ViewManager::Init(View& view, ViewPrimary& primary, SortOrderQueue* order) 
     PAGESBEHIND = 2;
     PAGESAHEAD = 0;
     TIMEOUT = 60;
+    filesRefused_ = false;
     AddSortOrder(-1);
 }
 
@@ -341,8 +342,12 @@ Level ViewManager::Previous() {
 
 void ViewManager::Open() {
     if (!OPENED) {
-        if (PRIMARY->OpenFiles() != LevelNone) {
+        // Files that could not be opened (their server out of reach) are not tried again at every
+        // reset, such as the window's gaining focus after the message: the user was told once, and
+        // the window opened again tries again.
+        if (filesRefused_ || PRIMARY->OpenFiles() != LevelNone) {
             unusable_ = true; // the file manager has said why
+            filesRefused_ = true;
             return;
         }
         if (VIEW->open() != 0 && errorCode() != err::FileAlreadyOpen) {

@@ -198,6 +198,7 @@ protected:
 
     bool unusable_ = false;     // order or filter not applied
     bool unpositioned_ = false; // the last positioning failed
+    bool filesRefused_ = false; // the files could not be opened: not tried again until Init
 
 private:
     std::unique_ptr<SortOrderQueue> ownOrder_;

@@ -129,7 +129,8 @@ int Connection::connect() {
 
 bool Connection::ensureOpen(int& code) {
     code = 0;
-    if (conn_ && PQstatus(conn_) == CONNECTION_OK) return true;
+    // A connection found lost is not used again, even where libpq has not marked it bad yet.
+    if (conn_ && PQstatus(conn_) == CONNECTION_OK && !lost_) return true;
     if (inTransaction) {
         // The server rolled the transaction back with the session; say so rather than go on
         // outside it.
@@ -145,7 +146,12 @@ bool Connection::ensureOpen(int& code) {
 int Connection::failed(pg_result* r) {
     const char* st = r ? PQresultErrorField(r, PG_DIAG_SQLSTATE) : nullptr;
     state_ = st ? st : "";
-    lost_ = !conn_ || PQstatus(conn_) != CONNECTION_OK;
+    // The connection is lost when libpq says so, but also when the failure has no SQL state: the
+    // server never answered (libpq can report a closed socket before it marks the connection
+    // bad). A session the server ends (class 57P: shut down, crashed, not accepting connections)
+    // and any connection exception (class 08) are lost too.
+    lost_ = !conn_ || PQstatus(conn_) != CONNECTION_OK || state_.empty() || state_.rfind("57P", 0) == 0 ||
+            state_.rfind("08", 0) == 0;
     std::string text = r ? clipped(PQresultErrorMessage(r)) : std::string();
     if (text.empty() && conn_) text = clipped(PQerrorMessage(conn_));
     if (r) PQclear(r);

@@ -1,7 +1,9 @@
 // The real program with its tables on a database server: "sorvdemo.INI" names the server, the
 // demo's tables are moved there with sorvtool, the native files are gone, and the Customer browse
 // opened from the menu shows the customers and sorts them by a header click, all read from the
-// server; the Customer and People forms add, change and delete there. A test program of its own,
+// server; the Customer and People forms add, change and delete there; the server stopped while
+// the windows read and save is told to the user, changes nothing, and the windows go on once it
+// is back. A test program of its own,
 // because the dictionary declares its tables once per process (every test here uses the one
 // server).
 #include "app/dictionary.h"
@@ -146,11 +148,11 @@ protected:
         WRITEINI("Tables", "Driver", "POSTGRESQL", "sorvdemo.INI");
         WRITEINI("Tables", "Connection", server.conninfo(), "sorvdemo.INI");
     }
-    // Opens the Customer browse from the menu; the window once it shows the customers.
-    QMdiSubWindow* openBrowse() {
+    // Opens a browse from the menu: the new window, once it shows `rows` rows (any, when -1).
+    QMdiSubWindow* openBrowse(int rows = Customers, int item = menu::BrowseCustomer) {
         EXPECT_TRUE(waitUntil([] { return childCount() >= 1; }));
         const QList<QMdiSubWindow*> before = win::onGui([] { return children(); });
-        choose(menuText(menu::BrowseCustomer));
+        choose(menuText(item));
         QMdiSubWindow* sub = nullptr;
         EXPECT_TRUE(waitUntil([&] {
             return win::onGui([&] {
@@ -159,7 +161,9 @@ protected:
                 return sub != nullptr;
             });
         }));
-        EXPECT_TRUE(waitUntil([&] { return rowsOf(sub).size() == std::size_t(Customers); }));
+        if (rows >= 0) {
+            EXPECT_TRUE(waitUntil([&] { return rowsOf(sub).size() == std::size_t(rows); }));
+        }
         return sub;
     }
 };
@@ -240,5 +244,172 @@ TEST_F(ServerProgramTest, FormsAddChangeAndDeleteOnServerTables) {
     for (const auto& b : boxes.shown()) asked.push_back(b.title);
     EXPECT_EQ(asked, std::vector<std::string>{"Confirm Delete"});
     EXPECT_FALSE(fs::exists(dir_ / "CUSTOMER.QNL")) << "the program made a native file";
+}
+
+// The server stopped under the program's windows. Whatever the user does while it is down is told
+// and changes nothing; the program never ends for it (a window that cannot open its table says so
+// and stays); once the server is back the same window, or the window opened again, does what was
+// asked. A delete is confirmed; other questions are answered to keep what the user has.
+TEST_F(ServerProgramTest, ServerStoppedUnderTheWindows) {
+    SORV_NEED_PG_SERVER(server);
+    moveDemoToServer(*server);
+    QAccessible::setActive(true);
+    sorv::test::BoxAnswers boxes;
+    boxes.onShown = [](QMessageBox* box) {
+        const int first = box->windowTitle() == "Confirm Delete" ? win::button::Yes : win::button::Cancel;
+        QMetaObject::invokeMethod(
+            box,
+            [box, first] {
+                for (int b : {first, int(win::button::No), int(win::button::Ok)})
+                    if (sorv::test::clickBoxButton(box, b)) return;
+            },
+            Qt::QueuedConnection);
+    };
+    auto focused = [] {
+        return win::onGui([] {
+            QWidget* f = QApplication::focusWidget();
+            return f ? f->accessibleName().toStdString() : std::string();
+        });
+    };
+    auto entry = [](QWidget* in, const char* name) {
+        return win::onGui([&] {
+            for (QLineEdit* l : in->findChildren<QLineEdit*>())
+                if (l->accessibleName() == name) return l->text().trimmed().toStdString();
+            return std::string();
+        });
+    };
+    // A change form, once it has opened its lists and selected its first entry (so that stopping
+    // the server does not race its opening), with an entry typed into.
+    auto change = [&](QWidget* browse, const std::string& caption, const char* first, const char* typed) {
+        press(browse, "Change");
+        QWidget* form = waitWindow(caption);
+        EXPECT_TRUE(waitUntil([&] { return focused() == first; })) << focused();
+        type(form, typed, "Lost");
+        return form;
+    };
+    auto isOpen = [](QMdiSubWindow* sub) { return win::onGui([&] { return children().contains(sub); }); };
+    const std::string CustomerForm = "Changing a Customer Record", PeopleForm = "Changing a People Record",
+                      AddForm = "Adding a Customer Record";
+    int customers = Customers;
+
+    struct Windows {
+        QMdiSubWindow* browse = nullptr;
+        QWidget* form = nullptr;
+        std::vector<std::vector<std::string>> rows; // the browse's rows before the server stopped
+    };
+    struct Case {
+        const char* name;
+        std::function<void(Windows&)> before, whileDown;
+        std::vector<std::string> told; // the boxes' titles while the server is down
+        std::function<void(Windows&)> once;
+    };
+    const Case cases[] = {
+        {"OK in the Customer form",
+         [&](Windows& w) {
+             w.browse = openBrowse(customers);
+             w.form = change(w.browse, CustomerForm, "Company:", "City:");
+         },
+         [&](Windows& w) { press(w.form, "OK"); },
+         {"Record was not updated", "Record Update Error"},
+         [&](Windows& w) {
+             ASSERT_TRUE(shownWindow(CustomerForm)) << "the form stays";
+             EXPECT_EQ(entry(w.form, "City:"), "Lost") << "what was typed is kept";
+             press(w.form, "OK");
+             ASSERT_TRUE(waitGone(CustomerForm));
+             EXPECT_TRUE(waitUntil([&] { return selectedRow(w.browse, 2) == "Lost"; }));
+             EXPECT_EQ(selectedRow(w.browse, 1), w.rows[0][0]);
+         }},
+        {"OK in the People form (its customer looked up)",
+         [&](Windows& w) {
+             w.browse = openBrowse(-1, menu::BrowsePeople);
+             ASSERT_TRUE(waitUntil([&] { return !rowsOf(w.browse).empty(); }));
+             w.form = change(w.browse, PeopleForm, "Last Name:", "First Name:");
+         },
+         [&](Windows& w) { press(w.form, "OK"); },
+         {"Record Retrieval Error"},
+         [&](Windows& w) {
+             ASSERT_TRUE(shownWindow(PeopleForm)) << "the form stays";
+             EXPECT_EQ(entry(w.form, "First Name:"), "Lost") << "what was typed is kept";
+             press(w.form, "OK");
+             ASSERT_TRUE(waitGone(PeopleForm));
+             EXPECT_TRUE(waitUntil([&] { return selectedRow(w.browse, 3) == "Lost"; }));
+         }},
+        {"Sort in the Customer browse",
+         [&](Windows& w) { w.browse = openBrowse(customers); },
+         [&](Windows& w) { clickHeader(w.browse, 2); },
+         {"Record Retrieval Error"},
+         [&](Windows& w) {
+             // The read error closed the browse, as it says; opened again it sorts.
+             EXPECT_TRUE(waitUntil([&] { return !isOpen(w.browse); }));
+             ASSERT_FALSE(sortedByCity(w.rows));
+             w.browse = openBrowse(customers);
+             clickHeader(w.browse, 2);
+             EXPECT_TRUE(waitUntil([&] {
+                 auto rows = rowsOf(w.browse);
+                 return rows.size() == w.rows.size() && sortedByCity(rows);
+             }));
+         }},
+        {"The Customer browse opened from the menu",
+         [](Windows&) {},
+         [&](Windows& w) { w.browse = openBrowse(-1); },
+         {"File Access Error"},
+         [&](Windows& w) {
+             EXPECT_TRUE(rowsOf(w.browse).empty()) << "the browse stays, empty";
+             closeChild(w.browse, childCount());
+             w.browse = openBrowse(customers);
+         }},
+        {"Insert in the Customer browse",
+         [&](Windows& w) { w.browse = openBrowse(customers); },
+         [&](Windows& w) {
+             // No number is reserved and the form's people cannot be listed; the form opens.
+             press(w.browse, "Insert");
+             w.form = waitWindow(AddForm);
+             if (w.form) type(w.form, "Company:", "Aardvark Ltd");
+         },
+         {"Record Retrieval Error", "File Access Error"},
+         [&](Windows& w) {
+             ASSERT_TRUE(w.form);
+             press(w.form, "OK");
+             ASSERT_TRUE(waitGone(AddForm));
+             EXPECT_TRUE(waitUntil([&] { return selectedRow(w.browse, 1) == "Aardvark Ltd"; }));
+             ++customers;
+         }},
+        {"Delete in the Customer browse",
+         [&](Windows& w) { w.browse = openBrowse(customers); },
+         [&](Windows& w) { press(w.browse, "Delete"); },
+         {"Confirm Delete", "Record Retrieval Error", "Record Delete Error", "Record Retrieval Error"},
+         [&](Windows& w) {
+             // The browse's read after the failed delete closed it, as its message says.
+             EXPECT_TRUE(waitUntil([&] { return !isOpen(w.browse); }));
+             w.browse = openBrowse(customers);
+             EXPECT_EQ(rowsOf(w.browse), w.rows) << "nothing was deleted";
+             press(w.browse, "Delete");
+             EXPECT_TRUE(waitUntil([&] { return rowsOf(w.browse).size() == std::size_t(customers - 1); }));
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> told;
+        runProgram([&] {
+            ASSERT_TRUE(waitUntil([] { return childCount() >= 1; }));
+            const QList<QMdiSubWindow*> first = win::onGui([] { return children(); });
+            Windows w;
+            c.before(w);
+            if (w.browse) w.rows = rowsOf(w.browse);
+            const std::size_t shown = boxes.shown().size();
+            ASSERT_TRUE(server->kill());
+            c.whileDown(w);
+            // Then anything more the program has to say.
+            waitUntil([&] { return boxes.shown().size() >= shown + c.told.size(); });
+            std::this_thread::sleep_for(std::chrono::milliseconds(500));
+            for (std::size_t i = shown; i < boxes.shown().size(); ++i) told.push_back(boxes.shown()[i].title);
+            ASSERT_TRUE(server->restart());
+            if (told == c.told) c.once(w);
+            for (QMdiSubWindow* sub : win::onGui([] { return children(); }))
+                if (!first.contains(sub) && isOpen(sub)) closeChild(sub, childCount());
+            choose("E&xit");
+        });
+        EXPECT_EQ(told, c.told);
+    }
 }
 #endif

@@ -460,6 +460,18 @@ TEST(FileManager, AFileThatCannotBeMadeOrIsNoFileIsReported) {
         EXPECT_EQ(o.errors.raised, std::vector<int>{23});
         EXPECT_FALSE(std::filesystem::exists(o.path + ".QNL"));
     }
+    {
+        // A table on a server out of reach is told the same, but as a notice: the program goes on,
+        // and the next use tries again.
+        OneTable o;
+        o.m.file().driver = "POSTGRESQL";
+        o.m.file().driverOptions = "host=" + o.dir.file("nosocket") + " port=5432 dbname=none";
+        EXPECT_EQ(o.m.EnsureFileOpen(), LevelNotify);
+        EXPECT_EQ(o.m.EnsureFileOpen(), LevelNotify);
+        EXPECT_EQ(o.errors.raised, (std::vector<int>{23, 23}));
+        EXPECT_EQ(o.errors.SAVEFILEERRORCODE, "359");
+        EXPECT_FALSE(o.m.file().isOpen());
+    }
 }
 
 TEST(FileManager, AnotherStationsExclusiveUseDeniesEvenReading) {
