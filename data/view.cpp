@@ -1304,7 +1304,70 @@ bool View::chooseJoinLed() {
             for (std::size_t i = 0; k != static_cast<std::size_t>(parentJoin_) && i < r.layout().count(); ++i)
                 if (r.ref(static_cast<int>(i)) == f) parentFilter_ = false;
         }
+    chooseParentPrefix();
     return parentJoin_ >= 0;
+}
+
+// A filter that keeps only parents whose first key field begins with a text (the filter locator
+// of the City column: "SUB(UPPER(CUST:City),1,n) = 'TEXT'", one of the filter's top-level ANDs)
+// lets the walk start at that text in the parent key and end where the key has passed it. Only a
+// NOCASE key ascending in a string field, and an upper-case text of exactly n characters.
+void View::chooseParentPrefix() {
+    parentPrefix_.clear();
+    if (!parentFilter_) return;
+    ViewTable& par = parent();
+    const ViewKey& key = par.keys()[static_cast<std::size_t>(parentKey_)];
+    if (!key.noCase || key.components.empty() || key.components[0].descending) return;
+    Record& rec = par.record();
+    const FieldDesc& fd = rec.layout().field(static_cast<std::size_t>(key.components[0].field));
+    if (fd.type != FieldType::String) return;
+    const FieldRef want = rec.ref(key.components[0].field);
+    std::vector<int> pending{filter_.root()};
+    while (!pending.empty() && parentPrefix_.empty()) {
+        const Expression::NodeView n = filter_.node(pending.back());
+        pending.pop_back();
+        if (n.op == "AND") pending.insert(pending.end(), n.args.begin(), n.args.end());
+        if (n.op != "COMPARE" || n.compare != 2 || n.args.size() != 2) continue;
+        const Expression::NodeView sub = filter_.node(n.args[0]), text = filter_.node(n.args[1]);
+        if (sub.op != "SUB" || sub.args.size() != 3 || text.op != "CONST" || !text.constant->isText())
+            continue;
+        const Expression::NodeView up = filter_.node(sub.args[0]), from = filter_.node(sub.args[1]),
+                                   count = filter_.node(sub.args[2]);
+        if (up.op != "UPPER" || from.op != "CONST" || count.op != "CONST") continue;
+        const Expression::NodeView field = filter_.node(up.args[0]);
+        const std::string& t = text.constant->text();
+        if (field.op == "FIELD" && *field.field == want && from.constant->toLong() == 1 && !t.empty() &&
+            count.constant->toLong() == static_cast<std::int64_t>(t.size()) && t.size() <= fd.size &&
+            upperText(t) == t)
+            parentPrefix_ = t;
+    }
+}
+
+// Starts the parent key at the first (keyForward) or the last parent whose key begins with the
+// filter's text.
+int View::seekParentPrefix(bool keyForward) {
+    ViewTable& par = parent();
+    const ViewKey& key = par.keys()[static_cast<std::size_t>(parentKey_)];
+    Record& rec = par.record();
+    KeptBuffers kept;
+    kept.keep(rec);
+    auto buffer = rec.buffer();
+    for (const ViewKey::Component& c : key.components)
+        writeExtreme(rec.layout().field(static_cast<std::size_t>(c.field)), buffer,
+                     c.descending == keyForward);
+    const FieldDesc& fd = rec.layout().field(static_cast<std::size_t>(key.components[0].field));
+    std::copy(parentPrefix_.begin(), parentPrefix_.end(), buffer.begin() + fd.offset);
+    return par.setFromBuffer(parentKey_);
+}
+
+// Whether the parent in the buffer lies past every parent whose key begins with the filter's text,
+// reading the key forwards or backwards.
+bool View::pastParentPrefix(bool keyForward) {
+    const ViewKey& key = parent().keys()[static_cast<std::size_t>(parentKey_)];
+    std::string lead = upperText(parent().record().ref(key.components[0].field).get().toText());
+    lead.resize(parentPrefix_.size(), ' ');
+    const int r = lead.compare(parentPrefix_);
+    return keyForward ? r > 0 : r < 0;
 }
 
 ViewTable& View::parent() {
@@ -1519,7 +1582,7 @@ int View::seekParent(std::span<const std::uint8_t> image, std::size_t given, boo
 int View::startJoinRuns(bool forward) {
     if (!buildExtras()) return errorCode() ? errorCode() : err::UnknownError;
     exLo_ = exHi_ = forward ? 0 : extras_.size();
-    int rc = parent().setStart(parentKey_);
+    int rc = parentPrefix_.empty() ? parent().setStart(parentKey_) : seekParentPrefix(forward != backward_);
     if (rc == 0) rc = loadJoinRuns(forward, false);
     if (rc) return rc;
     (forward ? coversStart_ : coversEnd_) = true;
@@ -1572,6 +1635,10 @@ int View::loadJoinRuns(bool forward, bool append) {
     bool more = false, any = false;
     int rc;
     while ((rc = keyForward ? par.next() : par.previous()) == 0) {
+        if (!parentPrefix_.empty() && pastParentPrefix(keyForward)) {
+            rc = err::RecordNotAvailable;
+            break;
+        }
         values.clear();
         for (std::size_t i = 0; i < served_; ++i)
             encodeValue(items_[i].expr.evaluate(), items_[i].descending, values);
@@ -1627,7 +1694,8 @@ bool View::extendJoinRuns(bool forward) {
     ViewTable& par = parent();
     const std::string& edge = forward ? sliceEnd_ : sliceStart_;
     // A slice that holds no parent has every parent this way.
-    const bool placed = edge.empty() ? par.setStart(parentKey_) == 0
+    const bool placed = edge.empty() ? (parentPrefix_.empty() ? par.setStart(parentKey_)
+                                                              : seekParentPrefix(forward != backward_)) == 0
                                      : backToEdge(par, parentKey_, edge, forward != backward_);
     return placed && loadJoinRuns(forward, true) == 0;
 }

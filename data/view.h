@@ -296,6 +296,9 @@ private:
     int readChildren();
     int seekParent(std::span<const std::uint8_t> image, std::size_t given, bool keyForward);
     int startJoinRuns(bool forward);
+    void chooseParentPrefix();
+    int seekParentPrefix(bool keyForward);
+    bool pastParentPrefix(bool keyForward);
     int seekJoinRuns(std::span<const std::uint8_t> image, std::size_t given);
     int loadJoinRuns(bool forward, bool append);
     bool extendJoinRuns(bool forward);
@@ -357,6 +360,7 @@ private:
     // exLo_ to exHi_ are in the slice.
     int parentJoin_ = -1, parentKey_ = -1, childKey_ = -1;
     bool parentFilter_ = false; // the filter reads no file of the view but the parent's
+    std::string parentPrefix_;  // the text every parent the filter keeps begins its key with
     std::uint64_t parentStamp_ = 0;
     std::vector<std::uint64_t> orphans_;
     std::pair<std::uint64_t, std::uint64_t> orphanStamps_{0, 0};

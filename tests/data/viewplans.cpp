@@ -470,6 +470,11 @@ TEST_F(ViewPlans, OrdersLedByTheJoinedCustomersCityKeyReadAsAFullSortDoes) {
          "SUB(UPPER(CUST:City),1,1) = 'B'",
          {{CustCity, true, true}, {Id}},
          [](const Row&, const std::string& city) { return !city.empty() && std::toupper(city[0]) == 'B'; }},
+        // The same ascending, its cities amid others in the customers' key on both sides.
+        {"UPPER(CUST:City),PPL:Id",
+         "SUB(UPPER(CUST:City),1,2) = 'BE'",
+         {{CustCity, true}, {Id}},
+         [](const Row&, const std::string& city) { return up(city).rfind("BE", 0) == 0; }},
     };
     const std::vector<std::vector<std::pair<int, const char*>>> customerSets = {
         {{1, "Paris"}, {2, "paris"}, {3, ""}, {4, "Berlin"}},                 // 0 and 5 have none
