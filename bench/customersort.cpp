@@ -13,6 +13,7 @@
 #include "data/files.h"
 #include "windowing/listbox.h"
 
+#include "bench/sqlite_bench.h"
 #include <QTabBar>
 #include <QTabWidget>
 #include <algorithm>
@@ -33,6 +34,8 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 namespace {
+
+using sqlitebench::check;
 
 constexpr int Small = 1'000, Rounds = 3;
 // CUSTOMERSORT_LARGE=n measures against n customers instead (a quick run).
@@ -80,13 +83,6 @@ void writeTable(const fs::path& dir, const std::vector<Customer>& rows) {
         commit();
     }
     close(f);
-}
-
-void check(sqlite3* db, int rc, const char* what) {
-    if (rc != SQLITE_OK && rc != SQLITE_DONE && rc != SQLITE_ROW) {
-        std::fprintf(stderr, "sqlite: %s: %s\n", what, sqlite3_errmsg(db));
-        std::exit(1);
-    }
 }
 
 // SQLite with the same rows and an index per key of the Customer file (text keys without case).

@@ -24,6 +24,7 @@
 #include "tests/browse_ext/list_rig.h"
 #include "tests/windowing/harness.h"
 
+#include "bench/sqlite_bench.h"
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -40,6 +41,8 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 namespace {
+
+using sqlitebench::check;
 
 const int Records =
     std::getenv("SORVEX_BENCH_RECORDS") ? std::atoi(std::getenv("SORVEX_BENCH_RECORDS")) : 1'000'000;
@@ -69,13 +72,6 @@ long statusKb(const std::string& key) {
 }
 void resetPeak() {
     std::ofstream("/proc/self/clear_refs") << "5";
-}
-
-void check(sqlite3* db, int rc, const char* what) {
-    if (rc != SQLITE_OK && rc != SQLITE_DONE && rc != SQLITE_ROW) {
-        std::fprintf(stderr, "sqlite: %s: %s\n", what, sqlite3_errmsg(db));
-        std::exit(1);
-    }
 }
 
 // The same made-up people in the native table and in SQLite.

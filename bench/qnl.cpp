@@ -22,6 +22,7 @@
 
 #include "runtime/errors.h"
 
+#include "bench/sqlite_bench.h"
 #include <benchmark/benchmark.h>
 #include <dlfcn.h>
 #include <sqlite3.h>
@@ -170,21 +171,13 @@ const std::vector<RecordData>& rows(const LayoutDef& d, int n) {
 
 // ---- SQLite side ----
 
-void ok(sqlite3* db, int rc, const char* what) {
-    if (rc != SQLITE_OK && rc != SQLITE_DONE && rc != SQLITE_ROW) {
-        std::fprintf(stderr, "sqlite %s: %s\n", what, sqlite3_errmsg(db));
-        std::abort();
-    }
-}
-
-void exec(sqlite3* db, const std::string& sql) {
-    ok(db, sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), sql.c_str());
-}
+using sqlitebench::check;
+using sqlitebench::exec;
 
 class Lite {
 public:
     Lite(const LayoutDef& d, const std::string& path) : d_(d) {
-        ok(db_, sqlite3_open(path.c_str(), &db_), "open");
+        check(db_, sqlite3_open(path.c_str(), &db_), "open");
         exec(db_, "PRAGMA journal_mode=WAL");
         std::string cols;
         for (const Column& c : d.columns)
@@ -212,7 +205,7 @@ public:
 
     sqlite3_stmt* prepare(const std::string& sql) {
         sqlite3_stmt* s = nullptr;
-        ok(db_, sqlite3_prepare_v2(db_, sql.c_str(), -1, &s, nullptr), sql.c_str());
+        check(db_, sqlite3_prepare_v2(db_, sql.c_str(), -1, &s, nullptr), sql.c_str());
         return s;
     }
     // A statement made once and kept, by its text.
@@ -226,7 +219,7 @@ public:
     void insert(const RecordData& r) {
         for (std::size_t i = 0; i < d_.columns.size(); ++i)
             bindField(insert_, static_cast<int>(i + 1), i, r.bytes);
-        ok(db_, sqlite3_step(insert_), "insert");
+        check(db_, sqlite3_step(insert_), "insert");
         sqlite3_reset(insert_);
     }
     void bindField(sqlite3_stmt* s, int at, std::size_t col, const std::vector<std::uint8_t>& rec) {

@@ -17,6 +17,7 @@
 #include "data/viewfile.h"
 #include "runtime/errors.h"
 
+#include "bench/sqlite_bench.h"
 #include <benchmark/benchmark.h>
 #include <malloc.h>
 #include <sqlite3.h>
@@ -39,6 +40,9 @@ using namespace sorv;
 
 namespace {
 
+using sqlitebench::check;
+using sqlitebench::exec;
+
 constexpr int Page = 20;
 constexpr int Rounds = 3;
 using Clock = std::chrono::steady_clock;
@@ -51,17 +55,6 @@ FileDecl peopleFile(const std::string& path) {
     FileDecl f = app::makePeopleFile();
     f.name = path;
     return f;
-}
-
-void check(sqlite3* db, int rc, const char* what) {
-    if (rc != SQLITE_OK && rc != SQLITE_DONE && rc != SQLITE_ROW) {
-        std::fprintf(stderr, "sqlite: %s: %s\n", what, sqlite3_errmsg(db));
-        std::exit(1);
-    }
-}
-
-void exec(sqlite3* db, const char* sql) {
-    check(db, sqlite3_exec(db, sql, nullptr, nullptr, nullptr), sql);
 }
 
 [[noreturn]] void fail(const char* what) {
