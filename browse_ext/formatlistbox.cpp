@@ -127,6 +127,9 @@ win::WindowSpec formatWindow(std::uint32_t mask) {
     s.resizable = false;
     s.center = true;
     s.at = {-1, -1, 388, 214};
+    // Tab goes down the column and list settings on the left, then down the list box's on the
+    // right, in the order they are listed here.
+    s.tabsInListedOrder = true;
     s.add("STRING", FieldsTitle, {6, 4, 110, 10}, "All fields (Alt+1)");
     addList(s, Fields, {6, 14, 110, 92}, "120L(1)I#2#@s30@", "Right Click to display field");
     s.add("BUTTON", Add, {120, 44, 20, 14}, "\u25BA").tip = "Add Column to display list";
@@ -136,22 +139,23 @@ win::WindowSpec formatWindow(std::uint32_t mask) {
     s.add("BUTTON", MoveLeft, {258, 44, 20, 14}, "\u25B2").tip = "Move Column Left";
     s.add("BUTTON", MoveRight, {258, 62, 20, 14}, "\u25BC").tip = "Move Column Right";
 
-    s.add("PROMPT", HeaderTextPrompt, {6, 114, 50, 10}, "Header text:");
+    s.add("PROMPT", HeaderTextPrompt, {6, 114, 50, 10}, "He&ader text:");
     win::ControlSpec& header = s.add("ENTRY", HeaderText, {58, 112, 110, 13});
     header.picture = "@s25";
     header.tip = "Change Column Header Text";
     s.add("STRING", FieldName, {174, 114, 104, 10});
     s.add("OPTION", HeaderJust, {6, 130, 138, 44}, "&Header");
     s.add("OPTION", DataJust, {148, 130, 138, 44}, "&Field");
+    // Each group's radios, then its offset.
     const char* radios[] = {"Left", "Center", "Right", "Decimal"};
-    for (int j = 0; j < 4; ++j) {
+    for (int j = 0; j < 4; ++j)
         s.add("RADIO", HeaderLeft + j, {12 + 46 * (j / 2), 142 + 14 * (j % 2), 46, 10}, radios[j]).parent =
             HeaderJust;
-        s.add("RADIO", DataLeft + j, {154 + 46 * (j / 2), 142 + 14 * (j % 2), 46, 10}, radios[j]).parent =
-            DataJust;
-    }
     s.add("PROMPT", HeaderOffsetPrompt, {106, 141, 34, 10}, "Off&set:");
     s.add("SPIN", HeaderOffset, {106, 153, 32, 13}).tip = "Change Header Offset";
+    for (int j = 0; j < 4; ++j)
+        s.add("RADIO", DataLeft + j, {154 + 46 * (j / 2), 142 + 14 * (j % 2), 46, 10}, radios[j]).parent =
+            DataJust;
     s.add("PROMPT", DataOffsetPrompt, {248, 141, 34, 10}, "Offse&t:");
     s.add("SPIN", DataOffset, {248, 153, 32, 13}).tip = "Change Data Field Offset";
     s.add("PROMPT", WidthPrompt, {6, 184, 28, 10}, "&Width:");
@@ -183,7 +187,8 @@ win::WindowSpec formatWindow(std::uint32_t mask) {
     s.add("BUTTON", Font, {300, 132, 74, 14}, "F&ont").tip = "Assign New Font to Listbox";
     s.add("BUTTON", Colors, {300, 148, 74, 14}, "C&olors").tip = "Assign New Colors to Column";
     s.add("BUTTON", Default, {300, 176, 74, 14}, "&Default").tip = "Reset listbox back to default";
-    s.add("BUTTON", Close, {300, 194, 74, 14}, "&Close");
+    // Every change is applied as it is made: Enter, like Esc, closes the window.
+    s.add("BUTTON", Close, {300, 194, 74, 14}, "&Close").defaultButton = true;
     s.alertKeys = {altKey(Qt::Key_Down),  altKey(Qt::Key_Up), altKey(Qt::Key_Left),
                    altKey(Qt::Key_Right), altKey(Qt::Key_1),  altKey(Qt::Key_2)};
     // What the owner's mask leaves out is disabled from the start.

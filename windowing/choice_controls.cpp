@@ -4,6 +4,7 @@
 
 #include <QButtonGroup>
 #include <QComboBox>
+#include <QEvent>
 #include <QGroupBox>
 #include <QRadioButton>
 #include <QSpinBox>
@@ -60,6 +61,32 @@ private:
     bool quiet_ = false;
 };
 
+// The letter of an option group's caption takes the focus to its chosen radio (else its first one
+// that can have it): the radios are not children of the box, which would look for them there.
+class OptionLetter : public QObject {
+public:
+    OptionLetter(QGroupBox* box, QButtonGroup* group) : QObject(box), group_(group) {
+        box->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject*, QEvent* e) override {
+        if (e->type() != QEvent::Shortcut) return false;
+        QAbstractButton* to = group_->checkedButton();
+        if (!to || !to->isEnabled())
+            for (QAbstractButton* b : group_->buttons())
+                if (b->isEnabled() && b->isVisible()) {
+                    to = b;
+                    break;
+                }
+        if (to) to->setFocus(Qt::ShortcutFocusReason);
+        return true;
+    }
+
+private:
+    QButtonGroup* group_;
+};
+
 // An option group: a framed box whose radios (RADIO controls with it as parent) exclude each other.
 // Its text is the number of the radio chosen (from 1, in the order they were made), 0 for none.
 class OptionControl : public Control {
@@ -70,6 +97,7 @@ public:
         box_->lower();
         group_ = new QButtonGroup(box_);
         group_->setExclusive(true);
+        new OptionLetter(box_, group_);
     }
     QWidget* widget() const override { return box_; }
     // The radios sit beside the box in the same container, at window positions.

@@ -16,6 +16,7 @@
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTextBlock>
+#include <algorithm>
 #include <map>
 #include <mutex>
 
@@ -107,9 +108,12 @@ void Control::postEvent(int code, const QString* text, int param) {
 }
 
 void Control::describe(QWidget* w, const QString& caption, const QString& tip) const {
-    // A control without a caption (an icon button, a list) is named by its tip, so that a screen
-    // reader has something to say for it; a prompt before it may name it later.
-    w->setAccessibleName(withoutAccelerators(caption.isEmpty() ? tip : caption));
+    // A control without a caption (an icon button, a list), or whose caption is only a symbol (an
+    // arrow), is named by its tip, so that a screen reader has something to say for it; a prompt
+    // before it may name it later.
+    const QString plain = withoutAccelerators(caption);
+    const bool says = std::any_of(plain.begin(), plain.end(), [](QChar c) { return c.isLetterOrNumber(); });
+    w->setAccessibleName(says || tip.isEmpty() ? plain : tip);
     if (!tip.isEmpty()) {
         w->setToolTip(tip);
         w->setAccessibleDescription(tip);

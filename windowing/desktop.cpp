@@ -552,7 +552,8 @@ void GuiWindow::updateEditActions() {
 
 void GuiWindow::orderTabs() {
     // Tab goes through the controls as they stand, row by row and left to right, whatever order
-    // the design lists them in; the controls on a sheet's tabs follow the sheet.
+    // the design lists them in (unless it asks for its own order); the controls on a sheet's tabs
+    // follow the sheet.
     const int line = std::max(1, QFontMetrics(font_).height());
     auto rowOf = [&](QWidget* w) { return std::pair{(w->y() + w->height() / 2 + line / 2) / line, w->x()}; };
     std::vector<std::pair<std::vector<std::pair<int, int>>, QWidget*>> stops;
@@ -564,8 +565,9 @@ void GuiWindow::orderTabs() {
             if (p == w || qobject_cast<QTabWidget*>(p)) place.insert(place.begin(), rowOf(p));
         stops.emplace_back(std::move(place), w);
     }
-    std::stable_sort(stops.begin(), stops.end(),
-                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    if (!design.tabsInListedOrder)
+        std::stable_sort(stops.begin(), stops.end(),
+                         [](const auto& a, const auto& b) { return a.first < b.first; });
     for (std::size_t i = 1; i < stops.size(); ++i) QWidget::setTabOrder(stops[i - 1].second, stops[i].second);
 }
 

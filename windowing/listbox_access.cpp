@@ -1,10 +1,11 @@
-// The list box as a table to assistive technology: a header cell per column, then a cell per
-// pushed row and column, each with the text as it is shown; the selected row is the selection.
-// Cell interfaces are made on demand and dropped whenever the rows or the columns change.
+// The list box as a table to assistive technology: a header cell per column (when the list shows
+// a header), then a cell per pushed row and column, each with the text as it is shown; the selected row is
+// the selection. Cell interfaces are made on demand and dropped whenever the rows or the columns change.
 #include "windowing/listbox.h"
 
 #include <QAccessibleWidget>
 #include <QPointer>
+#include <algorithm>
 #include <map>
 
 namespace sorv::win {
@@ -88,6 +89,11 @@ public:
 
     ListBox* list() const { return static_cast<ListBox*>(widget()); }
     int columns() const { return int(list()->model().columns().size()); }
+    // 1 when the list shows a header, 0 when its columns have no header texts at all.
+    int headerRows() const {
+        const auto& cols = list()->model().columns();
+        return std::any_of(cols.begin(), cols.end(), [](const ListColumn& c) { return c.hasHeader; }) ? 1 : 0;
+    }
 
     // Cell (row 0: header) made once and kept until the model changes.
     QAccessibleInterface* cell(int row, int column) const {
@@ -114,22 +120,22 @@ public:
         if (t == QAccessible::Name) return list()->accessibleName();
         return QAccessibleWidget::text(t);
     }
-    int childCount() const override { return columns() * (list()->rowCount() + 1); }
+    int childCount() const override { return columns() * (list()->rowCount() + headerRows()); }
     QAccessibleInterface* child(int index) const override {
         if (columns() == 0 || index < 0 || index >= childCount()) return nullptr;
-        return cell(index / columns(), index % columns() + 1);
+        return cell(index / columns() + 1 - headerRows(), index % columns() + 1);
     }
     int indexOfChild(const QAccessibleInterface* child) const override {
         if (!child) return -1;
         auto* c = const_cast<QAccessibleInterface*>(child)->tableCellInterface();
         if (!c || c->table() != this) return -1;
         int row = child->role() == QAccessible::ColumnHeader ? 0 : c->rowIndex() + 1;
-        return row * columns() + c->columnIndex();
+        return (row - 1 + headerRows()) * columns() + c->columnIndex();
     }
     QAccessibleInterface* childAt(int x, int y) const override {
         QPoint local = list()->viewport()->mapFromGlobal(QPoint(x, y));
         ListPoint p = list()->hitTest(local);
-        if (p.column < 1 || p.row < 0) return nullptr;
+        if (p.column < 1 || p.row < 1 - headerRows()) return nullptr;
         return cell(p.row, p.column);
     }
 
@@ -174,7 +180,7 @@ private:
 QList<QAccessibleInterface*> ListCellAccessible::columnHeaderCells() const {
     if (!list_) return {};
     auto* table = static_cast<ListBoxAccessible*>(QAccessible::queryAccessibleInterface(list_.data()));
-    if (!table) return {};
+    if (!table || !table->headerRows()) return {};
     QAccessibleInterface* h = table->cell(0, column_);
     if (!h) return {};
     return {h};

@@ -103,6 +103,9 @@ struct WindowSpec {
     std::string statusText; // the frame's status bar when no item is highlighted
     std::vector<ControlSpec> controls;
     std::vector<int> alertKeys; // Qt key combinations that post EVENT:AlertKey
+    // Tab follows the order the controls are listed in, for a layout of blocks side by side that
+    // rows across the whole window would cut through; otherwise Tab goes row by row.
+    bool tabsInListedOrder = false;
 
     ControlSpec& add(std::string type, int number, Rect at, std::string text = {});
 };

@@ -11,6 +11,7 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QMessageBox>
 #include <set>
 
@@ -91,6 +92,7 @@ void named(QAccessibleInterface* node, std::vector<std::string>& out) {
     case QAccessible::RadioButton:
     case QAccessible::EditableText:
     case QAccessible::ComboBox:
+    case QAccessible::SpinBox:
     case QAccessible::Table:
     case QAccessible::PageTab:
     case QAccessible::PageTabList:
@@ -322,6 +324,144 @@ TEST_F(KeyboardTest, CustomerFormWithTheKeyboardAlone) {
             return !rows.empty() && rows[0][0] == first[0] && rows[0][1] == "Oslo";
         })) << "the browse shows the change";
         EXPECT_EQ(boxes.shown().size(), 1u);
+        closeChild(sub, childCount());
+        choose("E&xit");
+    });
+}
+
+// "Format Listbox..." with the keyboard alone: Shift+F10 on a row shows the column menu, whose
+// "Properties" opens the window; Tab goes down the column's settings on the left, then down the
+// list box's on the right; the captions' letters reach their controls (a letter two captions share
+// goes to each in turn); a header typed and Enter show the new header in the list; opened again,
+// a header typed and left with Esc changes nothing.
+TEST_F(KeyboardTest, FormatListboxWithTheKeyboardAlone) {
+    QAccessible::setActive(true);
+    const char* const Dialog = "Format Listbox...";
+    const char* const Shown = "Right Click to erase field";
+    runProgram([&] {
+        QMdiSubWindow* sub = openBrowse();
+        ASSERT_TRUE(sub);
+        auto format = [&] { return win::onGui([&] { return sub->findChild<win::ListBox*>()->format(); }); };
+        auto openDialog = [&]() -> QWidget* {
+            // The desktop gives the keyboard back to the frame when a window over it closes (the
+            // offscreen one leaves that to its windows).
+            win::onGui([] { frameWidget()->activateWindow(); });
+            EXPECT_TRUE(waitUntil([] { return focused() != "<none>"; }));
+            for (int i = 0; i < 20 && focused() != "Browsing Records"; ++i) press(Qt::Key_Tab);
+            press(Qt::Key_F10, Qt::ShiftModifier);
+            auto item = [] {
+                return win::onGui([] {
+                    auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+                    return !menu                  ? std::string()
+                           : menu->activeAction() ? menu->activeAction()->text().toStdString()
+                                                  : std::string("-");
+                });
+            };
+            EXPECT_TRUE(waitUntil([&] { return !item().empty(); })) << "Shift+F10 shows the column menu";
+            for (int i = 0; i < 30 && item() != "Properties"; ++i) press(Qt::Key_Down);
+            EXPECT_EQ(item(), "Properties");
+            press(Qt::Key_Return);
+            EXPECT_TRUE(waitUntil([&] { return window(Dialog) && focused() == Shown; })) << focused();
+            return window(Dialog);
+        };
+        QWidget* d = openDialog();
+        ASSERT_TRUE(d);
+
+        std::vector<std::string> walk;
+        for (int i = 0; i < 28; ++i) {
+            walk.push_back(focused());
+            press(Qt::Key_Tab);
+        }
+        EXPECT_EQ(walk, (std::vector<std::string>{Shown,
+                                                  "Move Column Left",
+                                                  "Move Column Right",
+                                                  "Header text:",
+                                                  "Left",
+                                                  "Offset:",
+                                                  "Left",
+                                                  "Offset:",
+                                                  "Width:",
+                                                  "Fixed",
+                                                  "Underline",
+                                                  "Border",
+                                                  "Resize",
+                                                  "X Pos:",
+                                                  "Y Pos:",
+                                                  "Width:",
+                                                  "Height:",
+                                                  "LineHeight:",
+                                                  "Vertical Scroll",
+                                                  "Horizontal Scroll",
+                                                  "Font",
+                                                  "Colors",
+                                                  "Default",
+                                                  "Close",
+                                                  "Right Click to display field",
+                                                  "Add Column to display list",
+                                                  "Hide column from display list",
+                                                  Shown}));
+        press(Qt::Key_Backtab, Qt::ShiftModifier);
+        EXPECT_EQ(focused(), Shown) << "Shift+Tab goes back";
+
+        // Every control is named (an arrow button by its tip), and no name is left empty.
+        std::vector<std::string> names = namesIn(d);
+        for (const char* c :
+             {"Right Click to display field", "Add Column to display list", "Hide column from display list",
+              Shown, "Move Column Left", "Move Column Right", "Header text:", "Center", "Decimal", "Offset:",
+              "Width:", "X Pos:", "LineHeight:", "Vertical Scroll", "Font", "Colors", "Default", "Close"})
+            EXPECT_NE(std::find(names.begin(), names.end(), c), names.end()) << c << " is not named";
+        for (const std::string& n : names) EXPECT_FALSE(n.empty()) << "an unnamed control";
+
+        // The letters; Alt+1 and Alt+2 choose the lists.
+        struct Mnemonic {
+            int key;
+            const char* reaches;
+        } mnemonics[] = {{Qt::Key_1, "Right Click to display field"},
+                         {Qt::Key_2, Shown},
+                         {Qt::Key_H, "Left"},
+                         {Qt::Key_S, "Offset:"},
+                         {Qt::Key_W, "Width:"},
+                         {Qt::Key_X, "X Pos:"},
+                         {Qt::Key_Y, "Y Pos:"},
+                         {Qt::Key_T, "Offset:"},
+                         {Qt::Key_T, "Width:"},
+                         {Qt::Key_E, "Height:"},
+                         {Qt::Key_L, "LineHeight:"},
+                         {Qt::Key_O, "Font"},
+                         {Qt::Key_O, "Colors"},
+                         {Qt::Key_F, "Left"},
+                         {Qt::Key_A, "Header text:"}};
+        for (const Mnemonic& m : mnemonics) {
+            press(m.key, Qt::AltModifier);
+            EXPECT_TRUE(waitUntil([&] { return focused() == m.reaches; }))
+                << "Alt+" << char(m.key) << " reaches " << focused();
+        }
+
+        // Alt+A selected the header's text: typed over, Enter closes the window, the list shows it.
+        typeKeys("Firm");
+        press(Qt::Key_Return);
+        EXPECT_TRUE(waitUntil([&] { return window(Dialog) == nullptr; }));
+        EXPECT_TRUE(waitUntil([&] {
+            return heard(sub).headers ==
+                   std::vector<std::string>{"Firm", "City", "Country", "Postal Zip Code"};
+        })) << ::testing::PrintToString(heard(sub).headers);
+        const std::string kept = format();
+
+        // Again, a header typed and left with Esc: nothing changes.
+        d = openDialog();
+        ASSERT_TRUE(d);
+        press(Qt::Key_A, Qt::AltModifier);
+        EXPECT_EQ(focused(), "Header text:");
+        typeKeys("Acme");
+        press(Qt::Key_Escape);
+        EXPECT_TRUE(waitUntil([&] { return window(Dialog) == nullptr; }));
+        d = openDialog(); // whatever the window was still to do is done when it opens again
+        ASSERT_TRUE(d);
+        press(Qt::Key_Escape);
+        EXPECT_TRUE(waitUntil([&] { return window(Dialog) == nullptr; }));
+        EXPECT_EQ(heard(sub).headers,
+                  (std::vector<std::string>{"Firm", "City", "Country", "Postal Zip Code"}));
+        EXPECT_EQ(format(), kept);
         closeChild(sub, childCount());
         choose("E&xit");
     });
