@@ -11,7 +11,9 @@
 namespace sorv::win {
 
 int fontStyleOf(const QFont& f) {
-    return (f.bold() ? 700 : 400) + (f.italic() ? 4096 : 0) + (f.underline() ? 8192 : 0);
+    // A regular italic has no weight in its number: "Italic" is 4096, "Italic Underline" 12288.
+    const int weight = f.bold() ? 700 : f.italic() ? 0 : 400;
+    return weight + (f.italic() ? 4096 : 0) + (f.underline() ? 8192 : 0);
 }
 
 void applyFontStyle(QFont& f, int style) {

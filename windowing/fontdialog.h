@@ -1,7 +1,7 @@
 // The desktop's font dialog for program threads: a face, a size in points and a style value
-// (weight, + 4096 italic, + 8192 underline), preset and chosen; the runtime lock is given up while
-// it waits. Text colours are not chosen here: the desktop's dialog offers none. The style numbers
-// are the ones lists use for their fonts (400 regular, 700 bold).
+// (weight 400 or 700, none for a regular italic; + 4096 italic, + 8192 underline), preset and chosen; the
+// runtime lock is given up while it waits. Text colours are not chosen here: the desktop's dialog offers
+// none. The style numbers are the ones lists use for their fonts (400 regular, 700 bold).
 #pragma once
 #include "windowing/report.h"
 

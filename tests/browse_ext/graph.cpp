@@ -12,6 +12,7 @@
 #include "windowing/listbox.h"
 
 #include <QClipboard>
+#include <QFontDialog>
 #include <QImage>
 #include <QPushButton>
 #include <functional>
@@ -366,26 +367,50 @@ TEST(Preferences, DefaultsReorderingByOkOnlyAndTheFontDescription) {
         std::string style;
         std::string description;
         std::string col08, col09;
+        int chosen = -1;        // a style chosen in the font dialog (italic 4096, underline 8192)
+        std::string chosenName; // the style the description then names
     };
     const Case cases[] = {
         {"no section, close box", false, "", "Arial 8 pt Bold", "Gray", "Red"},
         {"OK", true, "", "Arial 8 pt Bold", "Red", "Gray"},
         {"style 4796", false, "4796", "Arial 8 pt Bold Italic", "Gray", "Red"},
+        {"plain italic chosen", false, "", "Arial 8 pt Bold", "Gray", "Red", 4096, "Italic"},
+        {"italic underline chosen", false, "", "Arial 8 pt Bold", "Gray", "Red", 12288, "Italic Underline"},
+        {"underline chosen", false, "", "Arial 8 pt Bold", "Gray", "Red", 8592, "Regular Underline"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         std::filesystem::remove(ini);
         if (!c.style.empty()) writePrivateProfileString(ini, PreferencesSection, "FontStyle", c.style);
         std::vector<std::string> shown, moved;
-        std::string description;
+        std::string description, chosenDescription, family;
+        auto sample = [](QWidget* w) {
+            for (QWidget* s : w->findChildren<QWidget*>())
+                if (s->toolTip() == "Specify the font here to be used in the Graphs")
+                    return s->accessibleDescription().trimmed().toStdString();
+            return std::string();
+        };
         std::thread user([&] {
             QWidget* w = readyWindow("Sorvex Preferences", "Specify the font here to be used in the Graphs");
             ASSERT_TRUE(w);
+            description = win::onGui([&] { return sample(w); });
+            if (c.chosen >= 0) {
+                // The font dialog's style: the description names it.
+                win::onGui([&] { press(w, "Change &Font"); });
+                ASSERT_TRUE(whenShown<QFontDialog>("", [&](QFontDialog* f) {
+                    QFont font = f->currentFont();
+                    font.setBold(false);
+                    font.setItalic(c.chosen & 4096);
+                    font.setUnderline(c.chosen & 8192);
+                    f->setCurrentFont(font);
+                    family = f->currentFont().family().toStdString();
+                    f->accept();
+                }));
+                waitUntil([&] { return win::onGui([&] { return sample(w) != description; }); }, 2000);
+                chosenDescription = win::onGui([&] { return sample(w); });
+            }
             win::onGui([&] {
                 shown = colourList(w);
-                for (QWidget* s : w->findChildren<QWidget*>())
-                    if (s->toolTip() == "Specify the font here to be used in the Graphs")
-                        description = s->accessibleDescription().trimmed().toStdString();
                 // Gray, eighth, one down: out of the graph's eight.
                 w->findChild<win::ListBox*>()->setSelected(8);
                 press(w, "Do&wn");
@@ -417,10 +442,13 @@ TEST(Preferences, DefaultsReorderingByOkOnlyAndTheFontDescription) {
         EXPECT_EQ(key("Col09"), c.col09);
         EXPECT_EQ(key("Col01"), "Maroon");
         EXPECT_EQ(key("Col16"), "Black");
-        EXPECT_EQ(key("FontName"), "Arial");
+        EXPECT_EQ(key("FontName"), c.chosen < 0 ? "Arial" : family);
         EXPECT_EQ(key("FontSize"), "8");
         EXPECT_EQ(key("FontColor"), "0");
-        EXPECT_EQ(key("FontStyle"), c.style.empty() ? "700" : c.style);
+        EXPECT_EQ(key("FontStyle"), c.chosen >= 0     ? std::to_string(c.chosen)
+                                    : c.style.empty() ? "700"
+                                                      : c.style);
+        if (c.chosen >= 0) EXPECT_EQ(chosenDescription, family + " 8 pt " + c.chosenName);
         EXPECT_EQ(key("CSVQuoting"), "System");
     }
 }
