@@ -8,7 +8,14 @@
 //   SQLite's GROUP BY of the same month.
 // Both sides run in turns, three rounds; each figure is the median.
 //
-// SORVEX_BENCH_RECORDS=n runs with n records instead of 1,000,000 (a quick run).
+// Each number of records runs twice, in a process of its own (so that the peak memory is its
+// own): with the native file's default page cache and with a small one, which shows how much of
+// the growth is the cache filling as the records are read.
+//
+// SORVEX_BENCH_RECORDS=n[,n...] runs with those numbers of records (default 100000,1000000);
+// SORVEX_BENCH_CACHEPAGES=n is the small cache in pages of 4 kB (default 256); the made-up tables
+// are kept in SORVEX_BENCH_DATA (default /tmp/sorvexbench-data), one folder per number, and
+// made only when missing.
 #include "app/demodata.h"
 #include "app/dictionary.h"
 #include "browse_ext/columntable.h"
@@ -34,6 +41,8 @@
 #include <fstream>
 #include <sqlite3.h>
 #include <string>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 using namespace sorv;
@@ -44,8 +53,6 @@ namespace {
 
 using sqlitebench::check;
 
-const int Records =
-    std::getenv("SORVEX_BENCH_RECORDS") ? std::atoi(std::getenv("SORVEX_BENCH_RECORDS")) : 1'000'000;
 constexpr int Rounds = 3;
 constexpr int List = 1;
 
@@ -75,7 +82,8 @@ void resetPeak() {
 }
 
 // The same made-up people in the native table and in SQLite.
-void makeTables(const fs::path& dir, sqlite3*& db) {
+void makeTables(const fs::path& dir, int records) {
+    sqlite3* db = nullptr;
     FileDecl f = app::makePeopleFile();
     f.name = (dir / "PEOPLE").string();
     create(f);
@@ -92,9 +100,9 @@ void makeTables(const fs::path& dir, sqlite3*& db) {
           "insert");
     app::DemoGenerator gen(11);
     auto text = [&](const char* field) { return std::string(clipRight(f.record.get(field).toText())); };
-    for (int i = 1; i <= Records;) {
+    for (int i = 1; i <= records;) {
         logout(0, {&f});
-        for (int n = 0; n < 10'000 && i <= Records; ++n, ++i) {
+        for (int n = 0; n < 10'000 && i <= records; ++n, ++i) {
             f.record.clear();
             gen.person(f.record, 1 + i % 1000);
             f.record.set("PPL:SysId", Value(i));
@@ -116,16 +124,17 @@ void makeTables(const fs::path& dir, sqlite3*& db) {
     }
     sqlite3_finalize(ins);
     sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
     close(f);
 }
 
 // SQLite writes the rows as the export does: the People browse's pictures done by SQL, values
 // with a comma quoted.
-double sqliteCsv(sqlite3* db, sqlite3_stmt* select, const fs::path& out) {
+double sqliteCsv(sqlite3_stmt* select, int records, const fs::path& out) {
     const auto t0 = Clock::now();
     FILE* file = std::fopen(out.c_str(), "wb");
     std::fprintf(file, "# Records=%07d\r\nLast Name,First Name,Telephone,Birthdate,Year Hired,Salary\r\n",
-                 Records);
+                 records);
     while (sqlite3_step(select) == SQLITE_ROW) {
         for (int c = 0; c < 6; ++c) {
             const char* v = reinterpret_cast<const char*>(sqlite3_column_text(select, c));
@@ -140,7 +149,6 @@ double sqliteCsv(sqlite3* db, sqlite3_stmt* select, const fs::path& out) {
     }
     sqlite3_reset(select);
     std::fclose(file);
-    (void)db;
     return seconds(t0);
 }
 
@@ -208,10 +216,11 @@ struct ExportSide {
     fw::BrowseManager browse;
     PeopleSorvex sorvex;
 
-    explicit ExportSide(const fs::path& dir) {
+    ExportSide(const fs::path& data, const fs::path& dir, long cachePages) {
         errors.Init();
-        file.name = (dir / "PEOPLE").string();
+        file.name = (data / "PEOPLE").string();
         share(file);
+        if (cachePages > 0) send(file, "CACHEPAGES=" + std::to_string(cachePages));
         threadNames().bindRecord(file.record);
         table = std::make_unique<FileViewTable>(file);
         view = std::make_unique<View>(*table, ViewTraceSettings{});
@@ -240,15 +249,20 @@ struct ExportSide {
     }
 };
 
-} // namespace
+// What one process measured.
+struct Result {
+    int records = 0;
+    long cachePages = 0; // 0: the default
+    double ours = 0, theirs = 0, graph = 0, grouped = 0;
+    long grownKb = 0;
+    double mb = 0;
+};
 
-int main() {
+Result measure(int records, const fs::path& data, long cachePages) {
     std::string tmpl = (fs::temp_directory_path() / "sorvexbench-XXXXXX").string();
     const fs::path dir = mkdtemp(tmpl.data());
     sqlite3* db = nullptr;
-    std::printf("making %d people ...\n", Records);
-    std::fflush(stdout);
-    makeTables(dir, db);
+    check(db, sqlite3_open((data / "people.db").string().c_str(), &db), "open");
     sqlite3_stmt* select = nullptr;
     const std::string dayZero = std::to_string(DayZeroJulian);
     check(db,
@@ -270,18 +284,18 @@ int main() {
           "prepare");
 
     std::vector<double> ours, theirs, graph, grouped;
-    long grown = 0;
+    Result r{records, cachePages};
     test::PressWhenShown close("Graph on Date of Birth", "OK", Rounds);
     test::runWithDesktop([&] {
-        ExportSide side(dir);
-        for (int r = 0; r < Rounds; ++r) {
+        ExportSide side(data, dir, cachePages);
+        for (int round = 0; round < Rounds; ++round) {
             const long before = statusKb("VmRSS:");
             resetPeak();
             const auto t0 = Clock::now();
             side.sorvex.ExportAscii();
             ours.push_back(seconds(t0));
-            grown = std::max(grown, statusKb("VmHWM:") - before);
-            theirs.push_back(sqliteCsv(db, select, dir / "sqlite.csv"));
+            r.grownKb = std::max(r.grownKb, statusKb("VmHWM:") - before);
+            theirs.push_back(sqliteCsv(select, records, dir / "sqlite.csv"));
             side.sorvex.CURRENTCOL = 4;
             auto t1 = Clock::now();
             side.sorvex.Graph();
@@ -291,22 +305,96 @@ int main() {
             while (sqlite3_step(months) == SQLITE_ROW) ++groups;
             sqlite3_reset(months);
             grouped.push_back(seconds(t1));
-            std::printf("round %d: export %.3f s, SQLite %.3f s; graph %.3f s, GROUP BY %.3f s (%d months)\n",
-                        r + 1, ours.back(), theirs.back(), graph.back(), grouped.back(), groups);
+            std::printf(
+                "%d records, cache %s, round %d: export %.3f s, SQLite %.3f s; graph %.3f s, GROUP BY "
+                "%.3f s (%d months)\n",
+                records, cachePages ? std::to_string(cachePages).c_str() : "default", round + 1, ours.back(),
+                theirs.back(), graph.back(), grouped.back(), groups);
             std::fflush(stdout);
         }
     });
-    const auto size = fs::file_size(dir / "SvPort.CSV");
-    std::printf("%d records, %.1f MB written\n", Records, double(size) / 1e6);
-    std::printf("export %.3f s, SQLite to CSV %.3f s, ratio %.2f (aim <= 1.5)\n", median(ours),
-                median(theirs), median(ours) / median(theirs));
-    std::printf("peak memory grew by %ld kB during an export (aim: flat)\n", grown);
-    std::printf("graph by month %.3f s, SQLite GROUP BY %.3f s, ratio %.2f (graph windows closed: %d)\n",
-                median(graph), median(grouped), median(graph) / median(grouped), close.presses());
+    if (close.presses() != Rounds) std::fprintf(stderr, "graph windows closed: %d\n", close.presses());
+    r.mb = double(fs::file_size(dir / "SvPort.CSV")) / 1e6;
+    r.ours = median(ours);
+    r.theirs = median(theirs);
+    r.graph = median(graph);
+    r.grouped = median(grouped);
     sqlite3_finalize(months);
     sqlite3_finalize(select);
     sqlite3_close(db);
     std::error_code ec;
     fs::remove_all(dir, ec);
+    return r;
+}
+
+// Runs `job` in a child process and hands back what it wrote; false when the child failed.
+template <class T, class F> bool inChild(F job, T& out) {
+    int fds[2];
+    if (pipe(fds) != 0) return false;
+    const pid_t pid = fork();
+    if (pid == 0) {
+        ::close(fds[0]);
+        const T result = job();
+        const bool sent = write(fds[1], &result, sizeof result) == ssize_t(sizeof result);
+        std::fflush(stdout);
+        _exit(sent ? 0 : 1);
+    }
+    ::close(fds[1]);
+    const bool got = pid > 0 && ::read(fds[0], &out, sizeof out) == ssize_t(sizeof out);
+    ::close(fds[0]);
+    int status = 0;
+    if (pid > 0) waitpid(pid, &status, 0);
+    return got && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+} // namespace
+
+int main() {
+    std::vector<int> sizes;
+    {
+        const char* env = std::getenv("SORVEX_BENCH_RECORDS");
+        std::string list = env && *env ? env : "100000,1000000";
+        for (std::size_t at = 0; at < list.size();) {
+            const std::size_t comma = std::min(list.find(',', at), list.size());
+            if (const int n = std::atoi(list.substr(at, comma - at).c_str()); n > 0) sizes.push_back(n);
+            at = comma + 1;
+        }
+    }
+    const long smallCache =
+        std::getenv("SORVEX_BENCH_CACHEPAGES") ? std::atol(std::getenv("SORVEX_BENCH_CACHEPAGES")) : 256;
+    const char* dataEnv = std::getenv("SORVEX_BENCH_DATA");
+    const fs::path dataRoot = dataEnv && *dataEnv ? fs::path(dataEnv) : fs::path("/tmp/sorvexbench-data");
+
+    std::vector<Result> results;
+    for (int records : sizes) {
+        const fs::path data = dataRoot / std::to_string(records);
+        if (!fs::exists(data / "people.db")) {
+            std::printf("making %d people in %s ...\n", records, data.c_str());
+            std::fflush(stdout);
+            const fs::path building = data.string() + ".building";
+            std::error_code ec;
+            fs::remove_all(building, ec);
+            fs::create_directories(building);
+            int made = 0;
+            if (!inChild([&] { return (makeTables(building, records), 1); }, made)) return 1;
+            fs::rename(building, data);
+        }
+        for (long cache : {0L, smallCache}) {
+            Result r;
+            if (!inChild([&] { return measure(records, data, cache); }, r)) {
+                std::fprintf(stderr, "the run with %d records failed\n", records);
+                return 1;
+            }
+            results.push_back(r);
+        }
+    }
+    std::printf(
+        "\n| records | page cache | MB written | export s | SQLite s | ratio (aim <= 1.5) | peak memory "
+        "grew | graph s | GROUP BY s | ratio |\n|---|---|---|---|---|---|---|---|---|---|\n");
+    for (const Result& r : results)
+        std::printf("| %d | %s | %.1f | %.3f | %.3f | %.2f | %.1f MB | %.3f | %.3f | %.2f |\n", r.records,
+                    r.cachePages ? (std::to_string(r.cachePages) + " pages").c_str() : "default", r.mb,
+                    r.ours, r.theirs, r.ours / r.theirs, r.grownKb / 1024.0, r.graph, r.grouped,
+                    r.graph / r.grouped);
     return 0;
 }
