@@ -74,7 +74,15 @@ std::vector<std::string> driverNames() {
 
 int callDriver(int operation, FileDecl& file, OpArgs& args) {
     Driver* d = file.boundDriver;
-    if (!d || upper(d->name()) != upper(file.driver)) {
+    // Names are compared case aside in place: this runs for every record a file statement reads.
+    auto sameName = [](std::string_view a, std::string_view b) {
+        return a == b ||
+               (a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+                    return std::toupper(static_cast<unsigned char>(x)) ==
+                           std::toupper(static_cast<unsigned char>(y));
+                }));
+    };
+    if (!d || !sameName(d->name(), file.driver)) {
         d = findDriver(file.driver);
         file.boundDriver = d;
     }

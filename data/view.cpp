@@ -875,31 +875,17 @@ void View::sortSlice(std::size_t from, std::size_t to) {
 
 // The whole sorted set, from one pass over the file.
 bool View::buildSet() {
-    // The pass reads every record into the buffers; what the caller had there is put back.
-    std::vector<std::vector<std::uint8_t>> saved;
-    for (Join& j : joins_) {
-        auto b = j.table->record().buffer();
-        saved.emplace_back(b.begin(), b.end());
-    }
     entries_.clear();
     arena_.clear();
     stamp_ = primary_.changeStamp();
-    int rc = primary_.setStart(-1);
-    while (rc == 0) {
-        rc = primary_.next();
-        if (rc) break;
-        std::uint64_t ptr = primary_.pointer();
-        if (!resolveJoins() || !filter_.isTrue()) continue;
+    int rc = pass([&](std::uint64_t ptr) {
         auto offset = static_cast<std::uint32_t>(arena_.size());
         appendSortKey(arena_);
         entries_.push_back(
             Entry::of(ptr, arena_, offset, static_cast<std::uint32_t>(arena_.size() - offset)));
-    }
-    for (std::size_t k = 0; k < joins_.size(); ++k) {
-        auto b = joins_[k].table->record().buffer();
-        std::copy(saved[k].begin(), saved[k].end(), b.begin());
-    }
-    if (rc != err::RecordNotAvailable) {
+        return true;
+    });
+    if (rc != 0) {
         setError(rc);
         built_ = false;
         return false;
@@ -914,13 +900,62 @@ bool View::buildSet() {
     return true;
 }
 
-// The first (or last) rows of a sorted order, from one pass that keeps only those rows in a heap.
-bool View::buildEdge(bool first) {
+// Which joins a pass over the primary file must resolve: the inner ones (they decide whether a
+// record belongs) and those whose fields the order or the filter read, with the joins they hang
+// from. The others' buffers only matter to the records handed out, which are read again.
+std::vector<bool> View::joinsToResolve() const {
+    std::vector<bool> need(joins_.size(), false);
+    std::vector<FieldRef> read = filter_.fields();
+    for (const OrderItem& item : items_) {
+        std::vector<FieldRef> f = item.expr.fields();
+        read.insert(read.end(), f.begin(), f.end());
+    }
+    for (std::size_t k = 1; k < joins_.size(); ++k) {
+        Record& r = joins_[k].table->record();
+        need[k] = joins_[k].inner || std::any_of(read.begin(), read.end(), [&](const FieldRef& f) {
+                      return f.index() >= 0 && f.index() < static_cast<int>(r.layout().count()) &&
+                             f == r.ref(f.index());
+                  });
+    }
+    for (std::size_t k = joins_.size(); k-- > 1;)
+        if (need[k]) need[static_cast<std::size_t>(joins_[k].outer)] = true;
+    return need;
+}
+
+// One pass over the primary file in record order (in bulk where its table can), handing `each`
+// the pointer of every record of the view, with the buffers the order and filter read filled;
+// what the buffers held before is put back after. Answers an error code.
+int View::pass(const std::function<bool(std::uint64_t)>& each) {
     std::vector<std::vector<std::uint8_t>> saved;
     for (Join& j : joins_) {
         auto b = j.table->record().buffer();
         saved.emplace_back(b.begin(), b.end());
     }
+    std::vector<bool> need = joinsToResolve();
+    const bool joins = std::find(need.begin() + 1, need.end(), true) != need.end();
+    int rc = primary_.scan([&](std::uint64_t ptr) {
+        if (joins) {
+            bool keep = true;
+            for (std::size_t k = 1; k < joins_.size(); ++k) {
+                Join& j = joins_[k];
+                if (!need[k]) continue;
+                j.present = joins_[static_cast<std::size_t>(j.outer)].present && resolveJoin(j);
+                if (!j.present) j.table->record().clear();
+                if (!j.present && j.inner) keep = false;
+            }
+            if (!keep) return true;
+        }
+        return !filter_.isTrue() || each(ptr);
+    });
+    for (std::size_t k = 0; k < joins_.size(); ++k) {
+        auto b = joins_[k].table->record().buffer();
+        std::copy(saved[k].begin(), saved[k].end(), b.begin());
+    }
+    return rc;
+}
+
+// The first (or last) rows of a sorted order, from one pass that keeps only those rows in a heap.
+bool View::buildEdge(bool first) {
     // The heap's top is the row that leaves first: the last of the kept rows for the first rows.
     auto heapLess = [first](const Candidate& a, const Candidate& b) {
         return first ? candidateBefore(a, b) : candidateBefore(b, a);
@@ -930,12 +965,8 @@ bool View::buildEdge(bool first) {
     Candidate c;
     std::size_t matching = 0;
     stamp_ = primary_.changeStamp();
-    int rc = primary_.setStart(-1);
-    while (rc == 0) {
-        rc = primary_.next();
-        if (rc) break;
-        c.pointer = primary_.pointer();
-        if (!resolveJoins() || !filter_.isTrue()) continue;
+    int rc = pass([&](std::uint64_t ptr) {
+        c.pointer = ptr;
         ++matching;
         // Item by item: once the values so far differ from the kept rows' last one, the record
         // is either out (the usual case once the heap is full) or in, without the rest.
@@ -951,7 +982,7 @@ bool View::buildEdge(bool first) {
             full = false; // decided
             if (out) break;
         }
-        if (out) continue;
+        if (out) return true;
         if (heap.size() < edgeRows_) {
             heap.push_back(c);
             std::push_heap(heap.begin(), heap.end(), heapLess);
@@ -961,12 +992,9 @@ bool View::buildEdge(bool first) {
             heap.back().pointer = c.pointer;
             std::push_heap(heap.begin(), heap.end(), heapLess);
         }
-    }
-    for (std::size_t k = 0; k < joins_.size(); ++k) {
-        auto b = joins_[k].table->record().buffer();
-        std::copy(saved[k].begin(), saved[k].end(), b.begin());
-    }
-    if (rc != err::RecordNotAvailable) {
+        return true;
+    });
+    if (rc != 0) {
         setError(rc);
         built_ = false;
         return false;

@@ -125,6 +125,16 @@ public:
     }
     // Moves whenever the file's contents changed (in this process or another).
     virtual std::uint64_t changeStamp() = 0;
+    // Every record in record order, each in the record buffer, with its pointer given to `each`,
+    // which answers false to stop; answers an error code (0 at the end). A table that can read its
+    // file in bulk does so from one state of the file, without memos and without moving its
+    // sequence; by default the records are read one by one through setStart(-1) and next().
+    virtual int scan(const std::function<bool(std::uint64_t pointer)>& each) {
+        int rc = setStart(-1);
+        while (rc == 0 && (rc = next()) == 0)
+            if (!each(pointer())) return 0;
+        return rc == 33 ? 0 : rc;
+    }
 
     // Writing and locking, all on the current record.
     virtual int put() = 0;
@@ -257,6 +267,8 @@ private:
     bool fixedKeyRange();
     int prepare(); // drops a slice that is out of date
     bool buildSet();
+    std::vector<bool> joinsToResolve() const;
+    int pass(const std::function<bool(std::uint64_t)>& each);
     bool buildEdge(bool first);
     int loadRuns(bool forward, bool append);
     void closeLoad(bool forward, bool append, std::size_t before, const std::string& firstPos,

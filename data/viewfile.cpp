@@ -5,6 +5,7 @@
 #include "data/fileops.h"
 #include "data/files.h"
 #include "data/querydriver.h"
+#include "data/scandriver.h"
 #include "runtime/errors.h"
 
 #include <cctype>
@@ -168,6 +169,14 @@ std::uint64_t FileViewTable::changeStamp() {
     h = h * 31 + static_cast<std::uint64_t>(st.st_size);
     h = h * 31 + static_cast<std::uint64_t>(st.st_ino);
     return h;
+}
+
+int FileViewTable::scan(const std::function<bool(std::uint64_t pointer)>& each) {
+    Driver* d = file_.boundDriver ? file_.boundDriver : findDriver(file_.driver);
+    auto* bulk = dynamic_cast<ScanDriver*>(d);
+    if (!bulk || !file_.isOpen()) return ViewTable::scan(each);
+    OpArgs a;
+    return answered(bulk->scanRecords(file_, each, a), a);
 }
 
 int FileViewTable::put() {

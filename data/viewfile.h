@@ -28,6 +28,8 @@ public:
     // The file's modification time, size and identity on disk: writes by this process and by
     // others all move it.
     std::uint64_t changeStamp() override;
+    // In bulk where the file's driver can (scandriver.h), else record by record.
+    int scan(const std::function<bool(std::uint64_t pointer)>& each) override;
     int put() override;
     int remove() override;
     int hold(int seconds) override;

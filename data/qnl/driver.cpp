@@ -6,6 +6,7 @@
 #include "data/posixfile.h"
 #include "data/qnl/table.h"
 #include "data/qnl/txlog.h"
+#include "data/scandriver.h"
 #include "data/sharelock.h"
 #include "runtime/errors.h"
 
@@ -148,9 +149,24 @@ std::string upper(std::string s) {
     return s;
 }
 
-class QuarnellDriver final : public Driver {
+class QuarnellDriver final : public Driver, public ScanDriver {
 public:
     std::string_view name() const override { return DriverName; }
+
+    int scanRecords(FileDecl& file, const std::function<bool(std::uint64_t)>& each, OpArgs& args) override {
+        auto* st = file.stateAs<QnlState>();
+        if (!st) return err::FileNotOpen;
+        if (!st->mayRead()) return err::AccessDenied;
+        // A walk of the sequence that is still pinned to an older state lets go of it (its place
+        // is kept): the pass reads the file as it is now.
+        if (st->cursor) st->cursor = std::make_unique<Cursor>(*st->cursor);
+        std::span<std::uint8_t> buffer = file.buffer();
+        int rc = st->table.scan([&](std::uint32_t ptr, std::span<const std::uint8_t> bytes) {
+            std::copy_n(bytes.begin(), std::min(bytes.size(), buffer.size()), buffer.begin());
+            return each(ptr);
+        });
+        return engine(rc, args);
+    }
 
     int call(int operation, FileDecl& file, OpArgs& args) override {
         auto* st = file.stateAs<QnlState>();

@@ -1023,6 +1023,75 @@ const std::uint8_t* Pager::get(std::uint32_t pgno, int& err) {
     return load(pgno, err);
 }
 
+bool Pager::readRun(std::uint32_t first, std::uint32_t count, std::uint8_t* out, int& err) {
+    if (lockless_) {
+        setError(err::UnknownError);
+        err = err::UnknownError;
+        return false;
+    }
+    if (first == 0 || std::uint64_t(first) + count > pageCount()) {
+        err = corruption(corrupt::BadPageType);
+        return false;
+    }
+    // Pages the files must give: runs of the data file, single frames of the log.
+    std::uint32_t runStart = 0, runLength = 0;
+    auto readFileRun = [&]() -> bool {
+        if (runLength == 0) return true;
+        std::size_t bytes = std::size_t(runLength) * PageSize;
+        std::uint8_t* at = out + std::size_t(runStart - first) * PageSize;
+        ssize_t n = readAll(fd_, at, bytes, static_cast<off_t>(runStart) * PageSize);
+        if (n < 0) {
+            err = sysError();
+            return false;
+        }
+        if (n != static_cast<ssize_t>(bytes)) {
+            err = corruption(corrupt::BadChecksum);
+            return false;
+        }
+        for (std::uint32_t i = 0; i < runLength; ++i)
+            if (!pageSealed(at + std::size_t(i) * PageSize, runStart + i)) {
+                err = corruption(corrupt::BadChecksum);
+                return false;
+            }
+        runLength = 0;
+        return true;
+    };
+    for (std::uint32_t pg = first; pg < first + count; ++pg) {
+        std::uint8_t* to = out + std::size_t(pg - first) * PageSize;
+        const std::uint8_t* from = nullptr;
+        if (auto d = dirty_.find(pg); d != dirty_.end())
+            from = d->second->b;
+        else if (auto c = clean_.find(pg); c != clean_.end())
+            from = c->second->b;
+        if (from) {
+            if (!readFileRun()) return false;
+            std::memcpy(to, from, PageSize);
+            continue;
+        }
+        if (pg >= committedPages()) {
+            err = corruption(corrupt::BadPageType);
+            return false;
+        }
+        auto w = wal_.index.find(pg);
+        if (w == wal_.index.end()) {
+            if (runLength == 0) runStart = pg;
+            ++runLength;
+            continue;
+        }
+        if (!readFileRun()) return false;
+        ssize_t n = readAll(wal_.fd, to, PageSize, static_cast<off_t>(w->second + wal::FrameHeader));
+        if (n < 0) {
+            err = sysError();
+            return false;
+        }
+        if (n != static_cast<ssize_t>(PageSize) || !pageSealed(to, pg)) {
+            err = corruption(corrupt::BadChecksum);
+            return false;
+        }
+    }
+    return readFileRun();
+}
+
 std::uint8_t* Pager::edit(std::uint32_t pgno, int& err) {
     if (!writing_) {
         setError(err::UnknownError);

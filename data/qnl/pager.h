@@ -156,6 +156,12 @@ public:
     // Pages. get() answers nullptr with an error code for a page that is out of range or damaged.
     const std::uint8_t* get(std::uint32_t pgno, int& err);
     std::uint8_t* edit(std::uint32_t pgno, int& err);
+    // Copies `count` pages from `first` on into out (count * PageSize bytes), as get() would
+    // give them, without keeping them: pages of the write in progress and of the cache are taken
+    // from there, the others are read in runs of consecutive pages, each run with one system call
+    // per file. For long passes over the file inside one read that holds the lock (not a
+    // lockless one); answers false with err set when a page is out of range or damaged.
+    bool readRun(std::uint32_t first, std::uint32_t count, std::uint8_t* out, int& err);
     // A new zeroed page: from the free list when allowed, else at the end of the file.
     std::uint32_t allocate(std::uint8_t type, bool fromFreeList, int& err);
     void freePage(std::uint32_t pgno, int& err);

@@ -352,6 +352,40 @@ int Table::keyEntries(int key, std::uint32_t& n) {
     });
 }
 
+int Table::scan(const std::function<bool(std::uint32_t, std::span<const std::uint8_t>)>& each) {
+    ReadGuard g(pager_);
+    if (g.rc != 0) return g.rc;
+    int err = 0;
+    const std::uint8_t* h = pager_.get(0, err);
+    if (!h) return err;
+    const std::uint32_t pages = pager_.pageCount(), spp = slotsPerPage_, size = schema_.layout.size();
+    // Record pages come in page order along their chain, with key and memo pages between them:
+    // the pages are read in windows from the next record page on.
+    constexpr std::uint32_t Window = 64;
+    std::vector<std::uint8_t> window(std::size_t(Window) * PageSize);
+    std::uint32_t windowFirst = 0, windowCount = 0;
+    std::uint32_t page = get32(h + hdr::FirstRecPage);
+    // The chain only ever leads on to higher pages, so a damaged link cannot make it go round.
+    for (std::uint32_t was = 0; page != 0;) {
+        if (page <= was || page >= pages) return pager_.corruption(corrupt::BadRecordPage);
+        if (page < windowFirst || page >= windowFirst + windowCount) {
+            windowFirst = page;
+            windowCount = std::min(Window, pages - page);
+            if (!pager_.readRun(windowFirst, windowCount, window.data(), err)) return err;
+        }
+        const std::uint8_t* rp = window.data() + std::size_t(page - windowFirst) * PageSize;
+        if (rp[0] != PageRecords || get16(rp + 12) > spp) return pager_.corruption(corrupt::BadRecordPage);
+        const std::uint32_t hw = get16(rp + 12);
+        for (std::uint32_t i = 0; i < hw; ++i) {
+            const std::uint8_t* slot = rp + slotOffset(i);
+            if (slot[0] == 1 && !each(page * spp + i + 1, {slot + SlotHeader, size})) return 0;
+        }
+        was = page;
+        page = get32(rp + 8);
+    }
+    return 0;
+}
+
 int Table::uniqueCheck(std::span<const std::uint8_t> rec, std::uint32_t self) {
     std::vector<std::uint8_t> entry;
     for (std::size_t k = 0; k < codecs_.size(); ++k) {

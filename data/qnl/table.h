@@ -12,6 +12,7 @@
 #include "data/qnl/schema.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <set>
 #include <span>
@@ -79,6 +80,10 @@ public:
     int records(std::uint32_t& n);
     // The entries of one key, from the file's header (no walk).
     int keyEntries(int key, std::uint32_t& n);
+    // Every record in file order, from one snapshot, the pages read in runs straight from the
+    // files and not kept in the cache: each is given the record's pointer and bytes (no memos)
+    // and answers false to stop. Answers an error code.
+    int scan(const std::function<bool(std::uint32_t, std::span<const std::uint8_t>)>& each);
     // The record pointer of the first record whose key equals the key fields of rec (0 none).
     int findKey(int key, std::span<const std::uint8_t> rec, std::uint32_t& ptr);
 
