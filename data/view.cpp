@@ -1015,6 +1015,71 @@ bool View::buildEdge(bool first) {
     return true;
 }
 
+// The rows of a sorted order around a place (order values, cut to the given length when
+// truncated, and pointer), from one pass that keeps the last edgeRows_ rows before it and the
+// first edgeRows_ rows from it on: what a position needs after the rows held were dropped (a
+// write, a flush, another order), without sorting the whole set.
+bool View::buildAround(const std::string& key, std::uint64_t pointer, bool truncated) {
+    auto before = [&](const Candidate& c) {
+        std::string_view v = c.values;
+        int cmp = compareBytes(truncated ? v.substr(0, std::min(v.size(), key.size())) : v, key);
+        return cmp != 0 ? cmp < 0 : c.pointer < pointer;
+    };
+    // Two heaps whose tops are the rows that leave first: the earliest of the rows before the
+    // place, the last of the rows from it on.
+    auto later = [](const Candidate& a, const Candidate& b) { return candidateBefore(b, a); };
+    std::vector<Candidate> low, high;
+    std::size_t lows = 0, highs = 0;
+    Candidate c;
+    stamp_ = primary_.changeStamp();
+    int rc = pass([&](std::uint64_t ptr) {
+        c.pointer = ptr;
+        c.values.clear();
+        appendSortKey(c.values);
+        bool isLow = before(c);
+        std::vector<Candidate>& heap = isLow ? low : high;
+        ++(isLow ? lows : highs);
+        if (heap.size() < edgeRows_) {
+            heap.push_back(c);
+            isLow ? std::push_heap(heap.begin(), heap.end(), later)
+                  : std::push_heap(heap.begin(), heap.end(), candidateBefore);
+        } else if (isLow ? candidateBefore(heap.front(), c) : candidateBefore(c, heap.front())) {
+            if (isLow) {
+                std::pop_heap(heap.begin(), heap.end(), later);
+                heap.back() = c;
+                std::push_heap(heap.begin(), heap.end(), later);
+            } else {
+                std::pop_heap(heap.begin(), heap.end(), candidateBefore);
+                heap.back() = c;
+                std::push_heap(heap.begin(), heap.end(), candidateBefore);
+            }
+        }
+        return true;
+    });
+    if (rc != 0) {
+        setError(rc);
+        built_ = false;
+        return false;
+    }
+    std::sort(low.begin(), low.end(), candidateBefore);
+    std::sort(high.begin(), high.end(), candidateBefore);
+    entries_.clear();
+    arena_.clear();
+    for (const std::vector<Candidate>* part : {&low, &high})
+        for (const Candidate& h : *part) {
+            auto offset = static_cast<std::uint32_t>(arena_.size());
+            arena_ += h.values;
+            entries_.push_back(
+                Entry::of(h.pointer, arena_, offset, static_cast<std::uint32_t>(h.values.size())));
+        }
+    built_ = true;
+    edge_ = 0;
+    coversStart_ = lows <= edgeRows_;
+    coversEnd_ = highs <= edgeRows_;
+    haveCurrent_ = false;
+    return true;
+}
+
 // Loads whole runs of equal leading values from where the key stands, in the view's direction,
 // until at least runRows_ entries came in or the key ended; appends them to the slice (or puts
 // them before it when reading backwards), or makes them the slice.
@@ -1216,13 +1281,13 @@ int View::placeAnchor(const std::string& key, std::uint64_t pointer, bool trunca
         } else if (built_) {
             inside = coversStart_ && coversEnd_;
         }
-        if (!inside && !built_ && edge_ != 0) {
-            // The window was dropped (a write, a flush): one pass makes it again, and a place
-            // inside it needs no more.
-            if (!buildEdge(edge_ > 0)) return errorCode() ? errorCode() : err::UnknownError;
-            return placeAnchor(key, pointer, truncated, keyPosition);
+        if (!inside && !built_) {
+            // Nothing held (a write or a flush dropped the rows, or nothing was read yet): one
+            // pass makes the rows around the place, whatever was held before.
+            if (!buildAround(key, pointer, truncated)) return errorCode() ? errorCode() : err::UnknownError;
+        } else if (!inside && !buildSet()) {
+            return errorCode() ? errorCode() : err::UnknownError;
         }
-        if (!inside && !buildSet()) return errorCode() ? errorCode() : err::UnknownError;
         return placeSortedAt(key, pointer, truncated);
     }
     if (plan_ == Plan::JoinRuns) return placeJoinAnchor(key, pointer, truncated, keyPosition);

@@ -17,7 +17,9 @@
 //   sorts each run of records with equal leading values, holding a slice of whole runs.
 // - Sorted order: no key serves the first item. The first page (and the last, for End) comes from
 //   one pass over the file that keeps only the first (last) rows of the order; the whole sorted
-//   set is built when the reading goes beyond those rows or a position falls outside them.
+//   set is built when the reading goes beyond those rows or a position falls outside them. When
+//   nothing is held (a write dropped the rows, or the view was just opened), a position is
+//   placed from one pass that keeps the rows just before it and just after it.
 // - Join-led order: no key of the primary file serves the first item, but a key of a file joined
 //   to it (the parent) serves the leading items, the join goes through a unique key of the
 //   parent, and a key of the primary file (the child key) starts with the join's linking fields.
@@ -270,6 +272,7 @@ private:
     std::vector<bool> joinsToResolve() const;
     int pass(const std::function<bool(std::uint64_t)>& each);
     bool buildEdge(bool first);
+    bool buildAround(const std::string& key, std::uint64_t pointer, bool truncated);
     int loadRuns(bool forward, bool append);
     void closeLoad(bool forward, bool append, std::size_t before, const std::string& firstPos,
                    const std::string& lastPos, bool more);

@@ -631,6 +631,14 @@ TEST(ViewPlansOnFile, ReadsAgreeWithTheFileAndWithAnotherStationsWrites) {
         std::string pos;
         auto first = page(v, table, pos, true, 20);
         if (first.size() < 20) continue;
+        // A place deep in the order too, past the rows a sorted order keeps at its ends: there it
+        // holds its whole set.
+        ASSERT_EQ(v.set(), 0);
+        for (std::size_t i = 0; i <= want.size() / 2; ++i) ASSERT_EQ(v.next(), 0);
+        std::string deep = v.position();
+        std::uint64_t deepRecord = table.pointer();
+        const bool sorted = v.readingKey() == -2;
+        if (sorted) EXPECT_TRUE(v.holdsWholeSet());
         // Another station adds records, deletes the record after the page and changes one.
         std::uint64_t gone = want[20];
         int status = inChild([&] {
@@ -657,7 +665,19 @@ TEST(ViewPlansOnFile, ReadsAgreeWithTheFileAndWithAnotherStationsWrites) {
         ++round;
         ASSERT_EQ(status, 0);
         auto after = reference(c, fileRows(path));
-        auto at = std::find(after.begin(), after.end(), first.back());
+        // After the write the pages around the deep place come from one bounded pass, not from
+        // the whole set sorted again.
+        auto at = std::find(after.begin(), after.end(), deepRecord);
+        ASSERT_NE(at, after.end());
+        std::vector<std::uint64_t> deepNext(at + 1, std::min(at + 21, after.end()));
+        const std::string deepAt = deep;
+        EXPECT_EQ(page(v, table, deep, true, 20), deepNext);
+        if (sorted) EXPECT_FALSE(v.holdsWholeSet());
+        std::vector<std::uint64_t> deepBefore(std::max(after.begin(), at - 20), at);
+        std::reverse(deepBefore.begin(), deepBefore.end());
+        deep = deepAt;
+        EXPECT_EQ(page(v, table, deep, false, 20), deepBefore);
+        at = std::find(after.begin(), after.end(), first.back());
         ASSERT_NE(at, after.end());
         std::vector<std::uint64_t> next(at + 1, after.end());
         if (next.size() > 20) next.resize(20);
