@@ -873,24 +873,31 @@ void View::sortSlice(std::size_t from, std::size_t to) {
               });
 }
 
-// The whole sorted set, from one pass over the file.
+// The whole sorted set, from one pass over the file. The rows held before stay until it is
+// there, so that work stopped half-way leaves the view as it was.
 bool View::buildSet() {
-    entries_.clear();
-    arena_.clear();
-    stamp_ = primary_.changeStamp();
-    int rc = pass([&](std::uint64_t ptr) {
-        auto offset = static_cast<std::uint32_t>(arena_.size());
-        appendSortKey(arena_);
-        entries_.push_back(
-            Entry::of(ptr, arena_, offset, static_cast<std::uint32_t>(arena_.size() - offset)));
-        return true;
-    });
+    std::vector<Entry> entries;
+    std::string arena;
+    const std::uint64_t stamp = primary_.changeStamp();
+    int rc = pass(
+        [&](std::uint64_t ptr) {
+            auto offset = static_cast<std::uint32_t>(arena.size());
+            appendSortKey(arena);
+            entries.push_back(
+                Entry::of(ptr, arena, offset, static_cast<std::uint32_t>(arena.size() - offset)));
+            return true;
+        },
+        true);
     if (rc != 0) {
+        if (progress_.ended) progress_.ended();
         setError(rc);
-        built_ = false;
         return false;
     }
+    entries_ = std::move(entries);
+    arena_ = std::move(arena);
+    stamp_ = stamp;
     sortSlice(0, entries_.size());
+    if (progress_.ended) progress_.ended();
     built_ = true;
     edge_ = 0;
     coversStart_ = coversEnd_ = true;
@@ -925,7 +932,7 @@ std::vector<bool> View::joinsToResolve() const {
 // One pass over the primary file in record order (in bulk where its table can), handing `each`
 // the pointer of every record of the view, with the buffers the order and filter read filled;
 // what the buffers held before is put back after. Answers an error code.
-int View::pass(const std::function<bool(std::uint64_t)>& each) {
+int View::pass(const std::function<bool(std::uint64_t)>& each, bool reported) {
     std::vector<std::vector<std::uint8_t>> saved;
     for (Join& j : joins_) {
         auto b = j.table->record().buffer();
@@ -933,7 +940,16 @@ int View::pass(const std::function<bool(std::uint64_t)>& each) {
     }
     std::vector<bool> need = joinsToResolve();
     const bool joins = std::find(need.begin() + 1, need.end(), true) != need.end();
-    int rc = primary_.scan([&](std::uint64_t ptr) {
+    // Work the user waits for tells how far it got, and stops when told to.
+    reported = reported && progress_.step;
+    const std::int64_t expected = reported ? std::max<std::int64_t>(primary_.records(), 0) : 0;
+    std::int64_t done = 0;
+    bool stopped = reported && !progress_.step(0, expected);
+    int rc = stopped ? 0 : primary_.scan([&](std::uint64_t ptr) {
+        if (reported && (++done & 4095) == 0 && !progress_.step(done, expected)) {
+            stopped = true;
+            return false;
+        }
         if (joins) {
             bool keep = true;
             for (std::size_t k = 1; k < joins_.size(); ++k) {
@@ -951,7 +967,7 @@ int View::pass(const std::function<bool(std::uint64_t)>& each) {
         auto b = joins_[k].table->record().buffer();
         std::copy(saved[k].begin(), saved[k].end(), b.begin());
     }
-    return rc;
+    return stopped ? err::BuildCancelled : rc;
 }
 
 // The first (or last) rows of a sorted order, from one pass that keeps only those rows in a heap.

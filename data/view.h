@@ -184,6 +184,17 @@ struct ViewTraceSettings {
     static ViewTraceSettings fromDesktopProfile();
 };
 
+// How long work reports itself: the whole sorted set of an order no key serves, built when the
+// reading goes beyond the rows kept at the ends of the order or a position falls outside them.
+struct ViewProgress {
+    // Records read so far of those the file holds: 0 when the work starts, then every few
+    // thousand records. An answer of false stops the work: the view keeps what it held and the
+    // operation answers 93 (the build was cancelled).
+    std::function<bool(std::int64_t done, std::int64_t expected)> step;
+    // The work ended, done, stopped or failed.
+    std::function<void()> ended;
+};
+
 class View {
 public:
     // A view over a primary file; the trace settings are read now.
@@ -241,6 +252,8 @@ public:
         runRows_ = std::max<std::size_t>(runRows, 1);
     }
 
+    void setProgress(ViewProgress progress) { progress_ = std::move(progress); }
+
     // Which way the view reads now: a key index (also for a key-led order), -1 for record order,
     // -2 for a sorted order or JoinLed for an order led by a key of a joined file.
     static constexpr int JoinLed = -4;
@@ -270,7 +283,7 @@ private:
     int prepare(); // drops a slice that is out of date
     bool buildSet();
     std::vector<bool> joinsToResolve() const;
-    int pass(const std::function<bool(std::uint64_t)>& each);
+    int pass(const std::function<bool(std::uint64_t)>& each, bool reported = false);
     bool buildEdge(bool first);
     bool buildAround(const std::string& key, std::uint64_t pointer, bool truncated);
     int loadRuns(bool forward, bool append);
@@ -387,6 +400,7 @@ private:
     std::uint64_t id_;
     ViewTraceSettings trace_;
     std::shared_ptr<TraceLog> tracer_;
+    ViewProgress progress_;
 };
 
 } // namespace sorv

@@ -731,6 +731,47 @@ TEST_F(ViewTest, SkipAndClosedViews) {
     EXPECT_EQ(v.close(), err::FileNotOpen);
 }
 
+// Building the whole sorted set tells its progress and stops when told to: the operation that
+// needed it answers 93 and the view stays where it was, so that reading goes on from there.
+TEST_F(ViewTest, TheWholeSortedSetReportsProgressAndStopsWhenTold) {
+    const Less less = [&](std::uint64_t a, std::uint64_t b) {
+        int c = compareText(up(field(a, FirstName).text()), up(field(b, FirstName).text()));
+        return c != 0 ? c < 0 : compare(field(a, Salary), field(b, Salary)) > 0;
+    };
+    const std::vector<std::uint64_t> want = expected(less);
+    View v(people, noTrace());
+    ASSERT_TRUE(v.setOrder("UPPER(PPL:FirstName),-PPL:Salary"));
+    v.setSliceRows(10, 64);
+    bool stop = true;
+    std::vector<std::pair<std::int64_t, std::int64_t>> steps;
+    int ended = 0;
+    v.setProgress({[&](std::int64_t done, std::int64_t of) {
+                       steps.emplace_back(done, of);
+                       return !stop;
+                   },
+                   [&] { ++ended; }});
+    ASSERT_EQ(v.open(), 0);
+    std::vector<std::uint64_t> got;
+    for (int i = 0; i < 10; ++i) {
+        ASSERT_EQ(v.next(), 0);
+        got.push_back(people.pointer());
+    }
+    EXPECT_TRUE(steps.empty()); // the first rows come from a bounded pass, which is not reported
+    for (int attempt = 1; attempt <= 2; ++attempt) {
+        EXPECT_EQ(v.next(), err::BuildCancelled);
+        EXPECT_EQ(steps.size(), std::size_t(attempt));
+        EXPECT_EQ(ended, attempt);
+        EXPECT_FALSE(v.holdsWholeSet());
+    }
+    EXPECT_EQ(steps.front(), std::make_pair(std::int64_t(0), std::int64_t(want.size())));
+    stop = false;
+    auto rest = readAll(v);
+    got.insert(got.end(), rest.begin(), rest.end());
+    EXPECT_EQ(got, want);
+    EXPECT_TRUE(v.holdsWholeSet());
+    EXPECT_EQ(ended, 3);
+}
+
 TEST_F(ViewTest, ViewOperationsReachTheDrivers) {
     View v(people, noTrace());
     ASSERT_EQ(v.join(0, customers, 0, {CustNumber}), 1);
