@@ -44,6 +44,23 @@ void BrowseManager::Init(int listControl, Queue& queue, const FieldRef& viewPosi
     CURRENTCHOICE = 0;
     window.WINDOW.setProperty(LISTCONTROL, win::listprop::ProgramPaged, "1");
     LASTITEMS = visibleRows();
+    view.setProgress({[this](std::int64_t done, std::int64_t expected) { return buildStep(done, expected); },
+                      [this] { building_.close(); }});
+}
+
+// The progress window shows at once for a file this large, else once the work took this long; a
+// quicker sort just happens.
+constexpr std::int64_t BuildProgressRecords = 250000;
+constexpr std::chrono::milliseconds BuildProgressAfter{250};
+
+bool BrowseManager::buildStep(std::int64_t done, std::int64_t expected) {
+    const auto now = std::chrono::steady_clock::now();
+    if (done == 0) buildStart_ = now;
+    if (!building_.isOpen() && (expected >= BuildProgressRecords || now - buildStart_ >= BuildProgressAfter))
+        building_.open("BROWSE$PROGRESSWINDOW", false);
+    building_.show(done, expected);
+    if (building_.isOpen() && building_.cancelled()) return false;
+    return !(answering_ > 0 && WINDOW && WINDOW->WINDOW.userWaiting(LISTCONTROL));
 }
 
 void BrowseManager::AddField(const FieldRef& queueField, const FieldRef& fileField) {
@@ -51,6 +68,8 @@ void BrowseManager::AddField(const FieldRef& queueField, const FieldRef& fileFie
 }
 
 void BrowseManager::Kill() {
+    if (VIEW) VIEW->setProgress({});
+    building_.close();
     if (TOOLBAR && TOOLBARITEM) TOOLBAR->RemoveToolbarTarget(TOOLBARITEM);
     TOOLBARITEM = nullptr;
     ViewManager::Kill();
@@ -322,6 +341,12 @@ void BrowseManager::ReloadQueue(int mode) {
         ResetToStart();
     }
     if (RETAINROW) savedRow = keptRow;
+    if (interrupted_) {
+        // The user acted before the view could place itself: the rows stay as they were and the
+        // new action is answered next.
+        interrupted_ = false;
+        return;
+    }
 
     LISTQUEUE->free();
     ITEMSTOFILL = LASTITEMS - offset;
@@ -400,7 +425,9 @@ void BrowseManager::MovePage(int event) {
     if (!FILELOADED) {
         ITEMSTOFILL = n;
         FillPage(event == bevent::PageUp ? 1 : 2);
-        n = ITEMSTOFILL;
+        // Rows that could not be read mean the end of the order, unless the user cut it short.
+        n = interrupted_ ? 0 : ITEMSTOFILL;
+        interrupted_ = false;
     }
     if (event == bevent::PageUp)
         CURRENTCHOICE = std::max<std::int32_t>(1, CURRENTCHOICE - n);
@@ -626,7 +653,14 @@ void BrowseManager::RegisterAlertKeys() {
 
 Level BrowseManager::HandleEvent(const win::Event& e) {
     const int ev = win::frameworkNumber(e.code);
+    interrupted_ = false;
+    struct Answering {
+        int& depth;
+        explicit Answering(int& d) : depth(++d) {}
+        ~Answering() { --depth; }
+    };
     if (e.control != 0 && e.control == LISTCONTROL) {
+        Answering answering(answering_);
         switch (ev) {
         case bevent::ScrollUp:
         case bevent::ScrollDown:

@@ -16,6 +16,9 @@
 #include "framework/viewmanager.h"
 #include "framework/windowmanager.h"
 #include "runtime/queue.h"
+#include "windowing/progress.h"
+
+#include <chrono>
 
 #include <cstdint>
 #include <string>
@@ -204,6 +207,13 @@ protected:
 
 private:
     Level closeOnFatal(bool forward);
+    // The view sorting its whole order: the progress window once it takes a while, and a stop
+    // when the user presses "Cancel" or acts on the list while the browse answers an action of
+    // the list (the list then answers the new one).
+    bool buildStep(std::int64_t done, std::int64_t expected);
+    win::ProgressWindow building_;
+    std::chrono::steady_clock::time_point buildStart_;
+    int answering_ = 0;
     int appliedOrder_ = -1;   // the order the view was last set to
     bool readFailed_ = false; // a read failed; the window is closing
     std::uint64_t shownChanges_ = ~0ull;

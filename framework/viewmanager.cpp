@@ -317,6 +317,10 @@ Level ViewManager::read(bool forward) {
     for (;;) {
         int rc = forward ? VIEW->next() : VIEW->previous();
         if (rc == err::RecordNotAvailable) return LevelNotify;
+        if (rc == err::BuildCancelled) {
+            interrupted_ = true;
+            return LevelNotify;
+        }
         if (rc != 0) {
             PRIMARY->RaiseReadError();
             return LevelFatal;
@@ -383,9 +387,12 @@ void ViewManager::PrimeRangeFields(bool keep) {
 void ViewManager::Reset(int fields) {
     if (!OPENED) Open();
     if (unusable_) return;
-    if (VIEW->set(std::max(0, fields)) != 0) {
+    if (int rc = VIEW->set(std::max(0, fields)); rc != 0) {
         unpositioned_ = true;
-        PRIMARY->Raise(MsgViewOpen);
+        if (rc == err::BuildCancelled)
+            interrupted_ = true;
+        else
+            PRIMARY->Raise(MsgViewOpen);
         return;
     }
     unpositioned_ = false;
@@ -398,9 +405,12 @@ void ViewManager::ResetToStart() {
 bool ViewManager::resetView(const std::string& position) {
     if (!OPENED) Open();
     if (unusable_) return false;
-    if (VIEW->reset(position) != 0) {
+    if (int rc = VIEW->reset(position); rc != 0) {
         unpositioned_ = true;
-        PRIMARY->Raise(MsgViewOpen);
+        if (rc == err::BuildCancelled)
+            interrupted_ = true;
+        else
+            PRIMARY->Raise(MsgViewOpen);
         return false;
     }
     unpositioned_ = false;

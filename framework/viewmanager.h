@@ -199,6 +199,9 @@ protected:
     bool unusable_ = false;     // order or filter not applied
     bool unpositioned_ = false; // the last positioning failed
     bool filesRefused_ = false; // the files could not be opened: not tried again until Init
+    // The view stopped sorting its whole order because the user acted meanwhile: the read or
+    // positioning that needed it gave nothing, and no message was shown.
+    bool interrupted_ = false;
 
 private:
     std::unique_ptr<SortOrderQueue> ownOrder_;

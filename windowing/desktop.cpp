@@ -339,6 +339,7 @@ GuiWindow::~GuiWindow() {
 void GuiWindow::post(Event e) {
     if (!opened || !owner) return;
     e.window = id;
+    e.fromDesktop = true;
     owner->queue.post(std::move(e));
 }
 
@@ -645,6 +646,10 @@ bool GuiWindow::build() {
     if (!design.resizable && !frame) content->setFixedSize(width, height);
     if (design.at.x >= 0 && design.at.y >= 0) top->move(toPixelsX(design.at.x), toPixelsY(design.at.y));
 
+    if (!design.activates) {
+        top->setAttribute(Qt::WA_ShowWithoutActivating);
+        top->setWindowFlag(Qt::WindowDoesNotAcceptFocus);
+    }
     if (design.maximized)
         top->showMaximized();
     else if (design.iconized)

@@ -106,6 +106,7 @@ struct Event {
     int param2 = 0;
     std::string text;
     bool hasText = false;
+    bool fromDesktop = false; // the desktop posted it (the user acted), not the program
 };
 
 inline Event makeEvent(int code, int control = 0, int window = 0, int param = 0) {

@@ -203,6 +203,13 @@ std::optional<Event> EventQueue::poll(int window, bool acceptsThreadEvents) {
     return takeLocked(window, acceptsThreadEvents);
 }
 
+bool EventQueue::userWaiting(int window, int control) const {
+    std::lock_guard g(mutex_);
+    return std::any_of(events_.begin(), events_.end(), [&](const Event& e) {
+        return e.fromDesktop && e.window == window && e.control == control && isFieldEvent(e.code);
+    });
+}
+
 void EventQueue::discard(int window) {
     std::lock_guard g(mutex_);
     std::erase_if(events_, [&](const Event& e) { return e.window == window; });

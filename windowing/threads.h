@@ -36,6 +36,9 @@ public:
     Event take(int window, bool acceptsThreadEvents);
     // Like take, but answers at once with nothing when no event is waiting.
     std::optional<Event> poll(int window, bool acceptsThreadEvents);
+    // Whether an event the desktop posted for one control of a window (the user's key press,
+    // click or scroll on it) is waiting; nothing is taken.
+    bool userWaiting(int window, int control) const;
     // Drops every waiting event of a window (it closed).
     void discard(int window);
     std::size_t size() const;

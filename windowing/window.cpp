@@ -248,6 +248,11 @@ bool Window::poll(Event& e) {
     return takeEvent(e, false);
 }
 
+bool Window::userWaiting(int control) const {
+    auto owner = ownerOf(id_);
+    return owner && owner->queue.userWaiting(id_, control);
+}
+
 bool Window::takeEvent(Event& e, bool wait) {
     if (!isOpen()) return false;
     auto state = currentThreadState();

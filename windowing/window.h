@@ -48,6 +48,10 @@ public:
     // The next event of this window when one is waiting, without waiting (a long job asks between
     // its steps whether the user pressed its "Cancel"). False when none is waiting or it is closed.
     bool poll(Event& e);
+    // Whether the user acted on a control of this window (a key press, click or scroll the
+    // desktop posted) and the event waits to be taken: long work on the window's thread stops
+    // for it. Nothing is taken.
+    bool userWaiting(int control) const;
     // What the runtime does with an event unless the handler answered that it handled it: a close
     // request closes the window; an entry whose text its picture refused (EVENT:Rejected, posted
     // in place of EVENT:Accepted and leaving the variable as it was) is said to be invalid, with a

@@ -93,7 +93,8 @@ struct WindowSpec {
     bool resizable = true;
     bool maximized = false;
     bool iconized = false;
-    bool modal = false; // the thread's other windows wait while this one is open
+    bool modal = false;    // the thread's other windows wait while this one is open
+    bool activates = true; // false: shown without taking the focus from the window in use
     bool center = false;
     bool atPointer = false; // opens with its top left corner at the mouse pointer, on the screen
     std::string icon;

@@ -598,4 +598,140 @@ TEST_F(PeopleBrowseTest, EveryColumnMenuItemOfEachList) {
     }
 }
 
+// A People file large enough that sorting all of it takes a while: one pass gives the first rows
+// of a column order at once, going deeper sorts the whole order with a progress window, and the
+// user's next action on the list (or "Cancel") stops that and is answered.
+class LargePeopleBrowseTest : public ProgramTest {
+protected:
+    static constexpr int Large = 600000;
+    void SetUp() override {
+        ProgramTest::SetUp();
+        DemoDataOptions options;
+        options.customers = 50;
+        options.people = 0;
+        ASSERT_EQ(writeDemoData(dir_.string(), options), "");
+        copyTexts();
+        FileDecl p = makePeopleFile();
+        p.name = (dir_ / "PEOPLE").string();
+        open(p);
+        DemoGenerator gen(7);
+        for (int i = 0; i < Large;) {
+            logout(0, {&p});
+            for (int n = 0; n < 50000 && i < Large; ++n, ++i) {
+                gen.person(p.record, 1 + static_cast<std::int32_t>(gen.below(50)));
+                // Every salary a different one, so that the rows shown tell where they stand.
+                p.record.set("PPL:Salary", Value(10000 + (std::int64_t(i) * 7919) % Large));
+                add(p);
+                ASSERT_EQ(errorCode(), 0);
+                salaries.push_back(p.record.get("PPL:Salary").toLong());
+            }
+            commit();
+            ASSERT_EQ(errorCode(), 0);
+        }
+        close(p);
+        std::sort(salaries.begin(), salaries.end());
+    }
+    // The salaries the list shows, in its order.
+    static std::vector<long> shownSalaries(QMdiSubWindow* sub) {
+        std::vector<long> out;
+        for (const auto& row : shown(sub).rows) {
+            std::string digits;
+            for (char c : row[8].substr(0, row[8].find('.')))
+                if (c != ',') digits += c;
+            out.push_back(std::atol(digits.c_str()));
+        }
+        return out;
+    }
+    // Where the rows shown stand in the order by salary (-1 when they are not a run of it).
+    int offsetOf(const std::vector<long>& rows) {
+        if (rows.empty()) return -1;
+        auto from = std::lower_bound(salaries.begin(), salaries.end(), rows.front());
+        for (auto at = from; at != salaries.end() && *at == rows.front(); ++at)
+            if (static_cast<std::size_t>(salaries.end() - at) >= rows.size() &&
+                std::equal(rows.begin(), rows.end(), at))
+                return static_cast<int>(at - salaries.begin());
+        return -1;
+    }
+    static QWidget* progressWindow() {
+        return win::onGui([] {
+            QWidget* w = findWidget("Progress...");
+            return w && w->isVisible() ? w : nullptr;
+        });
+    }
+    static void press(QMdiSubWindow* sub, Qt::Key k) {
+        QKeyEvent key(QEvent::KeyPress, k, Qt::NoModifier);
+        QApplication::sendEvent(listOf(sub), &key);
+    }
+    std::vector<long> salaries;
+};
+
+TEST_F(LargePeopleBrowseTest, SortingTheWholeOrderShowsProgressAndGivesWayToTheUser) {
+    QAccessible::setActive(true);
+    runProgram([&] {
+        QMdiSubWindow* sub = openFromMenu(menu::BrowsePeople, "Browse the People File");
+        clickHeader(sub, 9);
+        ASSERT_TRUE(waitUntil([&] { return shown(sub).headers[8] == ">Salary"; }));
+        // The record shown before stays selected in the new order; Home goes to its start.
+        ASSERT_TRUE(waitUntil([&] {
+            const std::vector<long> rows = shownSalaries(sub);
+            return offsetOf(rows) >= 0 && std::is_sorted(rows.begin(), rows.end());
+        }));
+        win::onGui([&] { press(sub, Qt::Key_Home); });
+        ASSERT_TRUE(waitUntil([&] { return offsetOf(shownSalaries(sub)) == 0; }));
+        const int page = static_cast<int>(shownSalaries(sub).size());
+        // Pages down past the rows the first pass kept, and End, all typed before the program
+        // answers the first: the sort the deep pages need stops for the keys that follow, and
+        // the list answers the last of them.
+        const int presses = 200 / page + 2;
+        win::onGui([&] {
+            for (int i = 0; i < presses; ++i) press(sub, Qt::Key_PageDown);
+            press(sub, Qt::Key_End);
+        });
+        EXPECT_TRUE(waitUntil([&] { return offsetOf(shownSalaries(sub)) == Large - page; }, 20000));
+        EXPECT_FALSE(progressWindow());
+        win::onGui([&] { press(sub, Qt::Key_Home); });
+        ASSERT_TRUE(waitUntil([&] { return offsetOf(shownSalaries(sub)) == 0; }));
+        // Paging down one page at a time: the deep page sorts the whole order again (it was
+        // never finished), with the progress window; "Cancel" there leaves the rows shown.
+        int at = 0;
+        QWidget* progress = nullptr;
+        for (int i = 0; i < presses && !progress; ++i) {
+            win::onGui([&] { press(sub, Qt::Key_PageDown); });
+            EXPECT_TRUE(waitUntil(
+                [&] {
+                    progress = progressWindow();
+                    const int now = offsetOf(shownSalaries(sub));
+                    return progress || (now > at && now != -1);
+                },
+                20000));
+            if (!progress) at = offsetOf(shownSalaries(sub));
+        }
+        ASSERT_TRUE(progress) << "no progress window while the whole order was sorted";
+        EXPECT_GT(at, 100);
+        win::onGui([&] {
+            for (QPushButton* b : progress->findChildren<QPushButton*>())
+                if (b->text() == "Cancel") b->click();
+        });
+        EXPECT_TRUE(waitUntil([&] { return !progressWindow(); }, 20000));
+        // (The rows up to the end of the kept ones may have come in before the sort began.)
+        const int stopped = offsetOf(shownSalaries(sub));
+        EXPECT_TRUE(stopped >= at && stopped < at + page) << stopped << " " << at;
+        at = stopped;
+        // The same page down again, left to finish: the rows after them.
+        win::onGui([&] { press(sub, Qt::Key_PageDown); });
+        EXPECT_TRUE(waitUntil([&] { return progressWindow() != nullptr; }, 20000));
+        EXPECT_TRUE(waitUntil([&] { return !progressWindow() && offsetOf(shownSalaries(sub)) > at; }, 30000));
+        const std::vector<long> deep = shownSalaries(sub);
+        const int deepAt = offsetOf(deep);
+        EXPECT_GT(deepAt, at);
+        EXPECT_TRUE(std::is_sorted(deep.begin(), deep.end()));
+        // Now that the whole order is there, further pages need no sorting.
+        win::onGui([&] { press(sub, Qt::Key_PageDown); });
+        EXPECT_TRUE(waitUntil([&] { return offsetOf(shownSalaries(sub)) > deepAt; }));
+        EXPECT_FALSE(progressWindow());
+        closeChild(sub, childCount());
+        choose("E&xit");
+    });
+}
+
 } // namespace

@@ -1,21 +1,22 @@
-// The progress window of the list's long jobs.
-#include "browse_ext/progress.h"
+// The progress window of long jobs.
+#include "windowing/progress.h"
 
 #include "windowing/window_spec.h"
 
 #include <algorithm>
 
-namespace sorv::bx {
+namespace sorv::win {
 
 namespace {
 
-win::WindowSpec progressDesign() {
-    win::WindowSpec s;
-    s.kind = win::WindowKind::Window;
+WindowSpec progressDesign(bool modal) {
+    WindowSpec s;
+    s.kind = WindowKind::Window;
     s.caption = "Progress...";
     s.at = {-1, -1, 160, 46};
     s.resizable = false;
-    s.modal = true;
+    s.modal = modal;
+    s.activates = modal;
     s.center = true;
     s.add("PROGRESS", progressctl::Bar, {8, 8, 144, 10});
     s.add("BUTTON", progressctl::Cancel, {56, 26, 48, 14}, "Cancel");
@@ -24,9 +25,9 @@ win::WindowSpec progressDesign() {
 
 } // namespace
 
-bool ProgressWindow::open(std::string_view resource) {
+bool ProgressWindow::open(std::string_view resource, bool modal) {
     close();
-    win::registerWindowResource(std::string(resource), progressDesign); // once per name
+    registerWindowResource(std::string(resource), [modal] { return progressDesign(modal); }); // once per name
     percent_ = -1;
     cancelled_ = false;
     if (!window_.open(resource)) return false;
@@ -39,7 +40,7 @@ void ProgressWindow::show(std::int64_t done, std::int64_t expected) {
     const int percent = expected > 0 ? int(std::clamp<std::int64_t>(done * 100 / expected, 0, 100)) : 0;
     if (percent == percent_) return;
     percent_ = percent;
-    window_.setProperty(progressctl::Bar, win::prop::Progress, std::to_string(percent));
+    window_.setProperty(progressctl::Bar, prop::Progress, std::to_string(percent));
 }
 
 void ProgressWindow::setCaption(const std::string& caption) {
@@ -47,17 +48,17 @@ void ProgressWindow::setCaption(const std::string& caption) {
 }
 
 bool ProgressWindow::cancelled() {
-    win::Event e;
+    Event e;
     while (!cancelled_ && window_.poll(e))
-        if ((e.code == win::event::Accepted && e.control == progressctl::Cancel) ||
-            e.code == win::event::CloseWindow || e.code == win::event::CloseDown)
+        if ((e.code == event::Accepted && e.control == progressctl::Cancel) || e.code == event::CloseWindow ||
+            e.code == event::CloseDown)
             cancelled_ = true;
     return cancelled_;
 }
 
 void ProgressWindow::close() {
     window_.close();
-    window_ = win::Window();
+    window_ = Window();
 }
 
-} // namespace sorv::bx
+} // namespace sorv::win
