@@ -54,13 +54,16 @@ constexpr std::int64_t BuildProgressRecords = 250000;
 constexpr std::chrono::milliseconds BuildProgressAfter{250};
 
 bool BrowseManager::buildStep(std::int64_t done, std::int64_t expected) {
+    // Only the list's own actions: a job reading the whole list (export, graph, report) shows its
+    // own progress, and a stop there would end it early as if the records had run out.
+    if (answering_ == 0 || !WINDOW) return true;
     const auto now = std::chrono::steady_clock::now();
     if (done == 0) buildStart_ = now;
     if (!building_.isOpen() && (expected >= BuildProgressRecords || now - buildStart_ >= BuildProgressAfter))
         building_.open("BROWSE$PROGRESSWINDOW", false);
     building_.show(done, expected);
     if (building_.isOpen() && building_.cancelled()) return false;
-    return !(answering_ > 0 && WINDOW && WINDOW->WINDOW.userWaiting(LISTCONTROL));
+    return !WINDOW->WINDOW.userWaiting(LISTCONTROL);
 }
 
 void BrowseManager::AddField(const FieldRef& queueField, const FieldRef& fileField) {

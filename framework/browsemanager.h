@@ -207,9 +207,9 @@ protected:
 
 private:
     Level closeOnFatal(bool forward);
-    // The view sorting its whole order: the progress window once it takes a while, and a stop
-    // when the user presses "Cancel" or acts on the list while the browse answers an action of
-    // the list (the list then answers the new one).
+    // The view sorting its whole order for an action of the list: the progress window once it
+    // takes a while, and a stop when the user presses "Cancel" or acts on the list meanwhile (the
+    // list then answers the new action).
     bool buildStep(std::int64_t done, std::int64_t expected);
     win::ProgressWindow building_;
     std::chrono::steady_clock::time_point buildStart_;
