@@ -37,17 +37,6 @@ constexpr std::size_t ValueMax = 255;     // the longest display text of a pictu
 constexpr std::string_view CountLine = "# Records=9999999";
 constexpr std::size_t CountDigitsAt = 10; // after "# Records="
 
-std::string_view trimmed(std::string_view s) {
-    const auto first = s.find_first_not_of(' ');
-    if (first == std::string_view::npos) return {};
-    return s.substr(first, s.find_last_not_of(' ') - first + 1);
-}
-
-std::string_view trimmedRight(std::string_view s) {
-    const auto last = s.find_last_not_of(' ');
-    return last == std::string_view::npos ? std::string_view() : s.substr(0, last + 1);
-}
-
 struct Column {
     std::string header;
     int qnos = 0;

@@ -28,17 +28,6 @@ constexpr std::size_t NameMax = 80;
 // read, and every change is a trip to the desktop.
 constexpr auto CaptionEvery = std::chrono::milliseconds(100);
 
-std::string_view trimmed(std::string_view s) {
-    const auto first = s.find_first_not_of(' ');
-    if (first == std::string_view::npos) return {};
-    return s.substr(first, s.find_last_not_of(' ') - first + 1);
-}
-
-std::string_view trimmedRight(std::string_view s) {
-    const auto last = s.find_last_not_of(' ');
-    return last == std::string_view::npos ? std::string_view() : s.substr(0, last + 1);
-}
-
 // The window of resource "SORVEX|P14$WINDOW".
 win::WindowSpec graphDesign() {
     win::WindowSpec s;

@@ -8,6 +8,7 @@
 #pragma once
 #include <cstdint>
 #include <functional>
+#include <string_view>
 
 namespace sorv::bx {
 
@@ -29,5 +30,17 @@ WalkEnd walkRecords(Sorvex& s, const std::function<bool()>& each);
 // The browse's page shown again around the record it showed before a walk (nothing for a list
 // that is not a browse: its queue was only read).
 void showPageAgain(Sorvex& s);
+
+// A value's text without its leading and trailing blanks, and without its trailing ones.
+inline std::string_view trimmed(std::string_view s) {
+    const auto first = s.find_first_not_of(' ');
+    if (first == std::string_view::npos) return {};
+    return s.substr(first, s.find_last_not_of(' ') - first + 1);
+}
+
+inline std::string_view trimmedRight(std::string_view s) {
+    const auto last = s.find_last_not_of(' ');
+    return last == std::string_view::npos ? std::string_view() : s.substr(0, last + 1);
+}
 
 } // namespace sorv::bx
