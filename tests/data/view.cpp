@@ -15,7 +15,6 @@
 #include <fstream>
 #include <functional>
 #include <random>
-#include <set>
 #include <sstream>
 
 using namespace sorv;
@@ -128,45 +127,11 @@ protected:
     MemTable customers;
 };
 
-TEST_F(ViewTest, KeyOrdersReadThroughTheKeyBothWays) {
-    View v(people, noTrace());
-    ASSERT_TRUE(v.setOrder("UPPER(PPL:LastName), UPPER(PPL:FirstName)"));
-    ASSERT_EQ(v.open(), 0);
-    EXPECT_EQ(v.readingKey(), 1);
-    EXPECT_FALSE(v.readsBackwards());
-    auto want = expected(byKey(1));
-    EXPECT_EQ(readAll(v), want);
-    ASSERT_EQ(v.set(), 0);
-    auto back = readAll(v, false);
-    std::reverse(back.begin(), back.end());
-    EXPECT_EQ(back, want);
-
-    // All items reversed read the same key backwards; a prefix of the key is enough.
-    ASSERT_TRUE(v.setOrder("-UPPER(PPL:LastName)"));
-    EXPECT_EQ(v.readingKey(), 1);
-    EXPECT_TRUE(v.readsBackwards());
-    ASSERT_EQ(v.set(), 0);
-    auto desc = readAll(v);
-    std::reverse(want.begin(), want.end());
-    EXPECT_EQ(desc, want);
-
-    // A descending component matches a descending item.
-    ASSERT_TRUE(v.setOrder("PPL:CustNumber,-PPL:Salary"));
-    EXPECT_EQ(v.readingKey(), 2);
-    EXPECT_FALSE(v.readsBackwards());
-    ASSERT_EQ(v.set(), 0);
-    EXPECT_EQ(readAll(v), expected(byKey(2)));
-
-    // No order at all reads in record order.
-    ASSERT_TRUE(v.setOrder(""));
-    EXPECT_EQ(v.readingKey(), -1);
-    ASSERT_EQ(v.set(), 0);
-    EXPECT_EQ(readAll(v), people.live());
-}
-
 TEST_F(ViewTest, HowEachShapeOfOrderIsRead) {
     View v(people, noTrace());
     ASSERT_EQ(v.open(), 0);
+    // A key read forwards, or backwards when every item is reversed (a prefix of the key is
+    // enough, a descending component matches a descending item); no order reads in record order.
     // The NOCASE key does not serve the case-sensitive field, nor mixed directions past the
     // first item; a key that serves the leading items reads key-led; a filter is tested as the
     // key is walked and changes the way only where it fixes every component of a key that serves
@@ -176,15 +141,21 @@ TEST_F(ViewTest, HowEachShapeOfOrderIsRead) {
         const char* filter;
         int key;
         bool slices;
+        bool backwards = false;
     } shapes[] = {
+        {"UPPER(PPL:LastName), UPPER(PPL:FirstName)", "", 1, false},
+        {"-UPPER(PPL:LastName)", "", 1, false, true},
+        {"PPL:CustNumber,-PPL:Salary", "", 2, false},
+        {"", "", -1, false},
         {"PPL:LastName", "", -2, true},
         {"UPPER(PPL:FirstName)", "", -2, true},
+        {"UPPER(PPL:FirstName),-PPL:Salary", "", -2, true},
         {"PPL:Salary", "", -2, true},
         {"UPPER(PPL:LastName),-UPPER(PPL:FirstName)", "", 1, true},
         {"PPL:Id,PPL:LastName", "", 0, true},
         {"PPL:Id", "", 0, false},
         {"PPL:Id", "PPL:Salary > 2000", 0, false},
-        {"-PPL:CustNumber,PPL:Salary", "PPL:CustNumber = 3", 2, false},
+        {"-PPL:CustNumber,PPL:Salary", "PPL:CustNumber = 3", 2, false, true},
         {"", "PPL:Salary > 2000", -1, false},
         {"PPL:Salary", "PPL:Id = 7", 0, true},
         {"PPL:Salary", "PPL:CustNumber = 3 AND PPL:Salary = 20", 2, true},
@@ -192,35 +163,12 @@ TEST_F(ViewTest, HowEachShapeOfOrderIsRead) {
         {"", "PPL:Id = 7", 0, false},
     };
     for (const Shape& s : shapes) {
-        ASSERT_TRUE(v.setOrder(s.order) && v.setFilter(s.filter)) << s.order;
-        EXPECT_EQ(v.readingKey(), s.key) << s.order << " / " << s.filter;
-        EXPECT_EQ(v.readsSlices(), s.slices) << s.order << " / " << s.filter;
+        SCOPED_TRACE(std::string(s.order) + " / " + s.filter);
+        ASSERT_TRUE(v.setOrder(s.order) && v.setFilter(s.filter));
+        EXPECT_EQ(v.readingKey(), s.key);
+        EXPECT_EQ(v.readsSlices(), s.slices);
+        EXPECT_EQ(v.readsBackwards(), s.backwards);
     }
-}
-
-TEST_F(ViewTest, NonKeyOrderGivesEveryRecordOnceInOrderBothWays) {
-    View v(people, noTrace());
-    ASSERT_TRUE(v.setOrder("UPPER(PPL:FirstName),-PPL:Salary"));
-    ASSERT_EQ(v.open(), 0);
-    EXPECT_EQ(v.readingKey(), -2);
-    auto want = expected([this](std::uint64_t a, std::uint64_t b) {
-        int c = compareText(up(field(a, FirstName).text()), up(field(b, FirstName).text()));
-        if (c) return c < 0;
-        c = compare(field(b, Salary), field(a, Salary));
-        if (c) return c < 0;
-        return a < b;
-    });
-    EXPECT_EQ(readAll(v), want);
-    ASSERT_EQ(v.set(), 0);
-    auto back = readAll(v, false);
-    std::reverse(back.begin(), back.end());
-    EXPECT_EQ(back, want);
-    // Turning round in the middle reads the records before the one just read.
-    ASSERT_EQ(v.set(), 0);
-    for (int i = 0; i < 10; ++i) ASSERT_EQ(v.next(), 0);
-    ASSERT_EQ(v.previous(), 0);
-    EXPECT_EQ(people.pointer(), want[8]);
-    EXPECT_EQ(v.records(), static_cast<std::int64_t>(want.size()));
 }
 
 TEST_F(ViewTest, NumbersAndTextsOrderAsTheLanguageComparesThem) {
@@ -309,22 +257,12 @@ TEST_F(ViewTest, LongOrderValuesThatAgreeInTheirLeadingBytes) {
     }
 }
 
+// Key-order filters are compared with a full sort in the plan tests; here the texts a query
+// writes: a quoted quote, a filter nothing passes, and the filter taken away again.
 TEST_F(ViewTest, FiltersAsTheFrameworkWritesThem) {
     View v(people, noTrace());
     ASSERT_TRUE(v.setOrder("UPPER(PPL:LastName),UPPER(PPL:FirstName)"));
-    ASSERT_TRUE(v.setFilter("(SUB(UPPER(PPL:LastName),1,2) = 'SM') AND (PPL:Salary >= 2500.5)"));
     ASSERT_EQ(v.open(), 0);
-    auto want = expected(byKey(1), [](const Record& r) {
-        return compareText(up(std::string(r.get("PPL:LastName").text().substr(0, 2))), "SM") == 0 &&
-               compare(r.get("PPL:Salary"), Value(*Decimal::parse("2500.5"))) >= 0;
-    });
-    ASSERT_FALSE(want.empty());
-    EXPECT_EQ(readAll(v), want);
-    ASSERT_EQ(v.set(), 0);
-    auto back = readAll(v, false);
-    std::reverse(back.begin(), back.end());
-    EXPECT_EQ(back, want);
-
     // A query with a quote, and a filter that nothing passes.
     ASSERT_TRUE(v.setFilter("(PPL:LastName = 'O''Neil')"));
     ASSERT_EQ(v.set(), 0);
@@ -467,34 +405,23 @@ TEST_F(ViewTest, APositionOfAnotherOrderFindsTheSameRecord) {
     }
 }
 
-TEST_F(ViewTest, RecordsChangedByOthersShowAtTheNextReset) {
+// (Writes by others seen at the next SET are compared with a full sort in the plan tests.)
+// Without a reset the set stays as built, but a record changed so that it no longer passes the
+// filter is left out at once.
+TEST_F(ViewTest, ARecordChangedOutOfTheFilterIsLeftOutAtOnce) {
     View v(people, noTrace());
     ASSERT_TRUE(v.setOrder("UPPER(PPL:FirstName)"));
-    ASSERT_EQ(v.open(), 0);
-    auto first = readAll(v);
-    // Another station adds a record and deletes one; this view sees it at its next SET.
-    people.record().clear();
-    people.record().set("PPL:FirstName", "AAAA");
-    std::uint64_t added = people.add();
-    people.erase(first.back());
-    ASSERT_EQ(v.set(), 0);
-    ASSERT_EQ(v.next(), 0);
-    EXPECT_EQ(people.pointer(), added);
-    auto rest = readAll(v);
-    EXPECT_EQ(rest.size() + 1, first.size());
-    EXPECT_EQ(std::find(rest.begin(), rest.end(), first.back()), rest.end());
-
-    // Without a reset the set stays as built, but a record changed so that it no longer passes
-    // the filter is left out at once.
     ASSERT_TRUE(v.setFilter("PPL:FirstName <> 'Zed'"));
+    ASSERT_EQ(v.open(), 0);
+    const std::uint64_t first = readAll(v).front();
     ASSERT_EQ(v.set(), 0);
     Record r = people.record();
-    auto img = people.image(added);
+    auto img = people.image(first);
     std::copy(img.begin(), img.end(), r.buffer().begin());
     r.set("PPL:FirstName", "Zed");
-    people.overwrite(added, r);
+    people.overwrite(first, r);
     ASSERT_EQ(v.next(), 0);
-    EXPECT_NE(people.pointer(), added);
+    EXPECT_NE(people.pointer(), first);
 }
 
 TEST_F(ViewTest, SetByLeadingValuesOfTheBuffer) {
@@ -802,56 +729,6 @@ TEST_F(ViewTest, ResetToTheFilesCurrentRecord) {
         EXPECT_EQ(people.pointer(), all[40]);
         // It is now last in either order.
         EXPECT_EQ(v.next(), err::RecordNotAvailable);
-    }
-}
-
-// Random walks of NEXT, PREVIOUS, RESET and SET against the reference order.
-TEST_F(ViewTest, RandomWalksAgreeWithTheReference) {
-    std::mt19937 rng(9);
-    const char* orders[] = {"PPL:Id", "-UPPER(PPL:LastName)", "UPPER(PPL:FirstName),-PPL:Salary",
-                            "PPL:Salary,PPL:Id"};
-    for (const char* order : orders) {
-        SCOPED_TRACE(order);
-        View v(people, noTrace());
-        ASSERT_TRUE(v.setOrder(order));
-        ASSERT_EQ(v.open(), 0);
-        auto all = readAll(v);
-        ASSERT_EQ(all.size(), people.live().size());
-        std::set<std::uint64_t> unique(all.begin(), all.end());
-        ASSERT_EQ(unique.size(), all.size());
-        std::vector<std::pair<std::string, std::ptrdiff_t>> saved;
-        ASSERT_EQ(v.set(), 0);
-        std::ptrdiff_t at = -1; // index of the current record, -1 none
-        std::ptrdiff_t nextAt = 0, prevAt = static_cast<std::ptrdiff_t>(all.size()) - 1;
-        for (int step = 0; step < 3000; ++step) {
-            int what = static_cast<int>(rng() % 10);
-            if (what < 4 || what == 9) {
-                bool forward = what < 4;
-                int rc = forward ? v.next() : v.previous();
-                std::ptrdiff_t want = forward ? nextAt : prevAt;
-                if (want < 0 || want >= static_cast<std::ptrdiff_t>(all.size())) {
-                    ASSERT_EQ(rc, err::RecordNotAvailable);
-                } else {
-                    ASSERT_EQ(rc, 0);
-                    ASSERT_EQ(people.pointer(), all[static_cast<std::size_t>(want)]);
-                    at = want;
-                    nextAt = at + 1;
-                    prevAt = at - 1;
-                }
-            } else if (what < 7) {
-                if (at >= 0) saved.emplace_back(v.position(), at);
-            } else if (what < 8 && !saved.empty()) {
-                auto& [pos, index] = saved[rng() % saved.size()];
-                ASSERT_EQ(v.reset(pos), 0);
-                nextAt = prevAt = index;
-                at = -1;
-            } else {
-                ASSERT_EQ(v.set(), 0);
-                at = -1;
-                nextAt = 0;
-                prevAt = static_cast<std::ptrdiff_t>(all.size()) - 1;
-            }
-        }
     }
 }
 

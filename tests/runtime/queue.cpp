@@ -1,5 +1,7 @@
-// Queues: every error path, order choice and reuse, orders kept in step with changes, the field
-// types' key order, out-of-memory failures, and a randomized run against a plain reference model.
+// Queues: key and name errors, order choice and reuse, the field types' key order, out-of-memory
+// failures, and a randomized run against a plain reference model (positions and their errors,
+// placement among equal keys, orders kept in step with changes, the fifteen remembered orders and
+// the sorts built are checked there).
 #include "runtime/queue.h"
 #include "runtime/errors.h"
 #include "runtime/registry.h"
@@ -49,57 +51,6 @@ std::vector<std::string> column(Queue& q, int n) {
 using Strings = std::vector<std::string>;
 
 } // namespace
-
-TEST(Queue, PositionsAndTheirErrors) {
-    Queue q(listLayout());
-    q.get(1);
-    EXPECT_EQ(errorCode(), err::EntryNotFound);
-    q.put();
-    EXPECT_EQ(errorCode(), err::EntryNotFound);
-    q.remove();
-    EXPECT_EQ(errorCode(), err::EntryNotFound);
-    for (const char* s : {"c", "a", "b"}) addRow(q, s, 1);
-    EXPECT_EQ(q.pointer(), 3);
-    q.field(1).set(Value("keep"));
-    for (std::int64_t bad : {0, -1, 4, 1000}) {
-        q.get(bad);
-        EXPECT_EQ(errorCode(), err::EntryNotFound) << bad;
-        EXPECT_EQ(q.field(1).get().toText().substr(0, 4), "keep"); // buffer untouched
-        EXPECT_EQ(q.pointer(), 3);                                 // current entry untouched
-    }
-    EXPECT_TRUE(q.entry(0).empty());
-    q.value(4, 1);
-    EXPECT_EQ(errorCode(), err::EntryNotFound);
-    q.value(1, 6);
-    EXPECT_EQ(errorCode(), err::InvalidFieldType);
-
-    // Add at a position outside 1..records appends without an error.
-    q.field(1).set(Value("zero"));
-    q.addAt(0);
-    EXPECT_EQ(errorCode(), 0);
-    q.field(1).set(Value("far"));
-    q.addAt(99);
-    q.field(1).set(Value("neg"));
-    q.addAt(-5);
-    q.field(1).set(Value("first"));
-    q.addAt(1);
-    q.field(1).set(Value("third"));
-    q.addAt(3);
-    EXPECT_EQ(q.pointer(), 3);
-    EXPECT_EQ(column(q, 1), (Strings{"first", "c", "third", "a", "b", "zero", "far", "neg"}));
-
-    // Delete leaves no current entry: a second delete does not take the next one.
-    q.get(2);
-    q.remove();
-    EXPECT_EQ(errorCode(), 0);
-    EXPECT_EQ(q.pointer(), 0);
-    q.remove();
-    EXPECT_EQ(errorCode(), err::EntryNotFound);
-    q.put();
-    EXPECT_EQ(errorCode(), err::EntryNotFound);
-    EXPECT_EQ(q.records(), 7);
-    EXPECT_EQ(column(q, 1), (Strings{"first", "third", "a", "b", "zero", "far", "neg"}));
-}
 
 TEST(Queue, KeyErrorsLeaveTheQueueAlone) {
     Queue q(listLayout());
@@ -199,73 +150,6 @@ TEST(Queue, RememberedOrdersAreNotSortedAgain) {
     EXPECT_EQ(q.rememberedOrders(), 0);
     EXPECT_EQ(q.records(), 0);
     EXPECT_FALSE(q.sorted());
-}
-
-TEST(Queue, SixteenthOrderReusesTheLeastRecentlyUsed) {
-    Layout l;
-    for (int i = 1; i <= 8; ++i) l.add("K" + std::to_string(i), FieldType::Long);
-    Queue q(l);
-    for (int i = 0; i < 40; ++i) {
-        for (int f = 1; f <= 8; ++f) q.field(f).set(Value((i * (f + 3)) % 11));
-        q.add();
-    }
-    std::vector<std::vector<int>> keys;
-    for (int f = 1; f <= 8; ++f) {
-        keys.push_back({f});
-        keys.push_back({-f});
-    }
-    for (int i = 0; i < 15; ++i) {
-        q.sortByFields(keys[i]);
-        q.get(1);
-    }
-    EXPECT_EQ(q.rememberedOrders(), 15);
-    EXPECT_EQ(q.sortsBuilt(), 15u);
-    q.sortByFields(keys[0]); // the oldest becomes the most recent; keys[1] is now the oldest
-    q.get(1);
-    EXPECT_EQ(q.sortsBuilt(), 15u);
-    q.sortByFields(keys[15]);
-    q.get(1);
-    EXPECT_EQ(q.sortsBuilt(), 16u);
-    EXPECT_EQ(q.rememberedOrders(), 15);
-    for (int i : {0, 2, 14, 15}) {
-        q.sortByFields(keys[i]);
-        q.get(1);
-    }
-    EXPECT_EQ(q.sortsBuilt(), 16u);
-    q.sortByFields(keys[1]); // forgotten: sorted again
-    q.get(1);
-    EXPECT_EQ(q.sortsBuilt(), 17u);
-}
-
-TEST(Queue, EqualKeysKeepPlacementAndGetFindsTheFirst) {
-    Queue q(listLayout());
-    for (int i = 0; i < 6; ++i) addRow(q, i % 2 ? "odd" : "even", i);
-    q.sortByNames("F1");
-    EXPECT_EQ(column(q, 2), (Strings{"0", "2", "4", "1", "3", "5"}));
-    q.field(1).set(Value("odd"));
-    q.getByKey({1});
-    EXPECT_EQ(errorCode(), 0);
-    EXPECT_EQ(q.field(2).get().toLong(), 1);
-    EXPECT_EQ(q.pointer(), 4);
-    q.field(2).set(Value(9));
-    q.addByKey({1}); // after the entries with an equal key
-    EXPECT_EQ(q.pointer(), 7);
-    q.field(1).set(Value("even"));
-    q.field(2).set(Value(-1));
-    q.add();
-    EXPECT_EQ(q.pointer(), 4);
-    EXPECT_EQ(column(q, 2), (Strings{"0", "2", "4", "-1", "1", "3", "5", "9"}));
-    // A put that keeps the key leaves the entry where it was.
-    q.get(2);
-    q.field(2).set(Value(100));
-    q.put();
-    EXPECT_EQ(q.pointer(), 2);
-    // One that changes it moves the entry behind its new equals.
-    q.field(1).set(Value("odd"));
-    q.put();
-    EXPECT_EQ(q.pointer(), 8);
-    q.sortByNames("");
-    EXPECT_EQ(column(q, 2), (Strings{"0", "1", "100", "3", "4", "5", "9", "-1"}));
 }
 
 TEST(Queue, TextKeysIgnoreTrailingBlanks) {
@@ -369,6 +253,12 @@ TEST(Queue, FieldsByNumberAndName) {
     EXPECT_EQ(q.entry(1).size(), q.layout().size());
     q.unbindNames(names);
     EXPECT_FALSE(names.find("Q:F1").has_value());
+    // Reading outside the entries or the fields.
+    EXPECT_TRUE(q.entry(0).empty());
+    q.value(2, 1);
+    EXPECT_EQ(errorCode(), err::EntryNotFound);
+    q.value(1, 6);
+    EXPECT_EQ(errorCode(), err::InvalidFieldType);
 }
 
 TEST(Queue, LargeEntriesRoundTrip) {
