@@ -49,30 +49,6 @@ bool ordered(const Shown& s, std::vector<std::string> by, bool descending = fals
     });
 }
 
-// A window of the program's own (a dialog) by its caption, once it shows; nullptr when it does not.
-QWidget* dialog(const std::string& caption) {
-    QWidget* found = nullptr;
-    waitUntil([&] {
-        found = win::onGui([&]() -> QWidget* {
-            for (QWidget* w : QApplication::topLevelWidgets())
-                if (w->isVisible() && w->windowTitle().toStdString() == caption) return w;
-            return nullptr;
-        });
-        return found != nullptr;
-    });
-    return found;
-}
-
-bool dialogGone(const std::string& caption) {
-    return waitUntil([&] {
-        return win::onGui([&] {
-            for (QWidget* w : QApplication::topLevelWidgets())
-                if (w->isVisible() && w->windowTitle().toStdString() == caption) return false;
-            return true;
-        });
-    });
-}
-
 // Keys as the keyboard gives them to a widget (GUI thread).
 void pressKey(QWidget* to, int k, Qt::KeyboardModifiers mods = Qt::NoModifier, const QString& text = {}) {
     QKeyEvent down(QEvent::KeyPress, k, mods, text), up(QEvent::KeyRelease, k, mods, text);
@@ -478,7 +454,7 @@ TEST_F(CustomerBrowseTest, ColumnWindowsChangeTheListAtOnceAndTheListIsKept) {
         const int windows = childCount();
         // Company's width, typed into its number window: each value applies at once.
         rightClickCell(sub, 1, 1, "Width");
-        QWidget* number = dialog("Company");
+        QWidget* number = waitWindow("Company");
         ASSERT_TRUE(number);
         QSpinBox* spin = childOf<QSpinBox>(number);
         ASSERT_TRUE(spin);
@@ -489,20 +465,20 @@ TEST_F(CustomerBrowseTest, ColumnWindowsChangeTheListAtOnceAndTheListIsKept) {
         typeInto(spin, "100", false);
         EXPECT_TRUE(waitUntil([&] { return columnProperty(sub, 0x7E04, 1) == 100; }));
         pressButton(number, "OK");
-        ASSERT_TRUE(dialogGone("Company"));
+        ASSERT_TRUE(waitGone("Company"));
         // City's header offset, and its data decimal-justified with its data offset.
         rightClickCell(sub, 1, 2, "Header offset");
-        QWidget* offset = dialog("City");
+        QWidget* offset = waitWindow("City");
         ASSERT_TRUE(offset);
         typeInto(childOf<QSpinBox>(offset), "5");
-        ASSERT_TRUE(dialogGone("City")) << "Enter closes the number window";
+        ASSERT_TRUE(waitGone("City")) << "Enter closes the number window";
         EXPECT_EQ(columnProperty(sub, 0x7E19, 2), 5);
         rightClickCell(sub, 1, 2, "Data Just Decimal");
         EXPECT_TRUE(waitUntil([&] { return columnProperty(sub, 0x7E16, 2) == 1; }));
         EXPECT_EQ(columnProperty(sub, 0x7E17, 2), 2);
         // Country's header: "~" refused with a message, the header kept; then renamed.
         rightClickCell(sub, 1, 3, "Header Text");
-        QWidget* header = dialog("Header Text: Country");
+        QWidget* header = waitWindow("Header Text: Country");
         ASSERT_TRUE(header);
         QLineEdit* entry = childOf<QLineEdit>(header);
         ASSERT_TRUE(entry);
@@ -515,11 +491,11 @@ TEST_F(CustomerBrowseTest, ColumnWindowsChangeTheListAtOnceAndTheListIsKept) {
         typeInto(entry, "Nation");
         ASSERT_TRUE(waitHeaders(sub, {"Company", "City", "Nation", "Postal Zip Code"}));
         pressButton(header, "OK");
-        ASSERT_TRUE(dialogGone("Header Text: Country"));
+        ASSERT_TRUE(waitGone("Header Text: Country"));
         // Postal's colours: a background given and taken back ("None" is no colour of its own),
         // a selected background kept; only that one is written.
         rightClickCell(sub, 1, 4, "Colors");
-        QWidget* colours = dialog("Column Colors");
+        QWidget* colours = waitWindow("Column Colors");
         ASSERT_TRUE(colours);
         EXPECT_TRUE(childOf<QLabel>(
             colours, [](QLabel* l) { return l->text() == "Colors for Column: Postal Zip Code"; }));
@@ -534,7 +510,7 @@ TEST_F(CustomerBrowseTest, ColumnWindowsChangeTheListAtOnceAndTheListIsKept) {
         typeChoice(drop("Selected background"), "Navy");
         EXPECT_TRUE(waitUntil([&] { return columnProperty(sub, 0x7E2B, 4) == 0x800000; }));
         pressButton(colours, "&OK");
-        ASSERT_TRUE(dialogGone("Column Colors"));
+        ASSERT_TRUE(waitGone("Column Colors"));
         const std::string format = win::onGui([&] { return listOf(sub)->format(); });
         EXPECT_NE(format.find("E(,,,0800000H)"), std::string::npos) << format;
         EXPECT_EQ(format.find("E("), format.rfind("E(")) << "no other column has colours: " << format;
@@ -564,12 +540,12 @@ TEST_F(CustomerBrowseTest, ColumnWindowsChangeTheListAtOnceAndTheListIsKept) {
         }
         // The list box's height from its own number window.
         rightClickCell(sub, 1, 1, "Height");
-        QWidget* height = dialog("Height");
+        QWidget* height = waitWindow("Height");
         ASSERT_TRUE(height);
         const int designed = win::onGui([&] { return childOf<QSpinBox>(height)->value(); });
         const int before = win::onGui([&] { return listOf(sub)->height(); });
         typeInto(childOf<QSpinBox>(height), std::to_string(designed - 20));
-        ASSERT_TRUE(dialogGone("Height"));
+        ASSERT_TRUE(waitGone("Height"));
         EXPECT_LT(win::onGui([&] { return listOf(sub)->height(); }), before);
         EXPECT_EQ(childCount(), windows);
         left = win::onGui([&] { return listOf(sub)->format(); });
@@ -616,7 +592,7 @@ TEST_F(CustomerBrowseTest, FormatListboxEditsTheColumnsAndTheListBox) {
     const std::vector<std::string> descriptions{"Company Name", "City", "Country", "Postal/Zip Code"};
     auto openDialog = [&](QMdiSubWindow* sub) {
         rightClickCell(sub, 1, 1, "Properties");
-        return dialog("Format Listbox...");
+        return waitWindow("Format Listbox...");
     };
     auto listNamed = [](QWidget* d, const char* tip) {
         return childOf<ListBox>(d, [&](ListBox* l) { return l->accessibleName() == tip; });
@@ -704,7 +680,7 @@ TEST_F(CustomerBrowseTest, FormatListboxEditsTheColumnsAndTheListBox) {
         EXPECT_TRUE(
             waitUntil([&] { return win::onGui([&] { return listOf(sub)->font().pointSize(); }) == 14; }));
         pressButton(d, "&Close");
-        ASSERT_TRUE(dialogGone("Format Listbox..."));
+        ASSERT_TRUE(waitGone("Format Listbox..."));
         EXPECT_TRUE(waitUntil([&] { return win::onGui([&] { return listOf(sub)->markedColumn(); }) == 0; }));
         left = win::onGui([&] { return listOf(sub)->format(); });
         leftHeight = win::onGui([&] { return listOf(sub)->height(); });
@@ -731,7 +707,7 @@ TEST_F(CustomerBrowseTest, FormatListboxEditsTheColumnsAndTheListBox) {
         EXPECT_TRUE(
             waitUntil([&] { return win::onGui([&] { return listOf(sub)->font().pointSize(); }) != 14; }));
         pressButton(d, "&Close");
-        ASSERT_TRUE(dialogGone("Format Listbox..."));
+        ASSERT_TRUE(waitGone("Format Listbox..."));
         closeChild(sub, childCount());
         choose("E&xit");
     });
@@ -808,29 +784,6 @@ TEST_F(CustomerBrowseTest, ExportsWriteTheListAsShownAndTheDesktopOpensThem) {
                              "Explorer; View; Options; File Types\nand the specify a type for SvPort.CSV");
 }
 
-// The texts of the graph window of that caption once it is drawn (the canvas tells them to a
-// screen reader); "OK" then closes it.
-std::vector<std::string> graphTexts(const QString& caption) {
-    std::vector<std::string> texts;
-    waitUntil([&] {
-        return win::onGui([&] {
-            for (QWidget* w : QApplication::topLevelWidgets())
-                if (w->accessibleName() == caption && w->isVisible())
-                    for (QWidget* c : w->findChildren<QWidget*>())
-                        if (c->accessibleDescription().contains("Percent")) {
-                            for (const QString& t :
-                                 c->accessibleDescription().split('\n', Qt::SkipEmptyParts))
-                                texts.push_back(t.toStdString());
-                            for (QPushButton* b : w->findChildren<QPushButton*>())
-                                if (b->text() == "OK") b->click();
-                            return true;
-                        }
-            return false;
-        });
-    });
-    return texts;
-}
-
 // "Graph on" from the column menu counts every customer into the browse's own categories: a
 // country whole, a postal code by its first two characters.
 TEST_F(CustomerBrowseTest, GraphsAColumnInTheBrowsesCategories) {
@@ -844,9 +797,9 @@ TEST_F(CustomerBrowseTest, GraphsAColumnInTheBrowsesCategories) {
             ++postal[row[3].substr(0, 2)];
         }
         rightClickCell(sub, 1, 3, "Graph on Country");
-        byCountry = graphTexts("Graph on Country");
+        byCountry = graphTexts();
         rightClickCell(sub, 1, 4, "Graph on Postal/Zip Code");
-        byPostal = graphTexts("Graph on Postal/Zip Code");
+        byPostal = graphTexts();
         closeChild(sub, childCount());
         choose("E&xit");
     });
@@ -912,7 +865,7 @@ TEST_F(CustomerBrowseTest, InsertAndDeleteRunTheCustomerForm) {
                 });
             };
             pressButton(sub, "Insert");
-            QPointer<QWidget> form = dialog("Adding a Customer Record");
+            QPointer<QWidget> form = waitWindow("Adding a Customer Record");
             ASSERT_TRUE(form);
             // The form's company entry (GUI thread); null once the form is gone.
             auto company = [&]() -> QLineEdit* {
@@ -935,7 +888,7 @@ TEST_F(CustomerBrowseTest, InsertAndDeleteRunTheCustomerForm) {
                     ASSERT_TRUE(waitUntil(fresh)) << "the form stays for another record after " << name;
             }
             if (c.cancelAfter) pressButton(form, "Cancel");
-            ASSERT_TRUE(dialogGone("Adding a Customer Record"));
+            ASSERT_TRUE(waitGone("Adding a Customer Record"));
             auto listed = [&](const std::string& name) {
                 const Shown s = shown(sub);
                 return std::any_of(s.rows.begin(), s.rows.end(),

@@ -74,27 +74,6 @@ bool fits(QMdiSubWindow* sub, int col, int n = 0) {
     });
 }
 
-// The texts of the graph window that opens (the categories with their counts and percentages, in
-// the order drawn), closed again by its OK button.
-std::vector<std::string> graphShown() {
-    std::vector<std::string> texts;
-    EXPECT_TRUE(waitUntil([&] {
-        return win::onGui([&] {
-            for (QWidget* w : QApplication::topLevelWidgets())
-                for (QWidget* c : w->findChildren<QWidget*>())
-                    if (w->isVisible() && c->accessibleDescription().contains("Count")) {
-                        for (const QString& t : c->accessibleDescription().split('\n'))
-                            texts.push_back(t.toStdString());
-                        for (QPushButton* b : w->findChildren<QPushButton*>())
-                            if (b->text() == "OK") b->click();
-                        return true;
-                    }
-            return false;
-        });
-    }));
-    return texts;
-}
-
 class PeopleBrowseTest : public ProgramTest {
 protected:
     void SetUp() override {
@@ -222,7 +201,7 @@ TEST_F(PeopleBrowseTest, TabsFollowTheSortedColumnGenderSortsBothWaysAndSalaries
 
         // The graph of the salaries: 11999 in the band below 12000's.
         rightClickCell(sub, 1, 9, "Graph on Salary");
-        const std::vector<std::string> texts = graphShown();
+        const std::vector<std::string> texts = graphTexts();
         auto countOf = [&](const std::string& band) {
             const auto at = std::find(texts.begin(), texts.end(), band);
             return at != texts.end() && at + 1 != texts.end() ? std::atoi(at[1].c_str()) : -1;
@@ -422,7 +401,7 @@ TEST_F(PeopleBrowseTest, ParentChildLowerListFollowsTheHighlightedCustomer) {
             sub, [&](const Shown& s) { return s.rows.size() == peopleOf(most).size(); }, 1));
         if (months.size() > 1) {
             rightClickCell(sub, 1, 5, "Graph on Date of Birth", 1);
-            const std::vector<std::string> texts = graphShown();
+            const std::vector<std::string> texts = graphTexts();
             for (int m : months) EXPECT_TRUE(has(texts, std::string(monthName(m)))) << monthName(m);
             for (const std::string& t : texts) EXPECT_EQ(t.find(" ="), std::string::npos) << t;
         }

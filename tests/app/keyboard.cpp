@@ -130,14 +130,6 @@ std::vector<std::vector<std::string>> cells(QWidget* in) {
     });
 }
 
-QWidget* window(const char* caption) {
-    return win::onGui([&]() -> QWidget* {
-        for (QWidget* w : QApplication::topLevelWidgets())
-            if (w->isVisible() && w->windowTitle() == caption) return w;
-        return nullptr;
-    });
-}
-
 class KeyboardTest : public ProgramTest {
 protected:
     void SetUp() override {
@@ -239,8 +231,8 @@ TEST_F(KeyboardTest, CustomerFormWithTheKeyboardAlone) {
         ASSERT_TRUE(sub);
         const std::vector<std::string> first = cells(sub).at(0);
         press(Qt::Key_C, Qt::AltModifier);
-        ASSERT_TRUE(waitUntil([&] { return window(Form) != nullptr; }));
-        QWidget* form = window(Form);
+        ASSERT_TRUE(waitUntil([&] { return shownWindow(Form) != nullptr; }));
+        QWidget* form = shownWindow(Form);
         ASSERT_TRUE(waitUntil([] { return focused() == "Company:"; })) << focused();
 
         // Tab: row by row as the form stands, and round again.
@@ -310,7 +302,7 @@ TEST_F(KeyboardTest, CustomerFormWithTheKeyboardAlone) {
             QApplication::sendEvent(box(), &esc);
         });
         ASSERT_TRUE(waitUntil([&] { return box() == nullptr; }));
-        ASSERT_TRUE(window(Form));
+        ASSERT_TRUE(shownWindow(Form));
         // The desktop gives the keyboard back to the window under the box (the offscreen one
         // leaves that to its windows).
         win::onGui([&] { form->activateWindow(); });
@@ -318,7 +310,7 @@ TEST_F(KeyboardTest, CustomerFormWithTheKeyboardAlone) {
 
         // Enter saves: the browse shows the new city in the customer's row.
         press(Qt::Key_Return);
-        EXPECT_TRUE(waitUntil([&] { return window(Form) == nullptr; }));
+        EXPECT_TRUE(waitUntil([&] { return shownWindow(Form) == nullptr; }));
         EXPECT_TRUE(waitUntil([&] {
             auto rows = cells(sub);
             return !rows.empty() && rows[0][0] == first[0] && rows[0][1] == "Oslo";
@@ -361,8 +353,8 @@ TEST_F(KeyboardTest, FormatListboxWithTheKeyboardAlone) {
             for (int i = 0; i < 30 && item() != "Properties"; ++i) press(Qt::Key_Down);
             EXPECT_EQ(item(), "Properties");
             press(Qt::Key_Return);
-            EXPECT_TRUE(waitUntil([&] { return window(Dialog) && focused() == Shown; })) << focused();
-            return window(Dialog);
+            EXPECT_TRUE(waitUntil([&] { return shownWindow(Dialog) && focused() == Shown; })) << focused();
+            return shownWindow(Dialog);
         };
         QWidget* d = openDialog();
         ASSERT_TRUE(d);
@@ -440,7 +432,7 @@ TEST_F(KeyboardTest, FormatListboxWithTheKeyboardAlone) {
         // Alt+A selected the header's text: typed over, Enter closes the window, the list shows it.
         typeKeys("Firm");
         press(Qt::Key_Return);
-        EXPECT_TRUE(waitUntil([&] { return window(Dialog) == nullptr; }));
+        EXPECT_TRUE(waitUntil([&] { return shownWindow(Dialog) == nullptr; }));
         EXPECT_TRUE(waitUntil([&] {
             return heard(sub).headers ==
                    std::vector<std::string>{"Firm", "City", "Country", "Postal Zip Code"};
@@ -454,11 +446,11 @@ TEST_F(KeyboardTest, FormatListboxWithTheKeyboardAlone) {
         EXPECT_EQ(focused(), "Header text:");
         typeKeys("Acme");
         press(Qt::Key_Escape);
-        EXPECT_TRUE(waitUntil([&] { return window(Dialog) == nullptr; }));
+        EXPECT_TRUE(waitUntil([&] { return shownWindow(Dialog) == nullptr; }));
         d = openDialog(); // whatever the window was still to do is done when it opens again
         ASSERT_TRUE(d);
         press(Qt::Key_Escape);
-        EXPECT_TRUE(waitUntil([&] { return window(Dialog) == nullptr; }));
+        EXPECT_TRUE(waitUntil([&] { return shownWindow(Dialog) == nullptr; }));
         EXPECT_EQ(heard(sub).headers,
                   (std::vector<std::string>{"Firm", "City", "Country", "Postal Zip Code"}));
         EXPECT_EQ(format(), kept);

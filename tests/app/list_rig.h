@@ -10,6 +10,7 @@
 #include <QAccessible>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QPushButton>
 #include <QTabBar>
 #include <QTabWidget>
 #include <algorithm>
@@ -159,6 +160,27 @@ inline void typeOnList(QMdiSubWindow* sub, const std::string& text, int n = 0) {
             QKeyEvent key(QEvent::KeyPress, k, Qt::NoModifier, ch == '\b' ? QString() : QString(QChar(ch)));
             QApplication::sendEvent(listOf(sub, n), &key);
         });
+}
+
+// The texts of the graph window that opens (Count, Percent, then each category with its count and
+// percentage, in the order drawn), closed again by its OK button.
+inline std::vector<std::string> graphTexts() {
+    std::vector<std::string> texts;
+    EXPECT_TRUE(waitUntil([&] {
+        return win::onGui([&] {
+            for (QWidget* w : QApplication::topLevelWidgets())
+                for (QWidget* c : w->findChildren<QWidget*>())
+                    if (w->isVisible() && c->accessibleDescription().contains("Count")) {
+                        for (const QString& t : c->accessibleDescription().split('\n', Qt::SkipEmptyParts))
+                            texts.push_back(t.toStdString());
+                        for (QPushButton* b : w->findChildren<QPushButton*>())
+                            if (b->text() == "OK") b->click();
+                        return true;
+                    }
+            return false;
+        });
+    }));
+    return texts;
 }
 
 // Opens a window from the frame's menu; the new child with that caption once it is there.

@@ -167,6 +167,26 @@ inline std::string menuText(int control) {
     return find(frameMenus());
 }
 
+// A window of the program's own (a dialog, a form) by its caption while it shows; nullptr when none.
+inline QWidget* shownWindow(const std::string& caption) {
+    return win::onGui([&]() -> QWidget* {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (w->isVisible() && w->windowTitle().toStdString() == caption) return w;
+        return nullptr;
+    });
+}
+
+// The window once it shows; nullptr when it does not.
+inline QWidget* waitWindow(const std::string& caption) {
+    QWidget* found = nullptr;
+    waitUntil([&] { return (found = shownWindow(caption)) != nullptr; });
+    return found;
+}
+
+inline bool waitGone(const std::string& caption) {
+    return waitUntil([&] { return shownWindow(caption) == nullptr; });
+}
+
 // Closes a child as its close box does and waits until it and its thread are gone.
 inline void closeChild(QMdiSubWindow* sub, int childrenBefore) {
     win::onGui([&] { sub->close(); });

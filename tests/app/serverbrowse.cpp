@@ -9,7 +9,7 @@
 #include "app/dictionary.h"
 #include "data/files.h"
 #include "runtime/inifile.h"
-#include "tests/app/program_rig.h"
+#include "tests/app/list_rig.h"
 #include "tests/data/pg_server.h"
 #include "tests/windowing/harness.h"
 #include "windowing/listbox.h"
@@ -44,19 +44,6 @@ std::vector<std::vector<std::string>> rowsOf(QWidget* sub) {
     });
 }
 
-// A click on a header of the list (1-based column).
-void clickHeader(QMdiSubWindow* sub, int column) {
-    win::onGui([&] {
-        auto* list = sub->findChild<win::ListBox*>();
-        QPoint at = list->headerRect(column).center();
-        for (QEvent::Type t : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
-            QMouseEvent e(t, QPointF(at), list->viewport()->mapToGlobal(QPointF(at)), Qt::LeftButton,
-                          t == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);
-            QApplication::sendEvent(list->viewport(), &e);
-        }
-    });
-}
-
 bool sortedByCity(const std::vector<std::vector<std::string>>& rows) {
     return std::is_sorted(rows.begin(), rows.end(), [](const auto& a, const auto& b) {
         std::string x = a[1], y = b[1];
@@ -64,23 +51,6 @@ bool sortedByCity(const std::vector<std::vector<std::string>>& rows) {
         for (char& c : y) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
         return x < y;
     });
-}
-
-QWidget* shownWindow(const std::string& caption) {
-    return win::onGui([&]() -> QWidget* {
-        for (QWidget* w : QApplication::topLevelWidgets())
-            if (w->isVisible() && w->windowTitle().toStdString() == caption) return w;
-        return nullptr;
-    });
-}
-
-QWidget* waitWindow(const std::string& caption) {
-    waitUntil([&] { return shownWindow(caption) != nullptr; });
-    return shownWindow(caption);
-}
-
-bool waitGone(const std::string& caption) {
-    return waitUntil([&] { return shownWindow(caption) == nullptr; });
 }
 
 void press(QWidget* in, const char* button) {

@@ -57,21 +57,15 @@ TEST(Layout, StoredForItsDesignAppliedWithinWhatTheDesignAllows) {
         const std::string design = rig.window.WINDOW.property(List, win::listprop::Format);
         win::Rect designed = rig.window.WINDOW.controlRect(List);
 
-        // First run: designed, in key order; the close writes every key.
+        // First run: designed, in key order. (Every key written at the close, and a stored layout of
+        // another design ignored and replaced, are checked on the real Customer browse.)
         {
             Opening o(rig, ini, true);
             EXPECT_EQ(o.sorted, 0);
             o.close();
         }
-        for (const char* k :
-             {"SorvexOrigFormatString-", "SorvexXpos-", "SorvexYpos-", "SorvexHeight-", "SorvexWidth-",
-              "SorvexHscroll-", "SorvexVscroll-", "SorvexLineHeight-", "SorvexFont-", "SorvexPoint-",
-              "SorvexColor-", "SorvexStyle-", "SorvexPrevCol-"})
-            EXPECT_NE(key(k), "<none>") << k;
         EXPECT_EQ(key("SorvexFormatString-?List1"), "<none>") << "the slot number follows the control name";
-        EXPECT_EQ(GETINI("Proc", "SorvexFormatString-?List1", "<none>", ini), design);
         EXPECT_EQ(GETINI("Proc", "SorvexFormatString-?List2", "<none>", ini), design);
-        EXPECT_EQ(key("SorvexPrevCol-"), "0");
 
         // A stored position and size come back only where the design allows resizing; the
         // formats of the slots either way, and a slot of "0" leaves the list's format alone.
@@ -94,18 +88,6 @@ TEST(Layout, StoredForItsDesignAppliedWithinWhatTheDesignAllows) {
             rig.window.WINDOW.setProperty(List, win::listprop::Format, design);
             rig.window.WINDOW.setControlRect(List, designed);
         }
-
-        // Another design: the stored layout is ignored, and replaced at the close.
-        WRITEINI("Proc", "SorvexOrigFormatString-?List", std::string_view("40L~Other~@s4@"), ini);
-        WRITEINI("Proc", "SorvexPrevCol-?List", std::string_view("2"), ini);
-        {
-            Opening o(rig, ini, true);
-            EXPECT_EQ(o.property(win::listprop::Format), design);
-            EXPECT_EQ(o.sorted, 0);
-            o.close();
-        }
-        EXPECT_EQ(key("SorvexOrigFormatString-"), design);
-        EXPECT_EQ(GETINI("Proc", "SorvexFormatString-?List1", "<none>", ini), design);
 
         // A design longer than the INI file keeps: stored as the whole columns that fit, each
         // with its field number, and recognised again on the next opening.
