@@ -134,11 +134,7 @@ class KeyboardTest : public ProgramTest {
 protected:
     void SetUp() override {
         ProgramTest::SetUp();
-        DemoDataOptions options;
-        options.customers = 12;
-        options.people = 120; // so that the customers have people
-        ASSERT_EQ(writeDemoData(dir_.string(), options), "");
-        copyTexts();
+        writeDemo(12, 120); // so that the customers have people
     }
     // Opens the Customer browse with Alt+B and Enter; the window once it has its rows and the
     // keyboard.

@@ -18,16 +18,7 @@ using namespace sorvtest;
 namespace {
 
 FileDecl numbers(const std::string& path) {
-    FileDecl f;
-    f.label = "NUM";
-    f.driver = "DOS";
-    f.name = path;
-    f.attributes = fileattr::Create;
-    Layout l;
-    l.add("NUM:N", FieldType::Long);
-    l.add("NUM:Name", FieldType::String, 8);
-    f.record.setLayout(l);
-    return f;
+    return declareFile("NUM", "DOS", path, {{"NUM:N", FieldType::Long}, {"NUM:Name", FieldType::String, 8}});
 }
 
 void addNumber(FileDecl& f, int n) {
@@ -152,46 +143,20 @@ TEST_F(Fixture, ViewOperationsReachTheDriversTrace) {
 // values of the buffer and from positions of records deleted by another opener; joins through a
 // key of the joined file.
 FileDecl nativePeople(const std::string& path) {
-    FileDecl f;
-    f.label = "People";
-    f.driver = "QUARNELL";
-    f.name = path;
-    f.attributes = fileattr::Create;
-    Layout l;
-    l.add("PPL:SysId", FieldType::Long);
-    l.add("PPL:LastName", FieldType::String, 20);
-    l.add("PPL:FirstName", FieldType::String, 20);
-    l.addDecimal("PPL:Salary", 7, 0);
-    l.add("PPL:Cust", FieldType::Long);
-    f.record.setLayout(l);
-    KeyDecl id;
-    id.label = "PPL:SysIdKey";
-    id.components = {{0, false}};
-    id.flags = keyflag::Primary;
-    KeyDecl name;
-    name.label = "PPL:NameKey";
-    name.components = {{1, false}, {2, false}};
-    name.flags = keyflag::Dup | keyflag::NoCase;
-    f.keys = {id, name};
-    return f;
+    return declareFile("People", "QUARNELL", path,
+                       {{"PPL:SysId", FieldType::Long},
+                        {"PPL:LastName", FieldType::String, 20},
+                        {"PPL:FirstName", FieldType::String, 20},
+                        {"PPL:Salary", FieldType::Decimal, 7},
+                        {"PPL:Cust", FieldType::Long}},
+                       {{"PPL:SysIdKey", {{0, false}}, keyflag::Primary},
+                        {"PPL:NameKey", {{1, false}, {2, false}}, keyflag::Dup | keyflag::NoCase}});
 }
 
 FileDecl nativeCustomers(const std::string& path) {
-    FileDecl f;
-    f.label = "Customer";
-    f.driver = "QUARNELL";
-    f.name = path;
-    f.attributes = fileattr::Create;
-    Layout l;
-    l.add("CUST:SysId", FieldType::Long);
-    l.add("CUST:Company", FieldType::String, 20);
-    f.record.setLayout(l);
-    KeyDecl id;
-    id.label = "CUST:KeySysId";
-    id.components = {{0, false}};
-    id.flags = keyflag::Primary;
-    f.keys = {id};
-    return f;
+    return declareFile("Customer", "QUARNELL", path,
+                       {{"CUST:SysId", FieldType::Long}, {"CUST:Company", FieldType::String, 20}},
+                       {{"CUST:KeySysId", {{0, false}}, keyflag::Primary}});
 }
 
 std::string upperClip(const Value& v) {

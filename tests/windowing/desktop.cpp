@@ -507,40 +507,25 @@ TEST(Frame, MenusToolbarStatusAndStandardActions) {
                       return out;
                   }),
                   "&File[&Browse(Browse the customers)-()E&xit(Leave)]&Window[&Tile()-()]&Help[&Contents()]");
-        auto trigger = [](const QString& text) {
-            onGui([&] {
-                for (QAction* a :
-                     static_cast<QMainWindow*>(findWidget("Demo Frame"))->findChildren<QAction*>())
-                    if (a->text() == text) return a->trigger();
-                ADD_FAILURE() << text.toStdString();
-            });
+        // The frame's action of that text (GUI thread).
+        auto action = [](const QString& text) -> QAction* {
+            for (QAction* a : static_cast<QMainWindow*>(findWidget("Demo Frame"))->findChildren<QAction*>())
+                if (a->text() == text) return a;
+            ADD_FAILURE() << text.toStdString();
+            return nullptr;
         };
+        auto trigger = [&](const QString& text) { onGui([&] { action(text)->trigger(); }); };
         trigger("&Browse");
         EXPECT_EQ(nextOf(f, event::Accepted).control, 101);
         // The toolbar's buttons wait, disabled, for the active window to enable what it can do.
-        auto printEnabled = [] {
-            for (QAction* a : static_cast<QMainWindow*>(findWidget("Demo Frame"))->findChildren<QAction*>())
-                if (a->text() == "Print") return a->isEnabled();
-            return false;
-        };
-        EXPECT_FALSE(onGui(printEnabled));
+        EXPECT_FALSE(onGui([&] { return action("Print")->isEnabled(); }));
         f.enable(202, true);
-        EXPECT_TRUE(onGui(printEnabled));
+        EXPECT_TRUE(onGui([&] { return action("Print")->isEnabled(); }));
         trigger("Print");
         EXPECT_EQ(nextOf(f, event::Accepted).control, 202);
-        EXPECT_EQ(onGui([] {
-                      for (QAction* a :
-                           static_cast<QMainWindow*>(findWidget("Demo Frame"))->findChildren<QAction*>())
-                          if (a->text() == "Print") return a->toolTip().toStdString();
-                      return std::string();
-                  }),
-                  "Print");
+        EXPECT_EQ(onGui([&] { return action("Print")->toolTip().toStdString(); }), "Print");
         f.enable(101, false);
-        EXPECT_FALSE(onGui([] {
-            for (QAction* a : static_cast<QMainWindow*>(findWidget("Demo Frame"))->findChildren<QAction*>())
-                if (a->text() == "&Browse") return a->isEnabled();
-            return true;
-        }));
+        EXPECT_FALSE(onGui([&] { return action("&Browse")->isEnabled(); }));
         // The help items open the help window, without an event for the program.
         trigger("&Contents");
         EXPECT_TRUE(onGui([] {
