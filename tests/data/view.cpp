@@ -319,7 +319,8 @@ TEST_F(ViewTest, OrderItemsWithCommasInsideFunctions) {
 }
 
 // Positions taken while reading bring the view back to the same record, in both modes, after
-// records were inserted before it, and after the record itself was deleted.
+// records were inserted before it, and after the record itself was deleted. (Going back to a
+// position and reading on either way is walked at random in the plan comparison.)
 TEST_F(ViewTest, PositionsSurviveInsertsAndDeletes) {
     for (const char* order :
          {"UPPER(PPL:LastName),UPPER(PPL:FirstName)", "UPPER(PPL:FirstName),-PPL:Salary"}) {
@@ -336,19 +337,6 @@ TEST_F(ViewTest, PositionsSurviveInsertsAndDeletes) {
         EXPECT_EQ(pos.find(' '), std::string::npos);
         EXPECT_LE(pos.size(), 512u);
         ASSERT_EQ(people.pointer(), all[29]);
-
-        // Read on, then come back: NEXT and PREVIOUS both read the record at the position.
-        for (int i = 0; i < 5; ++i) ASSERT_EQ(v.next(), 0);
-        ASSERT_EQ(v.reset(pos), 0);
-        ASSERT_EQ(v.next(), 0);
-        EXPECT_EQ(people.pointer(), all[29]);
-        ASSERT_EQ(v.next(), 0);
-        EXPECT_EQ(people.pointer(), all[30]);
-        ASSERT_EQ(v.reset(pos), 0);
-        ASSERT_EQ(v.previous(), 0);
-        EXPECT_EQ(people.pointer(), all[29]);
-        ASSERT_EQ(v.previous(), 0);
-        EXPECT_EQ(people.pointer(), all[28]);
 
         // Records added at the front (by this process, followed by a flush) do not move it.
         for (int i = 0; i < 3; ++i) {
