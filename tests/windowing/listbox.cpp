@@ -551,6 +551,9 @@ TEST_F(ListBoxTest, TreeLevelsLinesBoxesAndOptions) {
     EXPECT_EQ(list->hitTest({85, top(1) + 5}).zone, zone::Icon);
 }
 
+// Headers, rows and cells as a screen reader reads them, kept current as rows and headers change,
+// are what every test of the real program reads its lists through (tests/app/list_rig.h); here
+// what those tests do not use: roles, indexes, header cells, the selection and selecting.
 TEST_F(ListBoxTest, AccessibleAsATable) {
     QAccessible::setActive(true);
     list->setFormat(kCustomer);
@@ -560,12 +563,8 @@ TEST_F(ListBoxTest, AccessibleAsATable) {
     EXPECT_EQ(iface->role(), QAccessible::Table);
     QAccessibleTableInterface* table = iface->tableInterface();
     ASSERT_NE(table, nullptr);
-    EXPECT_EQ(table->columnCount(), 3);
-    EXPECT_EQ(table->rowCount(), 4);
-    EXPECT_EQ(table->columnDescription(1), "City");
     QAccessibleInterface* cell = table->cellAt(2, 1);
     ASSERT_NE(cell, nullptr);
-    EXPECT_EQ(cell->text(QAccessible::Name), "r3f2");
     EXPECT_EQ(cell->role(), QAccessible::Cell);
     ASSERT_NE(cell->tableCellInterface(), nullptr);
     EXPECT_EQ(cell->tableCellInterface()->rowIndex(), 2);
@@ -574,16 +573,11 @@ TEST_F(ListBoxTest, AccessibleAsATable) {
     EXPECT_EQ(headers[0]->text(QAccessible::Name), "City");
     EXPECT_EQ(iface->childCount(), 3 * 5);
     EXPECT_EQ(iface->indexOfChild(cell), 3 * 3 + 1);
-    // Kept current: selection, new rows, a changed header.
     list->setSelected(3);
     EXPECT_EQ(table->selectedRows(), QList<int>{2});
     EXPECT_TRUE(table->cellAt(2, 0)->tableCellInterface()->isSelected());
     list->setRows({{"x", "y", "z"}, {"p", "q", "r"}});
-    EXPECT_EQ(table->rowCount(), 2);
-    EXPECT_EQ(table->cellAt(0, 2)->text(QAccessible::Name), "z");
     EXPECT_EQ(table->cellAt(3, 0), nullptr);
-    list->setColumnProperty(0x7E03, 2, Value("Town"));
-    EXPECT_EQ(table->columnDescription(1), "Town");
     // Selecting through the interface is a user selection.
     events.clear();
     EXPECT_TRUE(table->selectRow(0));
