@@ -11,6 +11,8 @@
 
 namespace sorv {
 
+class FieldRef;
+
 enum class PictureKind : std::uint8_t { Invalid, String, Date, Time, Numeric, Pattern, Scientific, KeyIn };
 
 // What one position of a compiled picture shows or reads.
@@ -89,6 +91,10 @@ void clearPictureCache();
 // The display text of a value: exactly the picture's width, "" for an invalid picture.
 std::string FORMAT(const Value& value, std::string_view picture);
 std::string FORMAT(const Value& value, const CompiledPicture& picture);
+// The same text appended to `out` (a job formatting many values reuses one buffer), of a value
+// or of a field's value.
+void FORMAT(const Value& value, const CompiledPicture& picture, std::string& out);
+void FORMAT(const FieldRef& field, const CompiledPicture& picture, std::string& out);
 // The value of a display or typed text: a number for string, numeric, scientific and pattern
 // pictures, a day or time number for dates and times, the text for key-in pictures.
 Value DEFORMAT(std::string_view text, std::string_view picture);

@@ -2,12 +2,15 @@
 // Numbers are rounded on their decimal digits (never through binary floating point), so a DECIMAL
 // shows exactly what it holds.
 #include "runtime/datetime.h"
+#include "runtime/field.h"
 #include "runtime/intl.h"
 #include "runtime/picture.h"
 #include "runtime/picture_internal.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 
 namespace sorv {
@@ -31,13 +34,45 @@ void trimDigits(DigitNumber& n) {
     n.digits.erase(last + 1);
 }
 
+// The decimal digits of u, most significant first ("0" for zero).
 std::string u128Digits(unsigned __int128 u) {
-    std::string s;
-    do {
-        s.insert(s.begin(), static_cast<char>('0' + static_cast<int>(u % 10)));
+    char buf[40]; // 2^128 has 39 digits
+    char* end = buf + sizeof buf;
+    char* p = end;
+    while (u > UINT64_MAX) {
+        *--p = static_cast<char>('0' + static_cast<int>(u % 10));
         u /= 10;
-    } while (u);
-    return s;
+    }
+    // The rest in 64 bits, where a division is one instruction.
+    for (auto v = static_cast<std::uint64_t>(u);; v /= 10) {
+        *--p = static_cast<char>('0' + static_cast<int>(v % 10));
+        if (v < 10) break;
+    }
+    return std::string(p, end);
+}
+
+// The leading number of a text as the language reads it (blanks, a sign, digits with at most one
+// point), straight from its digits. False when it has more digits than a decimal holds: the
+// decimal's own reading then decides how it is rounded or refused.
+bool textDigits(std::string_view s, DigitNumber& n) {
+    std::size_t i = 0;
+    while (i < s.size() && (s[i] == ' ' || s[i] == '\t')) ++i;
+    if (i < s.size() && (s[i] == '+' || s[i] == '-')) n.negative = s[i++] == '-';
+    bool point = false;
+    int fraction = 0;
+    for (; i < s.size(); ++i) {
+        const char c = s[i];
+        if (c == '.' && !point) {
+            point = true;
+            continue;
+        }
+        if (!isDigit(c)) break;
+        if (n.digits.size() == static_cast<std::size_t>(Decimal::MaxDigits)) return false;
+        n.digits += c;
+        fraction += point ? 1 : 0;
+    }
+    n.exponent = -fraction;
+    return true;
 }
 } // namespace
 
@@ -73,8 +108,11 @@ DigitNumber digitsOf(const Value& v) {
         n.exponent = exp - static_cast<int>(n.digits.size() - 1);
         break;
     }
-    case Value::Kind::Decimal:
-    case Value::Kind::Text: {
+    case Value::Kind::Text:
+        if (textDigits(v.text(), n)) break;
+        n = DigitNumber();
+        [[fallthrough]];
+    case Value::Kind::Decimal: {
         Decimal d = v.toDecimal();
         __int128 m = d.mantissa();
         n.negative = m < 0;
@@ -95,49 +133,33 @@ bool FixedDigits::isZero() const {
 FixedDigits toFixedDigits(const DigitNumber& n, int places) {
     FixedDigits f;
     const std::string& d = n.digits;
+    const std::size_t p = static_cast<std::size_t>(places);
     if (d.empty()) {
-        f.fraction.assign(static_cast<std::size_t>(places), '0');
+        f.fraction.assign(p, '0');
         return f;
     }
-    if (n.exponent >= 0) {
-        f.whole = d + std::string(static_cast<std::size_t>(n.exponent), '0');
-        f.fraction.assign(static_cast<std::size_t>(places), '0');
-    } else {
-        std::size_t fracLen = static_cast<std::size_t>(-n.exponent);
-        std::size_t p = static_cast<std::size_t>(places);
-        if (fracLen > d.size() + p + 1) {
-            // Every digit lies below half a unit of the last place shown.
-            f.fraction.assign(p, '0');
-        } else {
-            std::string frac =
-                fracLen > d.size() ? std::string(fracLen - d.size(), '0') + d : d.substr(d.size() - fracLen);
-            f.whole = fracLen >= d.size() ? std::string() : d.substr(0, d.size() - fracLen);
-            if (frac.size() <= p) {
-                f.fraction = frac + std::string(p - frac.size(), '0');
-            } else {
-                bool up = frac[p] >= '5';
-                std::string all = f.whole + frac.substr(0, p);
-                if (up) {
-                    std::size_t i = all.size();
-                    while (i > 0) {
-                        --i;
-                        if (all[i] == '9') {
-                            all[i] = '0';
-                        } else {
-                            ++all[i];
-                            break;
-                        }
-                        if (i == 0) all.insert(all.begin(), '1');
-                    }
-                    if (all.empty()) all = "1";
-                }
-                f.whole = all.substr(0, all.size() - p);
-                f.fraction = all.substr(all.size() - p);
-            }
-        }
+    const std::int64_t len = static_cast<std::int64_t>(d.size());
+    // The digit of weight 10^k.
+    auto digit = [&](std::int64_t k) {
+        const std::int64_t i = len - 1 - (k - n.exponent);
+        return i >= 0 && i < len ? d[static_cast<std::size_t>(i)] : '0';
+    };
+    // The whole digits and the fraction's first `places`, then the next one rounds them.
+    const std::int64_t whole = std::max<std::int64_t>(0, len + n.exponent);
+    std::string all(static_cast<std::size_t>(whole) + p, '0');
+    for (std::size_t i = 0; i < all.size(); ++i) all[i] = digit(whole - 1 - static_cast<std::int64_t>(i));
+    if (digit(-static_cast<std::int64_t>(p) - 1) >= '5') {
+        std::size_t i = all.size();
+        while (i > 0 && all[i - 1] == '9') all[--i] = '0';
+        if (i == 0)
+            all.insert(all.begin(), '1');
+        else
+            ++all[i - 1];
     }
-    std::size_t lead = f.whole.find_first_not_of('0');
-    f.whole.erase(0, lead == std::string::npos ? f.whole.size() : lead);
+    const std::size_t wholeSize = all.size() - p;
+    const std::size_t lead = std::min(all.find_first_not_of('0'), wholeSize);
+    f.whole.assign(all, lead, wholeSize - lead);
+    f.fraction.assign(all, wholeSize, p);
     f.negative = n.negative && !f.isZero();
     return f;
 }
@@ -146,8 +168,17 @@ FixedDigits toFixedDigits(const DigitNumber& n, int places) {
 
 namespace {
 
-std::string hashes(int width) {
-    return std::string(static_cast<std::size_t>(width), '#');
+// Every formatter appends exactly the picture's width to `out`.
+std::size_t width(const CompiledPicture& p) {
+    return static_cast<std::size_t>(p.width);
+}
+
+void hashes(const CompiledPicture& p, std::string& out) {
+    out.append(width(p), '#');
+}
+
+void blanks(const CompiledPicture& p, std::string& out) {
+    out.append(width(p), ' ');
 }
 
 bool isZeroValue(const Value& v) {
@@ -158,25 +189,40 @@ bool isZeroValue(const Value& v) {
     return digitsOf(v).digits.empty();
 }
 
-std::string formatText(const Value& v, const CompiledPicture& p) {
-    std::string out(static_cast<std::size_t>(p.width), ' ');
-    if (p.blankWhenZero && isZeroValue(v)) return out;
-    std::string t = v.isText() ? v.text() : v.toText();
-    out.replace(0, std::min(t.size(), out.size()), t, 0, std::min(t.size(), out.size()));
-    return out;
+void putText(std::string_view t, const CompiledPicture& p, std::string& out) {
+    const std::size_t n = std::min(t.size(), width(p));
+    out.append(t.data(), n);
+    out.append(width(p) - n, ' ');
 }
 
-std::string formatNumeric(const Value& v, const CompiledPicture& p) {
+void formatText(const Value& v, const CompiledPicture& p, std::string& out) {
+    if (p.blankWhenZero && isZeroValue(v)) return blanks(p, out);
+    if (v.isText())
+        putText(v.text(), p, out);
+    else
+        putText(v.toText(), p, out);
+}
+
+void formatNumeric(const Value& v, const CompiledPicture& p, std::string& out) {
     const NumericLayout& n = p.numeric;
     DigitNumber dn = digitsOf(v);
-    if (!dn.finite) return hashes(p.width);
+    if (!dn.finite) return hashes(p, out);
     FixedDigits f = toFixedDigits(dn, n.decimals);
-    if (p.blankWhenZero && f.isZero()) return std::string(static_cast<std::size_t>(p.width), ' ');
+    if (p.blankWhenZero && f.isZero()) return blanks(p, out);
     const std::string& w = f.whole;
     const int P = n.integerPositions;
     const char lead = n.fill == '0' ? '0' : n.fill == '*' ? '*' : ' ';
     const bool floating = lead == ' ';
-    std::string area(static_cast<std::size_t>(P), lead);
+    // The integer area is built right to left in place; a picture is at most 255 wide.
+    char local[256];
+    std::string large;
+    char* area = local;
+    if (static_cast<std::size_t>(P) > sizeof local) {
+        large.assign(static_cast<std::size_t>(P), lead);
+        area = large.data();
+    } else {
+        std::fill(area, area + P, lead);
+    }
     std::size_t placed = 0;
     int significant = P; // index of the leftmost character that belongs to the number
     for (int i = 0; i < P; ++i) {
@@ -196,44 +242,35 @@ std::string formatNumeric(const Value& v, const CompiledPicture& p) {
             significant = static_cast<int>(at);
         }
     }
-    if (placed < w.size()) return hashes(p.width);
+    if (placed < w.size()) return hashes(p, out);
     if (f.negative && !n.signBefore && !n.signAfter) {
         // No sign in the picture: the minus takes a leading position, or the value does not fit.
-        if (significant == 0) return hashes(p.width);
+        if (significant == 0) return hashes(p, out);
         if (floating)
             area[static_cast<std::size_t>(--significant)] = '-';
         else
             area[0] = '-';
     }
-    std::string before, after;
-    if (n.currencyBefore) before = n.currency;
-    if (n.signBefore) before += f.negative ? n.signBefore : ' ';
-    if (n.signAfter) after += f.negative ? n.signAfter : ' ';
-    if (!n.currencyBefore) after += n.currency;
-    std::string out;
-    out.reserve(static_cast<std::size_t>(p.width));
-    if (floating) {
-        out.append(static_cast<std::size_t>(significant), ' ');
-        out += before;
-        out.append(area, static_cast<std::size_t>(significant));
-    } else {
-        out = before + area;
-    }
+    const int from = floating ? significant : 0;
+    if (floating) out.append(static_cast<std::size_t>(significant), ' ');
+    if (n.currencyBefore) out += n.currency;
+    if (n.signBefore) out += f.negative ? n.signBefore : ' ';
+    out.append(area + from, static_cast<std::size_t>(P - from));
     if (n.point) out += n.point;
     out += f.fraction;
-    out += after;
-    return out;
+    if (n.signAfter) out += f.negative ? n.signAfter : ' ';
+    if (!n.currencyBefore) out += n.currency;
 }
 
-std::string formatScientific(const Value& v, const CompiledPicture& p) {
+void formatScientific(const Value& v, const CompiledPicture& p, std::string& out) {
     const NumericLayout& n = p.numeric;
     DigitNumber dn = digitsOf(v);
-    if (!dn.finite) return hashes(p.width);
+    if (!dn.finite) return hashes(p, out);
     const std::size_t keep = static_cast<std::size_t>(n.decimals) + 1;
     std::string mant;
     int exp = 0;
     if (dn.digits.empty()) {
-        if (p.blankWhenZero) return std::string(static_cast<std::size_t>(p.width), ' ');
+        if (p.blankWhenZero) return blanks(p, out);
         mant.assign(keep, '0');
     } else {
         exp = dn.exponent + static_cast<int>(dn.digits.size()) - 1;
@@ -252,7 +289,7 @@ std::string formatScientific(const Value& v, const CompiledPicture& p) {
         }
     }
     int e = std::abs(exp);
-    if (e > 999) return hashes(p.width);
+    if (e > 999) return hashes(p, out);
     std::string body;
     if (dn.negative) body += '-';
     body += mant[0];
@@ -263,39 +300,43 @@ std::string formatScientific(const Value& v, const CompiledPicture& p) {
     body += static_cast<char>('0' + e / 100);
     body += static_cast<char>('0' + e / 10 % 10);
     body += static_cast<char>('0' + e % 10);
-    if (body.size() > static_cast<std::size_t>(p.width)) return hashes(p.width);
-    return std::string(static_cast<std::size_t>(p.width) - body.size(), ' ') + body;
+    if (body.size() > width(p)) return hashes(p, out);
+    out.append(width(p) - body.size(), ' ');
+    out += body;
 }
 
-std::string formatPattern(const Value& v, const CompiledPicture& p) {
+void formatPattern(const Value& v, const CompiledPicture& p, std::string& out) {
     DigitNumber dn = digitsOf(v);
-    if (!dn.finite) return hashes(p.width);
+    if (!dn.finite) return hashes(p, out);
     FixedDigits f = toFixedDigits(dn, 0);
-    if (p.blankWhenZero && f.isZero()) return std::string(static_cast<std::size_t>(p.width), ' ');
+    if (p.blankWhenZero && f.isZero()) return blanks(p, out);
     // A pattern has no place for a sign.
-    if (f.negative) return hashes(p.width);
+    if (f.negative) return hashes(p, out);
     const std::string& w = f.whole;
-    std::string out(p.positions.size(), ' ');
+    const std::size_t start = out.size();
+    out.append(p.positions.size(), ' ');
+    char* o = out.data() + start;
     std::size_t placed = 0;
     for (std::size_t i = p.positions.size(); i-- > 0;) {
         const PicturePosition& q = p.positions[i];
         if (q.role == PictureRole::Digit || q.role == PictureRole::BlankDigit) {
             if (placed < w.size())
-                out[i] = w[w.size() - 1 - placed++];
+                o[i] = w[w.size() - 1 - placed++];
             else
-                out[i] = q.role == PictureRole::Digit ? '0' : ' ';
+                o[i] = q.role == PictureRole::Digit ? '0' : ' ';
         } else {
-            out[i] = q.pad;
+            o[i] = q.pad;
         }
     }
-    if (placed < w.size()) return hashes(p.width);
-    return out;
+    if (placed < w.size()) {
+        out.resize(start);
+        hashes(p, out);
+    }
 }
 
 // Fills a run of digit positions with the low digits of value; leading zeros show the pad unless it
 // is "0", and the last position always shows its digit.
-void putDigits(std::string& out, const CompiledPicture& p, std::size_t begin, std::size_t end,
-               std::int64_t value) {
+void putDigits(char* out, const CompiledPicture& p, std::size_t begin, std::size_t end, std::int64_t value) {
     bool leading = true;
     std::int64_t scale = 1;
     for (std::size_t i = begin + 1; i < end; ++i) scale = scale < 1000000000000LL ? scale * 10 : scale;
@@ -307,16 +348,17 @@ void putDigits(std::string& out, const CompiledPicture& p, std::size_t begin, st
     }
 }
 
-void putName(std::string& out, const CompiledPicture& p, std::size_t begin, std::size_t end,
-             std::string_view name) {
+void putName(char* out, const CompiledPicture& p, std::size_t begin, std::size_t end, std::string_view name) {
     for (std::size_t i = begin; i < end; ++i)
         out[i] = i - begin < name.size() ? name[i - begin] : p.positions[i].pad;
 }
 
 // Dates and times keep one display position per position: their pictures have no zero-width roles.
-std::string formatParts(const CompiledPicture& p, const CivilDate& date, int weekday, const ClockTime& clock,
-                        std::string_view marker) {
-    std::string out(p.positions.size(), ' ');
+void formatParts(const CompiledPicture& p, const CivilDate& date, int weekday, const ClockTime& clock,
+                 std::string_view marker, std::string& text) {
+    const std::size_t start = text.size();
+    text.append(p.positions.size(), ' ');
+    char* out = text.data() + start;
     std::size_t i = 0;
     while (i < p.positions.size()) {
         PictureRole role = p.positions[i].role;
@@ -357,23 +399,22 @@ std::string formatParts(const CompiledPicture& p, const CivilDate& date, int wee
         }
         i = end;
     }
-    return out;
 }
 
-std::string formatDate(const Value& v, const CompiledPicture& p) {
+void formatDate(const Value& v, const CompiledPicture& p, std::string& out) {
     std::int64_t day = v.toLong();
     if (!isValidDay(day)) {
-        if (p.blankWhenZero) return std::string(static_cast<std::size_t>(p.width), ' ');
-        return formatParts(p, CivilDate{}, -1, ClockTime{}, "");
+        if (p.blankWhenZero) return blanks(p, out);
+        return formatParts(p, CivilDate{}, -1, ClockTime{}, "", out);
     }
-    return formatParts(p, civilOf(day), weekdayOf(day), ClockTime{}, "");
+    formatParts(p, civilOf(day), weekdayOf(day), ClockTime{}, "", out);
 }
 
-std::string formatTime(const Value& v, const CompiledPicture& p) {
+void formatTime(const Value& v, const CompiledPicture& p, std::string& out) {
     std::int64_t t = v.toLong();
     if (!isValidTime(t)) {
-        if (p.blankWhenZero) return std::string(static_cast<std::size_t>(p.width), ' ');
-        return formatParts(p, CivilDate{}, -1, ClockTime{}, "");
+        if (p.blankWhenZero) return blanks(p, out);
+        return formatParts(p, CivilDate{}, -1, ClockTime{}, "", out);
     }
     ClockTime c = clockOf(t);
     std::string_view marker;
@@ -384,30 +425,46 @@ std::string formatTime(const Value& v, const CompiledPicture& p) {
         marker = c.hour < 12 ? s.s1159 : s.s2359;
         c.hour = c.hour % 12 == 0 ? 12 : c.hour % 12;
     }
-    return formatParts(p, CivilDate{}, -1, c, marker);
+    formatParts(p, CivilDate{}, -1, c, marker, out);
 }
 
 } // namespace
 
-std::string FORMAT(const Value& value, const CompiledPicture& picture) {
+void FORMAT(const Value& value, const CompiledPicture& picture, std::string& out) {
     switch (picture.kind) {
     case PictureKind::Invalid:
-        return std::string();
+        return;
     case PictureKind::String:
     case PictureKind::KeyIn:
-        return formatText(value, picture);
+        return formatText(value, picture, out);
     case PictureKind::Date:
-        return formatDate(value, picture);
+        return formatDate(value, picture, out);
     case PictureKind::Time:
-        return formatTime(value, picture);
+        return formatTime(value, picture, out);
     case PictureKind::Numeric:
-        return formatNumeric(value, picture);
+        return formatNumeric(value, picture, out);
     case PictureKind::Scientific:
-        return formatScientific(value, picture);
+        return formatScientific(value, picture, out);
     case PictureKind::Pattern:
-        return formatPattern(value, picture);
+        return formatPattern(value, picture, out);
     }
-    return std::string();
+}
+
+void FORMAT(const FieldRef& field, const CompiledPicture& picture, std::string& out) {
+    // A text field through a string picture: its bytes as they stand, without a value between.
+    const bool text = picture.kind == PictureKind::String || picture.kind == PictureKind::KeyIn;
+    if (text && !picture.blankWhenZero && field.valid() && field.type() == FieldType::String) {
+        const auto bytes = field.bytes();
+        const std::size_t n = std::min<std::size_t>(field.desc().size, bytes.size());
+        return putText(std::string_view(reinterpret_cast<const char*>(bytes.data()), n), picture, out);
+    }
+    FORMAT(field.get(), picture, out);
+}
+
+std::string FORMAT(const Value& value, const CompiledPicture& picture) {
+    std::string out;
+    FORMAT(value, picture, out);
+    return out;
 }
 
 std::string FORMAT(const Value& value, std::string_view picture) {

@@ -1,6 +1,7 @@
 // Pictures: compiling, FORMAT and DEFORMAT of every kind, the century window and the desktop
 // settings.
 #include "runtime/datetime.h"
+#include "runtime/field.h"
 #include "runtime/intl.h"
 #include "runtime/picture.h"
 
@@ -404,6 +405,67 @@ TEST_F(Pictures, StringsAndKeyIn) {
     EXPECT_EQ(numText(DEFORMAT("abX", "@K@@\\#|?K")), "text:ab#X");
     EXPECT_EQ(buildPicture("@K@@\\#|?K").width, 4);
     EXPECT_EQ(FORMAT(Value("abcdef"), "@K@@\\#|?K"), "abcd");
+}
+
+// A number held as text shows as the number the language reads from it, whichever way it is
+// written; text appended to a buffer, and a field's text, are what FORMAT answers.
+TEST_F(Pictures, NumbersHeldAsTextAndTextAppendedToABuffer) {
+    const char* texts[] = {"5551234567",
+                           "  -3.5",
+                           "\t42",
+                           "+.5",
+                           "-0",
+                           "-0.000",
+                           "000123",
+                           "12.5.3",
+                           "1e5",
+                           "7abc",
+                           "",
+                           "-",
+                           ".",
+                           " - 5",
+                           "0.005",
+                           "-0.005",
+                           "999.995",
+                           "1234567890123456789012345678901",
+                           "12345678901234567890123456789012",
+                           "1234567890123456789012345678901234567890",
+                           "0.00000000000000000000000000000000051",
+                           "18446744073709551616",
+                           "-9223372036854775808"};
+    const char* pictures[] = {"@n9.2",           "@n-12.3", "@n_40.30", "@n_45",
+                              "@p###-###-####p", "@P<<#Pb", "@E12.3",   "@n9.2b"};
+    for (const char* t : texts)
+        for (const char* pic : pictures)
+            EXPECT_EQ(FORMAT(Value(t), pic), FORMAT(Value(Value(t).toDecimal()), pic))
+                << "'" << t << "' " << pic;
+
+    Layout l;
+    l.add("NAME", FieldType::String, 20);
+    l.add("CODE", FieldType::CString, 8);
+    l.add("TEXTNUMBER", FieldType::String, 6);
+    l.addDecimal("SALARY", 7, 2);
+    l.add("DAY", FieldType::Long);
+    Record r(l);
+    r.set("NAME", Value("Smith-Jones"));
+    r.set("CODE", Value("AB"));
+    r.set("TEXTNUMBER", Value("0"));
+    r.set("SALARY", Value(D("12345.6")));
+    r.set("DAY", Value(dayNumber(2026, 3, 7)));
+    const std::pair<const char*, const char*> shown[] = {
+        {"NAME", "@s20"},   {"NAME", "@s5"},        {"NAME", "@s30"},      {"NAME", "@K@@@@K"},
+        {"CODE", "@s4"},    {"TEXTNUMBER", "@s6b"}, {"TEXTNUMBER", "@s6"}, {"SALARY", "@n12.2"},
+        {"SALARY", "@s12"}, {"DAY", "@D17b"},       {"DAY", "@T4"},        {"DAY", "@E12.3"},
+        {"NAME", "@x"}};
+    for (const auto& [field, pic] : shown) {
+        const CompiledPicture p = buildPicture(pic);
+        std::string out = "before|";
+        FORMAT(r.ref(field), p, out);
+        EXPECT_EQ(out, "before|" + FORMAT(r.get(field), pic)) << field << " " << pic;
+        out = "before|";
+        FORMAT(r.get(field), p, out);
+        EXPECT_EQ(out, "before|" + FORMAT(r.get(field), pic)) << field << " " << pic;
+    }
 }
 
 TEST_F(Pictures, DesktopSettingsBuildPictures17And18And7And8) {
