@@ -130,7 +130,10 @@ private:
         std::memcpy(buf.data() + at_, text.data(), std::min(text.size(), buf.size() - at_));
         at_ += std::min(text.size(), buf.size() - at_);
     }
-    void place(char c) { place(std::string_view(&c, 1)); }
+    void place(char c) {
+        auto buf = file_.record.buffer();
+        if (at_ < buf.size()) buf[at_++] = static_cast<std::uint8_t>(c);
+    }
     bool endLine() {
         add(file_, static_cast<std::uint32_t>(at_));
         if (errorCode() == 0) return true;
@@ -138,14 +141,22 @@ private:
         return false;
     }
 
-    std::string value(const Column& c) {
+    // A column's value of the record read, trimmed; it stays until the next value is taken.
+    std::string_view value(const Column& c) {
+        cell_.clear();
         if (!s_.BQ || c.qnos < 1 || c.qnos > s_.BQ->fieldCount()) return {};
-        return std::string(trimmed(FORMAT(s_.BQ->field(c.qnos).get(), *c.picture)));
+        FORMAT(s_.BQ->field(c.qnos), *c.picture, cell_);
+        return trimmed(cell_);
     }
 
     static std::string escaped(std::string_view text) {
         std::string out;
-        out.reserve(text.size());
+        escape(text, out);
+        return out;
+    }
+
+    static void escape(std::string_view text, std::string& out) {
+        out.reserve(out.size() + text.size());
         for (char ch : text) {
             switch (ch) {
             case '&':
@@ -161,12 +172,12 @@ private:
                 out += ch;
             }
         }
-        return out;
     }
 
-    void placeQuoted(const std::string& v) {
+    void placeQuoted(std::string_view v) {
         if (quoting_ == CsvQuoting::Standard) {
-            if (v.find_first_of(std::string{separator_, '"', '\r', '\n'}) == std::string::npos)
+            const char special[] = {separator_, '"', '\r', '\n'};
+            if (v.find_first_of(std::string_view(special, sizeof special)) == std::string_view::npos)
                 return place(v);
             place('"');
             for (char ch : v) {
@@ -175,8 +186,8 @@ private:
             }
             return place('"');
         }
-        const bool hasQuote = v.find('"') != std::string::npos;
-        if (v.find(separator_) == std::string::npos && !hasQuote) return place(v);
+        const bool hasQuote = v.find('"') != std::string_view::npos;
+        if (v.find(separator_) == std::string_view::npos && !hasQuote) return place(v);
         const char q = hasQuote ? '\'' : '"';
         place(q);
         place(v);
@@ -238,21 +249,27 @@ private:
         if (s_.BROWSEHEADER != 1) return true;
         startLine();
         place("<TR> ");
-        for (const Column& c : columns_) placeCell(escaped(c.header));
+        for (const Column& c : columns_) placeCell(c.header);
         place("</TR>");
         return endLine();
     }
 
-    void placeCell(const std::string& text) {
+    void placeCell(std::string_view text) {
         place("<TD>");
-        place(text.empty() ? std::string_view("&nbsp") : std::string_view(text));
+        if (text.empty()) {
+            place("&nbsp");
+        } else {
+            escapedCell_.clear();
+            escape(text, escapedCell_);
+            place(escapedCell_);
+        }
         place("</TD> ");
     }
 
     bool writeHtmlRow() {
         startLine();
         place("<TR> ");
-        for (const Column& c : columns_) placeCell(escaped(value(c)));
+        for (const Column& c : columns_) placeCell(value(c));
         place("</TR>");
         return endLine();
     }
@@ -301,6 +318,7 @@ private:
     char separator_ = ',';
     CsvQuoting quoting_ = CsvQuoting::System;
     std::vector<Column> columns_;
+    std::string cell_, escapedCell_; // one value's text, kept from record to record
     FileDecl file_;
     bool made_ = false, opened_ = false, failed_ = false;
     std::size_t at_ = 0;

@@ -27,6 +27,7 @@ constexpr std::size_t NameMax = 80;
 // The progress caption names the record and its category; more often than this it could not be
 // read, and every change is a trip to the desktop.
 constexpr auto CaptionEvery = std::chrono::milliseconds(100);
+constexpr std::int64_t LookEvery = 16;
 
 // The window of resource "SORVEX|P14$WINDOW".
 win::WindowSpec graphDesign() {
@@ -83,7 +84,10 @@ private:
             text.clear();
             s_.GraphCategory(column_.QNOS, column_.PICTURE, text);
             std::string name(trimmedRight(std::string_view(text).substr(0, NameMax)));
-            if (browse) {
+            // The clock and the user's "Cancel" are looked at every few records: each look costs
+            // more than counting a record does.
+            const bool look = read_ % LookEvery == 1;
+            if (browse && look) {
                 const auto now = std::chrono::steady_clock::now();
                 if (now - lastCaption >= CaptionEvery) {
                     progress.setCaption("Record=" + std::to_string(read_) + " - " + name);
@@ -96,7 +100,7 @@ private:
                 return false;
             }
             // "Cancel", Esc or the close box ask first.
-            if (progress.cancelled()) {
+            if (look && progress.cancelled()) {
                 if (win::message("Are you sure you want to quit this Graphing Procedure?",
                                  std::string(MessageCaption), win::icon::Asterisk,
                                  win::button::Yes + win::button::No, win::button::No) == win::button::Yes) {
@@ -249,8 +253,10 @@ void Sorvex::Graph() {
 }
 
 void Sorvex::GraphCategory(int qnos, const std::string& picture, std::string& text) {
-    if (!BQ || qnos < 1 || qnos > BQ->fieldCount()) return text.clear();
-    text = std::string(trimmed(FORMAT(BQ->field(qnos).get(), picture)));
+    text.clear();
+    if (!BQ || qnos < 1 || qnos > BQ->fieldCount()) return;
+    FORMAT(BQ->field(qnos), *compilePicture(picture), text);
+    trim(text);
 }
 
 void Sorvex::GraphMonthName(int month, std::string& target) {

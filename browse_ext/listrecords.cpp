@@ -33,7 +33,7 @@ WalkEnd walkRecords(Sorvex& s, const std::function<bool()>& each) {
             const fw::Level l = b.Next();
             if (l == fw::LevelFatal) return WalkEnd::Fatal;
             if (l != fw::LevelNone) return WalkEnd::End;
-            b.FillRowFromRecord();
+            b.FillFieldsFromRecord();
             if (!each()) return WalkEnd::Stopped;
         }
     }

@@ -8,6 +8,7 @@
 #pragma once
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <string_view>
 
 namespace sorv::bx {
@@ -41,6 +42,12 @@ inline std::string_view trimmed(std::string_view s) {
 inline std::string_view trimmedRight(std::string_view s) {
     const auto last = s.find_last_not_of(' ');
     return last == std::string_view::npos ? std::string_view() : s.substr(0, last + 1);
+}
+
+// The same trimming of a text in place.
+inline void trim(std::string& s) {
+    s.erase(s.find_last_not_of(' ') + 1); // npos + 1: everything
+    s.erase(0, s.find_first_not_of(' '));
 }
 
 } // namespace sorv::bx

@@ -86,14 +86,15 @@ std::int64_t lineStartBefore(int fd, std::int64_t end, OpArgs& args, int& code) 
     return 0;
 }
 
-// The record buffer as a line's text: up to a zero byte, without trailing blanks.
-std::string recordText(const FileDecl& file, std::size_t length) {
+// The record buffer as a line's text: up to a zero byte, without trailing blanks. It lies in the
+// buffer itself, so it is used before the buffer changes.
+std::string_view recordText(const FileDecl& file, std::size_t length) {
     auto buf = file.buffer();
     length = std::min(length, buf.size());
     const char* p = reinterpret_cast<const char*>(buf.data());
     std::size_t n = static_cast<std::size_t>(std::find(p, p + length, '\0') - p);
     while (n > 0 && p[n - 1] == ' ') --n;
-    return std::string(p, n);
+    return std::string_view(p, n);
 }
 
 void fill(FileDecl& file, const std::string& text) {
@@ -196,7 +197,7 @@ protected:
             if (!st.mayWrite()) return err::AccessDenied;
             bool withLength = operation == op::ADDfilelen || operation == op::APPENDlen;
             if (withLength && args.length > maxText) return err::InvalidRecordDeclaration;
-            std::string text = recordText(file, withLength ? args.length : maxText);
+            const std::string_view text = recordText(file, withLength ? args.length : maxText);
             if (st.streaming) return gather(st, text, args);
             AppendGuard guard(st.fd);
             std::int64_t end = fileSize(st.fd);
@@ -237,7 +238,7 @@ protected:
             int c = readLine(st.fd, at, maxText, line, args);
             if (c == err::RecordNotAvailable) return err::RecordNotFound;
             if (c) return c;
-            std::string text = recordText(file, maxText);
+            std::string text(recordText(file, maxText));
             // In place only: a longer text would run over the next line.
             if (text.size() > line.text.size()) return err::InvalidRecordDeclaration;
             text.resize(line.text.size(), ' ');
@@ -290,7 +291,7 @@ private:
     static constexpr std::size_t StreamBlock = 64 * 1024;
 
     // An append of a streaming file: kept with the others until a block has gathered.
-    static int gather(PosixFileState& st, const std::string& text, OpArgs& args) {
+    static int gather(PosixFileState& st, std::string_view text, OpArgs& args) {
         if (st.pending.empty()) {
             const std::int64_t end = fileSize(st.fd);
             if (end < 0) return systemFailure(args, static_cast<int>(-end));

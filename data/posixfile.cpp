@@ -180,9 +180,8 @@ int openChecked(const std::string& path, int mode, OpArgs& args, int& fd, int ex
 
 int writePending(PosixFileState& st, OpArgs& args) {
     if (st.pending.empty()) return 0;
-    std::string out;
-    out.swap(st.pending);
-    const std::int64_t w = writeAt(st.fd, out.data(), out.size(), st.pendingAt);
+    const std::int64_t w = writeAt(st.fd, st.pending.data(), st.pending.size(), st.pendingAt);
+    st.pending.clear(); // its room stays for the next block
     if (w >= 0) return 0;
     if (::ftruncate(st.fd, st.pendingAt) != 0) { /* the old end stays the best we can do */
     }

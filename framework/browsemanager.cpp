@@ -285,7 +285,15 @@ void BrowseManager::HandleRecordNavigation(int request) {
 
 void BrowseManager::FillRowFromRecord() {
     for (FieldPair& p : FIELDS) copyField(p.LEFT, p.RIGHT);
-    VIEWPOSITION.set(Value(VIEW->position()));
+    if (!fieldsOnly_) VIEWPOSITION.set(Value(VIEW->position()));
+}
+
+void BrowseManager::FillFieldsFromRecord() {
+    // Through the virtual fill, so that what a procedure adds to a row (a column worked out from
+    // the record) is there too.
+    fieldsOnly_ = true;
+    FillRowFromRecord();
+    fieldsOnly_ = false;
 }
 
 void BrowseManager::FillPage(int direction) {

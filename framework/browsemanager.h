@@ -153,6 +153,10 @@ public:
     virtual void MovePage(int event);
     virtual void RegisterAlertKeys();
     virtual void FillRowFromRecord();
+    // FillRowFromRecord for a job that reads every record and keeps no row (the list's export,
+    // graph and report): the row's fields as FillRowFromRecord gives them, without the view
+    // position that only a row kept in the list needs.
+    void FillFieldsFromRecord();
     virtual std::uint8_t ApplySortChoice(int order, bool force);
     Level HandleEvent(const win::Event& e) override;
     virtual std::uint8_t HandleKey();
@@ -216,6 +220,7 @@ private:
     int answering_ = 0;
     int appliedOrder_ = -1;   // the order the view was last set to
     bool readFailed_ = false; // a read failed; the window is closing
+    bool fieldsOnly_ = false; // FillFieldsFromRecord is filling
     std::uint64_t shownChanges_ = ~0ull;
     int shownChoice_ = -1;
 };

@@ -202,12 +202,19 @@ TEST_F(PeopleBrowseTest, TabsFollowTheSortedColumnGenderSortsBothWaysAndSalaries
         // The graph of the salaries: 11999 in the band below 12000's.
         rightClickCell(sub, 1, 9, "Graph on Salary");
         const std::vector<std::string> texts = graphTexts();
-        auto countOf = [&](const std::string& band) {
-            const auto at = std::find(texts.begin(), texts.end(), band);
-            return at != texts.end() && at + 1 != texts.end() ? std::atoi(at[1].c_str()) : -1;
+        auto countIn = [](const std::vector<std::string>& drawn, const std::string& category) {
+            const auto at = std::find(drawn.begin(), drawn.end(), category);
+            return at != drawn.end() && at + 1 != drawn.end() ? std::atoi(at[1].c_str()) : -1;
         };
-        EXPECT_EQ(countOf("10000 - 11999"), below);
-        EXPECT_EQ(countOf("12000 - 13999"), from);
+        EXPECT_EQ(countIn(texts, "10000 - 11999"), below);
+        EXPECT_EQ(countIn(texts, "12000 - 13999"), from);
+        // The Gender the browse works out for each row it fills counts for every record.
+        rightClickCell(sub, 1, 4, "Graph on Gender");
+        const std::vector<std::string> genders = graphTexts();
+        const int males =
+            int(std::count_if(people.begin(), people.end(), [](const Person& p) { return p.male; }));
+        EXPECT_EQ(countIn(genders, "Male"), males);
+        EXPECT_EQ(countIn(genders, "Female"), People - males);
 
         // The sheet's style changes and its tab stays.
         auto tabsShown = [&] {
