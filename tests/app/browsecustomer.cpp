@@ -122,12 +122,6 @@ protected:
         EXPECT_TRUE(waitUntil([&] { return shown(sub).rows.size() == std::size_t(Customers); }));
         return sub;
     }
-    bool waitShown(QMdiSubWindow* sub, const std::function<bool(const Shown&)>& check) {
-        return waitUntil([&] { return check(shown(sub)); });
-    }
-    bool waitHeaders(QMdiSubWindow* sub, std::vector<std::string> headers) {
-        return waitShown(sub, [&](const Shown& s) { return s.headers == headers; });
-    }
     std::string key(const std::string& k) {
         return getPrivateProfileString((dir_ / "sorvdemo.INI").string(), "BrowseCustomer", k, "<none>");
     }
@@ -857,14 +851,7 @@ TEST_F(CustomerBrowseTest, InsertAndDeleteRunTheCustomerForm) {
         runProgram([&] {
             QMdiSubWindow* sub = open();
             ASSERT_TRUE(sub);
-            auto pressButton = [](QWidget* in, const char* name) {
-                win::onGui([&] {
-                    for (QPushButton* b : in->findChildren<QPushButton*>())
-                        if (b->accessibleName() == name) return b->click();
-                    ADD_FAILURE() << name;
-                });
-            };
-            pressButton(sub, "Insert");
+            clickButton(sub, "Insert");
             QPointer<QWidget> form = waitWindow("Adding a Customer Record");
             ASSERT_TRUE(form);
             // The form's company entry (GUI thread); null once the form is gone.
@@ -887,7 +874,7 @@ TEST_F(CustomerBrowseTest, InsertAndDeleteRunTheCustomerForm) {
                 if (name != last || c.cancelAfter)
                     ASSERT_TRUE(waitUntil(fresh)) << "the form stays for another record after " << name;
             }
-            if (c.cancelAfter) pressButton(form, "Cancel");
+            if (c.cancelAfter) clickButton(form, "Cancel");
             ASSERT_TRUE(waitGone("Adding a Customer Record"));
             auto listed = [&](const std::string& name) {
                 const Shown s = shown(sub);
@@ -902,7 +889,7 @@ TEST_F(CustomerBrowseTest, InsertAndDeleteRunTheCustomerForm) {
             };
             EXPECT_TRUE(waitUntil([&] { return selectedCompany() == last; })) << selectedCompany();
 
-            pressButton(sub, "Delete");
+            clickButton(sub, "Delete");
             EXPECT_TRUE(waitUntil([&] { return !listed(last); }));
             EXPECT_FALSE(win::onGui([] { return findWidget("Update the Customer File") != nullptr; }));
             exitProgram();

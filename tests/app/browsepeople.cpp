@@ -99,9 +99,6 @@ protected:
         close(p);
         ASSERT_EQ(people.size(), std::size_t(People));
     }
-    bool waitShown(QMdiSubWindow* sub, const std::function<bool(const Shown&)>& check, int list = 0) {
-        return waitUntil([&] { return check(shown(sub, list)); });
-    }
     // The people of one customer, as "Last First", in the order of the People key.
     std::vector<std::string> peopleOf(int customer) {
         std::vector<std::string> out;
@@ -299,10 +296,7 @@ TEST_F(PeopleBrowseTest, ChangeRunsThePeopleForm) {
         ASSERT_TRUE(waitShown(sub, [](const Shown& s) { return s.rows.size() == std::size_t(People); }));
         clickCell(sub, 3, 1);
         const std::string who = shown(sub).rows[2][0];
-        win::onGui([&] {
-            for (QPushButton* b : sub->findChildren<QPushButton*>())
-                if (b->accessibleName() == "Change") b->click();
-        });
+        clickButton(sub, "Change");
         QWidget* form = nullptr;
         ASSERT_TRUE(waitUntil(
             [&] { return (form = win::onGui([] { return findWidget("Changing a People Record"); })); }));

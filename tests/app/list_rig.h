@@ -58,6 +58,15 @@ inline Shown shown(QMdiSubWindow* sub, int n = 0) {
     });
 }
 
+// Whether list `n` comes to show what `check` asks for, and to show these headers.
+inline bool waitShown(QMdiSubWindow* sub, const std::function<bool(const Shown&)>& check, int n = 0) {
+    return waitUntil([&] { return check(shown(sub, n)); });
+}
+inline bool waitHeaders(QMdiSubWindow* sub, const std::vector<std::string>& headers, int n = 0) {
+    return waitShown(
+        sub, [&](const Shown& s) { return s.headers == headers; }, n);
+}
+
 // The column under a header, with or without its sort mark; -1 when none.
 inline int column(const Shown& s, const std::string& header) {
     for (std::size_t i = 0; i < s.headers.size(); ++i) {

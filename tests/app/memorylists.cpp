@@ -78,9 +78,6 @@ protected:
     bool waitRows(QMdiSubWindow* sub, const Rows& want) {
         return waitUntil([&] { return rawRows(sub) == want; });
     }
-    bool waitHeaders(QMdiSubWindow* sub, const std::vector<std::string>& want) {
-        return waitUntil([&] { return shown(sub).headers == want; });
-    }
     // Clicks every header twice: ascending with ">", then descending with "<", every row in
     // the order the fill order sorted on the column's field gives; the rest plain.
     void sortEveryColumn(QMdiSubWindow* sub, const std::vector<std::string>& headers,

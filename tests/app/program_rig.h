@@ -13,6 +13,7 @@
 #include <QMainWindow>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QPushButton>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -185,6 +186,16 @@ inline QWidget* waitWindow(const std::string& caption) {
 
 inline bool waitGone(const std::string& caption) {
     return waitUntil([&] { return shownWindow(caption) == nullptr; });
+}
+
+// Clicks the button of that accessible name in a window, as a user's click does.
+inline void clickButton(QWidget* in, const std::string& name) {
+    win::onGui([&] {
+        ASSERT_TRUE(in) << "no window for " << name;
+        for (QPushButton* b : in->findChildren<QPushButton*>())
+            if (b->accessibleName().toStdString() == name) return b->click();
+        ADD_FAILURE() << "no button " << name;
+    });
 }
 
 // Closes a child as its close box does and waits until it and its thread are gone.

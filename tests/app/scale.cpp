@@ -89,27 +89,6 @@ std::vector<std::string> cutOffIn(QWidget* window) {
     return win::onGui([&] { return cutOff(window); });
 }
 
-QWidget* topWindow(const char* caption) {
-    return win::onGui([&]() -> QWidget* {
-        for (QWidget* w : QApplication::topLevelWidgets())
-            if (w->isVisible() && w->windowTitle() == caption) return w;
-        return nullptr;
-    });
-}
-
-QWidget* waitWindow(const char* caption) {
-    waitUntil([&] { return topWindow(caption) != nullptr; });
-    return topWindow(caption);
-}
-
-void click(QWidget* in, const char* name) {
-    win::onGui([&] {
-        for (QPushButton* b : in->findChildren<QPushButton*>())
-            if (b->accessibleName() == name) return b->click();
-        ADD_FAILURE() << "no button " << name;
-    });
-}
-
 int rows(QWidget* in) {
     return win::onGui([&] {
         auto* list = in->findChild<win::ListBox*>();
@@ -144,7 +123,7 @@ TEST_F(ScaleTest, NothingIsCutOffAtTwiceTheScale) {
         EXPECT_EQ(win::onGui([&] { return sub->devicePixelRatio(); }), 2.0);
         EXPECT_EQ(cutOffIn(sub->widget()), std::vector<std::string>{});
 
-        click(sub, "Change");
+        clickButton(sub, "Change");
         QWidget* form = waitWindow("Changing a Customer Record");
         ASSERT_TRUE(form);
         EXPECT_EQ(cutOffIn(form), std::vector<std::string>{});
@@ -152,14 +131,14 @@ TEST_F(ScaleTest, NothingIsCutOffAtTwiceTheScale) {
         ASSERT_TRUE(waitUntil([&] { return rows(form) > 0; })) << "the customer's people";
         EXPECT_EQ(cutOffIn(form), std::vector<std::string>{});
 
-        click(form, "Change");
+        clickButton(form, "Change");
         QWidget* person = waitWindow("Changing a People Record");
         ASSERT_TRUE(person);
         EXPECT_EQ(cutOffIn(person), std::vector<std::string>{});
-        click(person, "Cancel");
-        ASSERT_TRUE(waitUntil([] { return topWindow("Changing a People Record") == nullptr; }));
-        click(form, "Cancel");
-        ASSERT_TRUE(waitUntil([] { return topWindow("Changing a Customer Record") == nullptr; }));
+        clickButton(person, "Cancel");
+        ASSERT_TRUE(waitUntil([] { return shownWindow("Changing a People Record") == nullptr; }));
+        clickButton(form, "Cancel");
+        ASSERT_TRUE(waitUntil([] { return shownWindow("Changing a Customer Record") == nullptr; }));
         closeChild(sub, childCount());
         choose("E&xit");
     });

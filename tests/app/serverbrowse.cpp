@@ -53,15 +53,6 @@ bool sortedByCity(const std::vector<std::vector<std::string>>& rows) {
     });
 }
 
-void press(QWidget* in, const char* button) {
-    win::onGui([&] {
-        ASSERT_TRUE(in) << "no window for " << button;
-        for (QPushButton* b : in->findChildren<QPushButton*>())
-            if (b->accessibleName() == button) return b->click();
-        ADD_FAILURE() << "no button " << button;
-    });
-}
-
 // Types into the entry of a window (replacing its text) and leaves it, as a user does.
 void type(QWidget* in, const char* entry, const std::string& text) {
     win::onGui([&] {
@@ -170,37 +161,37 @@ TEST_F(ServerProgramTest, FormsAddChangeAndDeleteOnServerTables) {
     runProgram([&] {
         QMdiSubWindow* sub = openBrowse();
         ASSERT_TRUE(sub);
-        press(sub, "Insert");
+        clickButton(sub, "Insert");
         QWidget* form = waitWindow("Adding a Customer Record");
         ASSERT_TRUE(form);
         type(form, "Company:", "Aardvark Ltd");
         type(form, "City:", "Oslo");
-        press(form, "OK");
+        clickButton(form, "OK");
         ASSERT_TRUE(waitGone("Adding a Customer Record"));
         EXPECT_TRUE(waitUntil([&] { return selectedRow(sub, 1) == "Aardvark Ltd"; })) << selectedRow(sub, 1);
         EXPECT_EQ(selectedRow(sub, 2), "Oslo");
 
-        press(sub, "Change");
+        clickButton(sub, "Change");
         form = waitWindow("Changing a Customer Record");
         ASSERT_TRUE(form);
         type(form, "City:", "Bergen");
         win::onGui([&] { form->findChild<QTabWidget*>()->setCurrentIndex(1); });
-        press(form, "Insert");
+        clickButton(form, "Insert");
         QWidget* person = waitWindow("Adding a People Record");
         ASSERT_TRUE(person);
         type(person, "Last Name:", "Smith");
-        press(person, "OK");
+        clickButton(person, "OK");
         ASSERT_TRUE(waitGone("Adding a People Record"));
         EXPECT_TRUE(waitUntil([&] {
             auto rows = rowsOf(form);
             return rows.size() == 1 && rows[0][0] == "Smith";
         })) << "the person is listed under the customer at once";
-        press(form, "OK");
+        clickButton(form, "OK");
         ASSERT_TRUE(waitGone("Changing a Customer Record"));
         EXPECT_TRUE(waitUntil([&] { return selectedRow(sub, 2) == "Bergen"; })) << selectedRow(sub, 2);
         EXPECT_EQ(selectedRow(sub, 1), "Aardvark Ltd");
 
-        press(sub, "Delete");
+        clickButton(sub, "Delete");
         EXPECT_TRUE(waitUntil([&] {
             auto rows = rowsOf(sub);
             return rows.size() == std::size_t(Customers) &&
@@ -251,7 +242,7 @@ TEST_F(ServerProgramTest, ServerStoppedUnderTheWindows) {
     // A change form, once it has opened its lists and selected its first entry (so that stopping
     // the server does not race its opening), with an entry typed into.
     auto change = [&](QWidget* browse, const std::string& caption, const char* first, const char* typed) {
-        press(browse, "Change");
+        clickButton(browse, "Change");
         QWidget* form = waitWindow(caption);
         EXPECT_TRUE(waitUntil([&] { return focused() == first; })) << focused();
         type(form, typed, "Lost");
@@ -279,12 +270,12 @@ TEST_F(ServerProgramTest, ServerStoppedUnderTheWindows) {
              w.browse = openBrowse(customers);
              w.form = change(w.browse, CustomerForm, "Company:", "City:");
          },
-         [&](Windows& w) { press(w.form, "OK"); },
+         [&](Windows& w) { clickButton(w.form, "OK"); },
          {"Record was not updated", "Record Update Error"},
          [&](Windows& w) {
              ASSERT_TRUE(shownWindow(CustomerForm)) << "the form stays";
              EXPECT_EQ(entry(w.form, "City:"), "Lost") << "what was typed is kept";
-             press(w.form, "OK");
+             clickButton(w.form, "OK");
              ASSERT_TRUE(waitGone(CustomerForm));
              EXPECT_TRUE(waitUntil([&] { return selectedRow(w.browse, 2) == "Lost"; }));
              EXPECT_EQ(selectedRow(w.browse, 1), w.rows[0][0]);
@@ -295,12 +286,12 @@ TEST_F(ServerProgramTest, ServerStoppedUnderTheWindows) {
              ASSERT_TRUE(waitUntil([&] { return !rowsOf(w.browse).empty(); }));
              w.form = change(w.browse, PeopleForm, "Last Name:", "First Name:");
          },
-         [&](Windows& w) { press(w.form, "OK"); },
+         [&](Windows& w) { clickButton(w.form, "OK"); },
          {"Record Retrieval Error"},
          [&](Windows& w) {
              ASSERT_TRUE(shownWindow(PeopleForm)) << "the form stays";
              EXPECT_EQ(entry(w.form, "First Name:"), "Lost") << "what was typed is kept";
-             press(w.form, "OK");
+             clickButton(w.form, "OK");
              ASSERT_TRUE(waitGone(PeopleForm));
              EXPECT_TRUE(waitUntil([&] { return selectedRow(w.browse, 3) == "Lost"; }));
          }},
@@ -332,28 +323,28 @@ TEST_F(ServerProgramTest, ServerStoppedUnderTheWindows) {
          [&](Windows& w) { w.browse = openBrowse(customers); },
          [&](Windows& w) {
              // No number is reserved and the form's people cannot be listed; the form opens.
-             press(w.browse, "Insert");
+             clickButton(w.browse, "Insert");
              w.form = waitWindow(AddForm);
              if (w.form) type(w.form, "Company:", "Aardvark Ltd");
          },
          {"Record Retrieval Error", "File Access Error"},
          [&](Windows& w) {
              ASSERT_TRUE(w.form);
-             press(w.form, "OK");
+             clickButton(w.form, "OK");
              ASSERT_TRUE(waitGone(AddForm));
              EXPECT_TRUE(waitUntil([&] { return selectedRow(w.browse, 1) == "Aardvark Ltd"; }));
              ++customers;
          }},
         {"Delete in the Customer browse",
          [&](Windows& w) { w.browse = openBrowse(customers); },
-         [&](Windows& w) { press(w.browse, "Delete"); },
+         [&](Windows& w) { clickButton(w.browse, "Delete"); },
          {"Confirm Delete", "Record Retrieval Error", "Record Delete Error", "Record Retrieval Error"},
          [&](Windows& w) {
              // The browse's read after the failed delete closed it, as its message says.
              EXPECT_TRUE(waitUntil([&] { return !isOpen(w.browse); }));
              w.browse = openBrowse(customers);
              EXPECT_EQ(rowsOf(w.browse), w.rows) << "nothing was deleted";
-             press(w.browse, "Delete");
+             clickButton(w.browse, "Delete");
              EXPECT_TRUE(waitUntil([&] { return rowsOf(w.browse).size() == std::size_t(customers - 1); }));
          }},
     };
