@@ -203,9 +203,8 @@ void formatText(const Value& v, const CompiledPicture& p, std::string& out) {
         putText(v.toText(), p, out);
 }
 
-void formatNumeric(const Value& v, const CompiledPicture& p, std::string& out) {
+void formatNumeric(const DigitNumber& dn, const CompiledPicture& p, std::string& out) {
     const NumericLayout& n = p.numeric;
-    DigitNumber dn = digitsOf(v);
     if (!dn.finite) return hashes(p, out);
     FixedDigits f = toFixedDigits(dn, n.decimals);
     if (p.blankWhenZero && f.isZero()) return blanks(p, out);
@@ -262,9 +261,8 @@ void formatNumeric(const Value& v, const CompiledPicture& p, std::string& out) {
     if (!n.currencyBefore) out += n.currency;
 }
 
-void formatScientific(const Value& v, const CompiledPicture& p, std::string& out) {
+void formatScientific(const DigitNumber& dn, const CompiledPicture& p, std::string& out) {
     const NumericLayout& n = p.numeric;
-    DigitNumber dn = digitsOf(v);
     if (!dn.finite) return hashes(p, out);
     const std::size_t keep = static_cast<std::size_t>(n.decimals) + 1;
     std::string mant;
@@ -305,8 +303,7 @@ void formatScientific(const Value& v, const CompiledPicture& p, std::string& out
     out += body;
 }
 
-void formatPattern(const Value& v, const CompiledPicture& p, std::string& out) {
-    DigitNumber dn = digitsOf(v);
+void formatPattern(const DigitNumber& dn, const CompiledPicture& p, std::string& out) {
     if (!dn.finite) return hashes(p, out);
     FixedDigits f = toFixedDigits(dn, 0);
     if (p.blankWhenZero && f.isZero()) return blanks(p, out);
@@ -442,21 +439,37 @@ void FORMAT(const Value& value, const CompiledPicture& picture, std::string& out
     case PictureKind::Time:
         return formatTime(value, picture, out);
     case PictureKind::Numeric:
-        return formatNumeric(value, picture, out);
+        return formatNumeric(digitsOf(value), picture, out);
     case PictureKind::Scientific:
-        return formatScientific(value, picture, out);
+        return formatScientific(digitsOf(value), picture, out);
     case PictureKind::Pattern:
-        return formatPattern(value, picture, out);
+        return formatPattern(digitsOf(value), picture, out);
     }
 }
 
 void FORMAT(const FieldRef& field, const CompiledPicture& picture, std::string& out) {
-    // A text field through a string picture: its bytes as they stand, without a value between.
-    const bool text = picture.kind == PictureKind::String || picture.kind == PictureKind::KeyIn;
-    if (text && !picture.blankWhenZero && field.valid() && field.type() == FieldType::String) {
+    // A text field is read from its bytes as they stand, without a value in between.
+    if (field.valid() && field.type() == FieldType::String) {
         const auto bytes = field.bytes();
-        const std::size_t n = std::min<std::size_t>(field.desc().size, bytes.size());
-        return putText(std::string_view(reinterpret_cast<const char*>(bytes.data()), n), picture, out);
+        const std::string_view text(reinterpret_cast<const char*>(bytes.data()),
+                                    std::min<std::size_t>(field.desc().size, bytes.size()));
+        DigitNumber n;
+        switch (picture.kind) {
+        case PictureKind::String:
+        case PictureKind::KeyIn:
+            if (!picture.blankWhenZero) return putText(text, picture, out);
+            break;
+        case PictureKind::Numeric:
+        case PictureKind::Scientific:
+        case PictureKind::Pattern:
+            if (!textDigits(text, n)) break;
+            trimDigits(n);
+            if (picture.kind == PictureKind::Numeric) return formatNumeric(n, picture, out);
+            if (picture.kind == PictureKind::Scientific) return formatScientific(n, picture, out);
+            return formatPattern(n, picture, out);
+        default:
+            break;
+        }
     }
     FORMAT(field.get(), picture, out);
 }

@@ -444,19 +444,23 @@ TEST_F(Pictures, NumbersHeldAsTextAndTextAppendedToABuffer) {
     l.add("NAME", FieldType::String, 20);
     l.add("CODE", FieldType::CString, 8);
     l.add("TEXTNUMBER", FieldType::String, 6);
+    l.add("PHONE", FieldType::String, 40);
     l.addDecimal("SALARY", 7, 2);
     l.add("DAY", FieldType::Long);
     Record r(l);
     r.set("NAME", Value("Smith-Jones"));
     r.set("CODE", Value("AB"));
     r.set("TEXTNUMBER", Value("0"));
+    r.set("PHONE", Value(" 005551234567.50"));
     r.set("SALARY", Value(D("12345.6")));
     r.set("DAY", Value(dayNumber(2026, 3, 7)));
     const std::pair<const char*, const char*> shown[] = {
-        {"NAME", "@s20"},   {"NAME", "@s5"},        {"NAME", "@s30"},      {"NAME", "@K@@@@K"},
-        {"CODE", "@s4"},    {"TEXTNUMBER", "@s6b"}, {"TEXTNUMBER", "@s6"}, {"SALARY", "@n12.2"},
-        {"SALARY", "@s12"}, {"DAY", "@D17b"},       {"DAY", "@T4"},        {"DAY", "@E12.3"},
-        {"NAME", "@x"}};
+        {"NAME", "@s20"},      {"NAME", "@s5"},          {"NAME", "@s30"},
+        {"NAME", "@K@@@@K"},   {"CODE", "@s4"},          {"TEXTNUMBER", "@s6b"},
+        {"TEXTNUMBER", "@s6"}, {"SALARY", "@n12.2"},     {"SALARY", "@s12"},
+        {"DAY", "@D17b"},      {"DAY", "@T4"},           {"DAY", "@E12.3"},
+        {"NAME", "@x"},        {"TEXTNUMBER", "@n9.2b"}, {"PHONE", "@p###-###-####p"},
+        {"PHONE", "@n_16"},    {"PHONE", "@E12.3"},      {"NAME", "@n9.2"}};
     for (const auto& [field, pic] : shown) {
         const CompiledPicture p = buildPicture(pic);
         std::string out = "before|";
