@@ -5,8 +5,11 @@
 #pragma once
 #include "data/driver.h"
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <functional>
+#include <string>
 
 namespace sorv {
 
@@ -18,6 +21,20 @@ public:
     // file's sequence and current record stay as they were); stops when each answers false.
     // Answers an error code (90 comes with OpArgs' system error).
     virtual int scanRecords(FileDecl& file, const std::function<bool(std::uint64_t)>& each, OpArgs& args) = 0;
+    // A number that moves whenever the file's records changed, by this process or another (a
+    // view's held rows are read again when it moved).
+    virtual std::uint64_t changeStamp(FileDecl& file) = 0;
 };
+
+// A stamp of a file's last change as the file system keeps it (time, size and identity); 0 when
+// it is not there. Added to `seed`, so that several files make one stamp.
+inline std::uint64_t fileStamp(const std::string& path, std::uint64_t seed = 0) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return seed * 31;
+    std::uint64_t h = seed * 31 + static_cast<std::uint64_t>(st.st_mtim.tv_sec) * 1000000007ull +
+                      static_cast<std::uint64_t>(st.st_mtim.tv_nsec);
+    h = h * 31 + static_cast<std::uint64_t>(st.st_size);
+    return h * 31 + static_cast<std::uint64_t>(st.st_ino);
+}
 
 } // namespace sorv

@@ -203,6 +203,37 @@ std::uint64_t hashText(std::string_view s) {
     return h & 0xFFFFFFFFull;
 }
 
+bool blankValue(const Value& v) {
+    return v.isText() ? clipRight(v.text()).empty() : v.toReal() == 0;
+}
+
+// Record buffers put back as they were when it goes out of scope.
+class KeptBuffers {
+public:
+    void keep(Record& r) {
+        auto b = r.buffer();
+        saved_.emplace_back(&r, std::vector<std::uint8_t>(b.begin(), b.end()));
+    }
+    ~KeptBuffers() {
+        for (auto& [r, bytes] : saved_) std::copy(bytes.begin(), bytes.end(), r->buffer().begin());
+    }
+
+private:
+    std::vector<std::pair<Record*, std::vector<std::uint8_t>>> saved_;
+};
+
+// Puts a key walk back on a slice's edge record, so that the next step reads the record after it;
+// when that record is gone, before the one that took its place.
+bool backToEdge(ViewTable& t, int key, const std::string& edge, bool keyForward) {
+    if (t.reset(key, edge) != 0) return false;
+    int rc = keyForward ? t.next() : t.previous();
+    if (rc == 0 && t.position(key) != edge) {
+        rc = keyForward ? t.previous() : t.next();
+        if (rc == err::RecordNotAvailable) rc = t.reset(key, edge);
+    }
+    return rc == 0 || rc == err::RecordNotAvailable;
+}
+
 // The lowest or highest value a field can hold, as keys order them.
 void writeExtreme(const FieldDesc& f, std::span<std::uint8_t> buffer, bool high) {
     if (isTextType(f.type)) {
@@ -522,6 +553,10 @@ void View::chooseLocalPlan() {
     key_ = -1;
     served_ = 0;
     backward_ = false;
+    innerKey_ = -1;
+    innerServed_ = 0;
+    innerStart_ = InnerSide();
+    innerEnd_ = InnerSide();
     fixed_.clear();
     low_.reset();
     high_.reset();
@@ -569,29 +604,51 @@ void View::chooseLocalPlan() {
     plan_ = served_ == items_.size() ? Plan::Key : Plan::KeyRuns;
     sorted_ = plan_ == Plan::KeyRuns;
     chooseRange();
+    if (plan_ == Plan::KeyRuns) chooseInnerKey();
 }
 
 // The leading order items a key of a file serves, and whether it serves them backwards.
 std::size_t View::servedItems(ViewTable& table, const ViewKey& key, bool& reversed) const {
+    return servedFrom(table, key, 0, reversed);
+}
+
+// The order items from `from` on that a key serves with its leading components.
+std::size_t View::servedFrom(ViewTable& table, const ViewKey& key, std::size_t from, bool& reversed) const {
     Record& rec = table.record();
     std::size_t n = 0;
     std::optional<bool> way;
-    for (; n < items_.size() && n < key.components.size(); ++n) {
+    for (; from + n < items_.size() && n < key.components.size(); ++n) {
+        const OrderItem& item = items_[from + n];
         const ViewKey::Component& c = key.components[n];
         if (c.field < 0 || c.field >= static_cast<int>(rec.layout().count())) break;
         FieldRef want = rec.ref(c.field);
         bool text = isTextType(want.type());
         // A case-sensitive key serves the field itself; a NOCASE key serves UPPER(field) for
         // text fields (numbers have no case, so the field itself).
-        std::optional<FieldRef> got =
-            (key.noCase && text) ? items_[n].expr.asUpperField() : items_[n].expr.asField();
+        std::optional<FieldRef> got = (key.noCase && text) ? item.expr.asUpperField() : item.expr.asField();
         if (!got || !(*got == want)) break;
-        bool rev = items_[n].descending != c.descending;
+        bool rev = item.descending != c.descending;
         if (way && *way != rev) break;
         way = rev;
     }
     reversed = way.value_or(false);
     return n;
+}
+
+// A key-led order's inner key: the key (not OPT, so that it holds every record) serving the most
+// of the items after those the walked key serves.
+void View::chooseInnerKey() {
+    const std::vector<ViewKey>& keys = primary_.keys();
+    for (std::size_t k = 0; k < keys.size(); ++k) {
+        if (static_cast<int>(k) == key_ || keys[k].optional) continue;
+        bool reversed = false;
+        std::size_t n = servedFrom(primary_, keys[k], served_, reversed);
+        if (n > innerServed_) {
+            innerKey_ = static_cast<int>(k);
+            innerServed_ = n;
+            innerBackward_ = reversed;
+        }
+    }
 }
 
 // Where the filter fixes every component of a key (a child list limited to its parent's
@@ -692,6 +749,8 @@ int View::prepare() {
         built_ = false;
         entries_.clear();
         arena_.clear();
+        innerStart_ = InnerSide();
+        innerEnd_ = InnerSide();
         dropSpare();
     }
     dirty_ = false;
@@ -793,13 +852,24 @@ int View::stepKey(bool keyForward) {
 // Starts the key at the first (keyForward) or last entry at or within the given leading values
 // of the image, the filter's range and, for the rest, the extreme that reads first.
 int View::seekKey(std::span<const std::uint8_t> image, std::size_t given, bool keyForward) {
-    const ViewKey& key = primary_.keys()[static_cast<std::size_t>(key_)];
+    return seekIn(key_, image, given, keyForward);
+}
+
+// The same in any key of the primary file; the filter's range is the walked key's only.
+int View::seekIn(int keyIndex, std::span<const std::uint8_t> image, std::size_t given, bool keyForward) {
+    const ViewKey& key = primary_.keys()[static_cast<std::size_t>(keyIndex)];
+    const bool ranged = keyIndex == key_;
     Record& rec = primary_.record();
     auto buffer = rec.buffer();
     std::vector<std::uint8_t> saved(buffer.begin(), buffer.end());
     std::copy(image.begin(), image.end(), buffer.begin());
     for (std::size_t i = given; i < key.components.size(); ++i) {
         const ViewKey::Component& c = key.components[i];
+        if (!ranged) {
+            writeExtreme(rec.layout().field(static_cast<std::size_t>(c.field)), buffer,
+                         c.descending == keyForward);
+            continue;
+        }
         if (i < fixed_.size()) {
             rec.ref(c.field).set(fixed_[i]);
             continue;
@@ -812,7 +882,7 @@ int View::seekKey(std::span<const std::uint8_t> image, std::size_t given, bool k
         writeExtreme(rec.layout().field(static_cast<std::size_t>(c.field)), buffer,
                      c.descending == keyForward);
     }
-    int rc = primary_.setFromBuffer(key_);
+    int rc = primary_.setFromBuffer(keyIndex);
     std::copy(saved.begin(), saved.end(), buffer.begin());
     return rc;
 }
@@ -1098,30 +1168,30 @@ bool View::buildAround(const std::string& key, std::uint64_t pointer, bool trunc
 
 // Loads whole runs of equal leading values from where the key stands, in the view's direction,
 // until at least runRows_ entries came in or the key ended; appends them to the slice (or puts
-// them before it when reading backwards), or makes them the slice.
+// them before it when reading backwards), or makes them the slice. With an inner key a long run
+// may come in part (readRun): the load then ends inside it.
 int View::loadRuns(bool forward, bool append) {
-    std::vector<std::vector<std::uint8_t>> saved;
-    for (Join& j : joins_) {
-        auto b = j.table->record().buffer();
-        saved.emplace_back(b.begin(), b.end());
-    }
+    KeptBuffers kept;
+    for (Join& j : joins_) kept.keep(j.table->record());
     bool keyForward = forward != backward_;
     if (!append) {
         entries_.clear();
         arena_.clear();
         sliceStart_.clear();
         sliceEnd_.clear();
+        innerStart_ = InnerSide();
+        innerEnd_ = InnerSide();
         stamp_ = primary_.changeStamp();
     }
     std::size_t before = entries_.size();
     std::string lead, values, firstPos, lastPos;
-    bool more = false;
-    int rc;
-    while ((rc = stepKey(keyForward)) == 0) {
-        values.clear();
-        for (std::size_t i = 0; i < served_; ++i)
-            encodeValue(items_[i].expr.evaluate(), items_[i].descending, values);
-        if (firstPos.empty()) {
+    bool more = false, pending = false, partial = false;
+    int rc = 0;
+    while (pending || (rc = stepKey(keyForward)) == 0) {
+        pending = false;
+        values = encodeItems(0, served_);
+        bool runStart = firstPos.empty();
+        if (runStart) {
             lead = values;
             firstPos = primary_.position(key_);
         } else if (values != lead) {
@@ -1133,6 +1203,22 @@ int View::loadRuns(bool forward, bool append) {
                 break;
             }
             lead = values;
+            runStart = true;
+        }
+        if (runStart && innerKey_ >= 0) {
+            RunRead how = RunRead::Whole;
+            rc = readRun(forward, runRows_ - std::min(runRows_, entries_.size() - before), how);
+            if (rc != 0) break;
+            if (how == RunRead::Partial) {
+                more = partial = true;
+                break;
+            }
+            if (how == RunRead::KeyEnd) {
+                rc = err::RecordNotAvailable;
+                break;
+            }
+            pending = how == RunRead::Next;
+            continue;
         }
         std::uint64_t ptr = primary_.pointer();
         if (!resolveJoins() || !filter_.isTrue()) continue;
@@ -1141,24 +1227,216 @@ int View::loadRuns(bool forward, bool append) {
         entries_.push_back(
             Entry::of(ptr, arena_, offset, static_cast<std::uint32_t>(arena_.size() - offset)));
     }
-    for (std::size_t k = 0; k < joins_.size(); ++k) {
-        auto b = joins_[k].table->record().buffer();
-        std::copy(saved[k].begin(), saved[k].end(), b.begin());
-    }
+    anchorImage_.clear();
     if (rc != 0 && rc != err::RecordNotAvailable) {
         entries_.resize(before);
         built_ = false;
         return rc;
     }
+    if (!partial) (forward ? innerEnd_ : innerStart_) = InnerSide();
     closeLoad(forward, append, before, firstPos, lastPos, more);
     return 0;
 }
 
-// The runs a load added to the slice (after `before`): sorted, put before the slice when reading
-// backwards, the slice's edges in the key walked kept, and whether it reaches the end this way
-// (`more`: the walk stopped before the key ended, at `lastPos`).
-void View::closeLoad(bool forward, bool append, std::size_t before, const std::string& firstPos,
-                     const std::string& lastPos, bool more) {
+// The order values of items [from, to) of the records in the buffers.
+std::string View::encodeItems(std::size_t from, std::size_t to) const {
+    std::string out;
+    for (std::size_t i = from; i < to && i < items_.size(); ++i)
+        encodeValue(items_[i].expr.evaluate(), items_[i].descending, out);
+    return out;
+}
+
+// Whether the record in the buffer has an entry in the walked key (an OPT key leaves out the
+// records whose key fields are all blank).
+bool View::inWalkedKey() {
+    const ViewKey& key = primary_.keys()[static_cast<std::size_t>(key_)];
+    if (!key.optional) return true;
+    Record& rec = primary_.record();
+    return std::any_of(key.components.begin(), key.components.end(),
+                       [&](const ViewKey::Component& c) { return !blankValue(rec.ref(c.field).get()); });
+}
+
+// Records the walk reads in the first turn of a run; each turn after reads twice as many.
+constexpr std::size_t FirstTurn = 16;
+
+// The run whose first record (in the view's direction) the walked key just read, with at least
+// `need` of its rows. Read whole it costs the run; through the inner key, keeping the run's
+// records, the first rows cost about what they take when the run is spread over the inner key.
+// The two walks take turns of growing length until one is done:
+// - Whole: the key walk read the run to its end, which the key stands on; Next: the key walk read
+//   the next run's first record, which it stands on; KeyEnd: the key (or its range) ended.
+// - Partial: the inner walk has the rows and a whole group; the slice's side ends inside the run.
+// Where a position gave the anchor (anchorImage_), the inner walk starts at the anchor's group,
+// and the slice's near side lies inside the run too.
+int View::readRun(bool forward, std::size_t need, RunRead& how) {
+    const bool keyForward = forward != backward_;
+    const bool innerForward = forward != innerBackward_;
+    const std::string lead = encodeItems(0, served_);
+    auto b = primary_.record().buffer();
+    const std::vector<std::uint8_t> image(b.begin(), b.end());
+    std::vector<std::uint8_t> anchor;
+    if (!anchorImage_.empty()) {
+        // Only the first run of a load placed at a record, and only when it is that record's run.
+        anchor = std::move(anchorImage_);
+        anchorImage_.clear();
+        std::copy(anchor.begin(), anchor.end(), b.begin());
+        if (encodeItems(0, served_) != lead) anchor.clear();
+        std::copy(image.begin(), image.end(), b.begin());
+    }
+    const std::size_t begin = entries_.size(), arenaBegin = arena_.size();
+    std::vector<Entry> found;
+    std::string arena, keyEdge, innerEdge, nearEdge;
+    bool innerDone = false, innerEnded = false;
+    for (std::size_t turn = FirstTurn;; turn *= 2) {
+        // The walked key: the run's records until it ends.
+        if (!keyEdge.empty() && !backToEdge(primary_, key_, keyEdge, keyForward))
+            return errorCode() ? errorCode() : err::UnknownError;
+        for (std::size_t n = 0; n < turn; ++n) {
+            if (n > 0 || !keyEdge.empty()) {
+                int rc = stepKey(keyForward);
+                if (rc == err::RecordNotAvailable) {
+                    how = RunRead::KeyEnd;
+                    return 0;
+                }
+                if (rc) return rc;
+                if (encodeItems(0, served_) != lead) {
+                    how = RunRead::Next;
+                    return 0;
+                }
+            }
+            std::uint64_t ptr = primary_.pointer();
+            if (!resolveJoins() || !filter_.isTrue()) continue;
+            auto offset = static_cast<std::uint32_t>(arena_.size());
+            appendSortKey(arena_);
+            entries_.push_back(
+                Entry::of(ptr, arena_, offset, static_cast<std::uint32_t>(arena_.size() - offset)));
+        }
+        keyEdge = primary_.position(key_);
+        // The inner key: from its start, from the anchor's group, or on from where it stood.
+        int rc = innerEdge.empty()
+                     ? (anchor.empty() ? primary_.setStart(innerKey_)
+                                       : seekIn(innerKey_, anchor, innerServed_, innerForward))
+                     : (backToEdge(primary_, innerKey_, innerEdge, innerForward) ? 0 : err::UnknownError);
+        if (rc == 0)
+            rc = walkInner(forward, need, lead, turn, found, arena, anchor.empty() ? nullptr : &nearEdge,
+                           innerDone, innerEnded);
+        if (rc) return rc;
+        if (!innerDone) {
+            innerEdge = primary_.position(innerKey_);
+            continue;
+        }
+        // The inner walk won: its rows replace what the walked key read of the run.
+        entries_.resize(begin);
+        arena_.resize(arenaBegin);
+        for (const Entry& e : found) {
+            auto offset = static_cast<std::uint32_t>(arena_.size());
+            arena_.append(arena, e.offset, e.length);
+            entries_.push_back(Entry::of(e.pointer, arena_, offset, e.length));
+        }
+        if (!anchor.empty()) {
+            InnerSide& nearSide = forward ? innerStart_ : innerEnd_;
+            nearSide = {nearEdge, lead, image};
+        }
+        if (innerEnded) {
+            // The rest of the run is in: the walked key goes on from the run's last record.
+            how = RunRead::Whole;
+            return afterRun(image, keyForward);
+        }
+        InnerSide& farSide = forward ? innerEnd_ : innerStart_;
+        farSide = {primary_.position(innerKey_), lead, image};
+        how = RunRead::Partial;
+        return 0;
+    }
+}
+
+// Reads the inner key on from where it stands, in the view's direction, at most `budget` records,
+// keeping the records of the run `lead` with their order values. Done when at least `need` rows
+// are kept and the group of equal inner values of the last is whole (the key then stands on that
+// group's last record), or when the key ended (`ended`: every record of the run from the walk's
+// start on is kept). `first`, when given and empty, gets the place of the first record read.
+int View::walkInner(bool forward, std::size_t need, const std::string& lead, std::size_t budget,
+                    std::vector<Entry>& found, std::string& arena, std::string* first, bool& done,
+                    bool& ended) {
+    const bool keyForward = forward != innerBackward_;
+    need = std::max<std::size_t>(need, 1);
+    for (std::size_t n = 0; n < budget; ++n) {
+        int rc = keyForward ? primary_.next() : primary_.previous();
+        if (rc == err::RecordNotAvailable) {
+            done = ended = true;
+            return 0;
+        }
+        if (rc) return rc;
+        if (first && first->empty()) *first = primary_.position(innerKey_);
+        if (found.size() >= need) {
+            const std::string group = encodeItems(served_, served_ + innerServed_);
+            const Entry& last = found.back();
+            if (std::string_view(arena).substr(last.offset + lead.size(), group.size()) != group) {
+                rc = keyForward ? primary_.previous() : primary_.next();
+                if (rc) return rc;
+                done = true;
+                return 0;
+            }
+        }
+        if (encodeItems(0, served_) != lead || !inWalkedKey()) continue;
+        std::uint64_t ptr = primary_.pointer();
+        if (!resolveJoins() || !filter_.isTrue()) continue;
+        auto offset = static_cast<std::uint32_t>(arena.size());
+        appendSortKey(arena);
+        found.push_back(Entry::of(ptr, arena, offset, static_cast<std::uint32_t>(arena.size() - offset)));
+    }
+    return 0;
+}
+
+// Puts the walked key on the last record of the run of the image's leading values, in the
+// direction given, so that the next step reads the run after it.
+int View::afterRun(std::span<const std::uint8_t> image, bool keyForward) {
+    int rc = seekKey(image, served_, !keyForward);
+    return rc ? rc : stepKey(!keyForward);
+}
+
+// A slice side inside a run: the inner walk goes on from its edge for the next rows; where the
+// inner key ends, the run is whole on that side and its edge becomes the run's edge in the
+// walked key.
+bool View::extendInner(bool forward) {
+    KeptBuffers kept;
+    for (Join& j : joins_) kept.keep(j.table->record());
+    InnerSide& side = forward ? innerEnd_ : innerStart_;
+    if (!backToEdge(primary_, innerKey_, side.edge, forward != innerBackward_)) return false;
+    std::vector<Entry> found;
+    std::string arena;
+    bool done = false, ended = false;
+    int rc = walkInner(forward, runRows_, side.lead, std::numeric_limits<std::size_t>::max(), found, arena,
+                       nullptr, done, ended);
+    if (rc) {
+        setError(rc);
+        return false;
+    }
+    const std::size_t before = entries_.size();
+    for (const Entry& e : found) {
+        auto offset = static_cast<std::uint32_t>(arena_.size());
+        arena_.append(arena, e.offset, e.length);
+        entries_.push_back(Entry::of(e.pointer, arena_, offset, e.length));
+    }
+    addLoaded(forward, before);
+    if (!ended) {
+        side.edge = primary_.position(innerKey_);
+        return true;
+    }
+    const std::vector<std::uint8_t> image = std::move(side.image);
+    side = InnerSide();
+    rc = afterRun(image, forward != backward_);
+    if (rc != 0 && rc != err::RecordNotAvailable) {
+        setError(rc);
+        return false;
+    }
+    (forward ? sliceEnd_ : sliceStart_) = rc == 0 ? primary_.position(key_) : std::string();
+    if (rc != 0) (forward ? coversEnd_ : coversStart_) = true;
+    return true;
+}
+
+// The entries added to the slice after `before`: sorted, and put before the slice when reading
+// backwards.
+void View::addLoaded(bool forward, std::size_t before) {
     std::size_t added = entries_.size() - before;
     sortSlice(before, entries_.size());
     if (!forward) {
@@ -1168,6 +1446,14 @@ void View::closeLoad(bool forward, bool append, std::size_t before, const std::s
         prevIndex_ += static_cast<std::ptrdiff_t>(added);
         if (current_ >= 0) current_ += static_cast<std::ptrdiff_t>(added);
     }
+}
+
+// The runs a load added to the slice (after `before`): sorted, put before the slice when reading
+// backwards, the slice's edges in the key walked kept, and whether it reaches the end this way
+// (`more`: the walk stopped before the key ended, at `lastPos`).
+void View::closeLoad(bool forward, bool append, std::size_t before, const std::string& firstPos,
+                     const std::string& lastPos, bool more) {
+    addLoaded(forward, before);
     std::string& near = forward ? sliceStart_ : sliceEnd_;
     std::string& far = forward ? sliceEnd_ : sliceStart_;
     if (!append || near.empty()) near = firstPos;
@@ -1207,22 +1493,6 @@ int View::placeRuns(std::span<const std::uint8_t> image, std::size_t components)
     return seekRuns(copy, components);
 }
 
-namespace {
-
-// Puts a key walk back on a slice's edge record, so that the next step reads the record after it;
-// when that record is gone, before the one that took its place.
-bool backToEdge(ViewTable& t, int key, const std::string& edge, bool keyForward) {
-    if (t.reset(key, edge) != 0) return false;
-    int rc = keyForward ? t.next() : t.previous();
-    if (rc == 0 && t.position(key) != edge) {
-        rc = keyForward ? t.previous() : t.next();
-        if (rc == err::RecordNotAvailable) rc = t.reset(key, edge);
-    }
-    return rc == 0 || rc == err::RecordNotAvailable;
-}
-
-} // namespace
-
 // Reading ran off a side of the slice that is not the end of the result: a sorted order builds
 // its whole set, a key-led order loads the next runs. The view's place is kept.
 bool View::extendSlice(bool forward) {
@@ -1253,6 +1523,7 @@ bool View::extendSlice(bool forward) {
         return true;
     }
     if (plan_ == Plan::JoinRuns) return extendJoinRuns(forward);
+    if (!(forward ? innerEnd_ : innerStart_).edge.empty()) return extendInner(forward);
     // Key-led: back to the slice's last (first) record in the key, then on from it.
     const std::string& edge = forward ? sliceEnd_ : sliceStart_;
     if (edge.empty()) return false;
@@ -1283,20 +1554,23 @@ int View::placeSortedAt(const std::string& key, std::uint64_t pointer, bool trun
 // record is gone).
 int View::placeAnchor(const std::string& key, std::uint64_t pointer, bool truncated,
                       std::string_view keyPosition) {
+    // Whether the slice held has every record of the order between its first and last entries
+    // (those of the view at all where it reaches an end) around the place.
+    bool inside = false;
+    if (built_ && !entries_.empty()) {
+        auto versus = [&](const Entry& e) {
+            std::string_view v = std::string_view(arena_).substr(e.offset, e.length);
+            if (truncated) v = v.substr(0, std::min(v.size(), key.size()));
+            int c = compareBytes(v, key);
+            return c != 0 ? c : (e.pointer < pointer ? -1 : (e.pointer > pointer ? 1 : 0));
+        };
+        inside =
+            (coversStart_ || versus(entries_.front()) <= 0) && (coversEnd_ || versus(entries_.back()) >= 0);
+    } else if (built_) {
+        inside = coversStart_ && coversEnd_;
+    }
+    if (inside && keyPosition.empty()) return placeSortedAt(key, pointer, truncated);
     if (plan_ == Plan::Sorted) {
-        bool inside = false;
-        if (built_ && !entries_.empty()) {
-            auto versus = [&](const Entry& e) {
-                std::string_view v = std::string_view(arena_).substr(e.offset, e.length);
-                if (truncated) v = v.substr(0, std::min(v.size(), key.size()));
-                int c = compareBytes(v, key);
-                return c != 0 ? c : (e.pointer < pointer ? -1 : (e.pointer > pointer ? 1 : 0));
-            };
-            inside = (coversStart_ && versus(entries_.back()) >= 0) ||
-                     (coversEnd_ && versus(entries_.front()) <= 0);
-        } else if (built_) {
-            inside = coversStart_ && coversEnd_;
-        }
         if (!inside && !built_) {
             // Nothing held (a write or a flush dropped the rows, or nothing was read yet): one
             // pass makes the rows around the place, whatever was held before.
@@ -1320,7 +1594,13 @@ int View::placeAnchor(const std::string& key, std::uint64_t pointer, bool trunca
         }
         if (rc) return rc;
     }
+    // The record is there: an inner walk starts at its group.
+    if (keyPosition.empty() && innerKey_ >= 0) {
+        auto b = primary_.record().buffer();
+        anchorImage_.assign(b.begin(), b.end());
+    }
     rc = placeRuns(primary_.record().buffer(), served_);
+    anchorImage_.clear();
     return rc ? rc : placeSortedAt(key, pointer, truncated);
 }
 
@@ -1328,29 +1608,10 @@ int View::placeAnchor(const std::string& key, std::uint64_t pointer, bool trunca
 
 namespace {
 
-bool blankValue(const Value& v) {
-    return v.isText() ? clipRight(v.text()).empty() : v.toReal() == 0;
-}
-
 bool integerType(FieldType t) {
     return t == FieldType::Byte || t == FieldType::Short || t == FieldType::UShort || t == FieldType::Long ||
            t == FieldType::ULong || t == FieldType::Date || t == FieldType::Time;
 }
-
-// Record buffers put back as they were when it goes out of scope.
-class KeptBuffers {
-public:
-    void keep(Record& r) {
-        auto b = r.buffer();
-        saved_.emplace_back(&r, std::vector<std::uint8_t>(b.begin(), b.end()));
-    }
-    ~KeptBuffers() {
-        for (auto& [r, bytes] : saved_) std::copy(bytes.begin(), bytes.end(), r->buffer().begin());
-    }
-
-private:
-    std::vector<std::pair<Record*, std::vector<std::uint8_t>>> saved_;
-};
 
 } // namespace
 

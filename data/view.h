@@ -14,7 +14,12 @@
 //   starts at the first such entry and stops after the last. An OPT key holds no record whose key
 //   fields are all blank or zero, and neither does a view in its order, filtered or not.
 // - Key-led order: a key serves the leading order items but not all. The view walks the key and
-//   sorts each run of records with equal leading values, holding a slice of whole runs.
+//   sorts each run of records with equal leading values, holding a slice of whole runs. Where
+//   another key (the inner key, not OPT) serves the items that follow, a long run is also read
+//   through that key, keeping the records of the run: each group of equal inner values comes
+//   whole and in order, so the first rows of the run cost about a page. Both walks go on in turns
+//   until one is done (the key walk at the end of the run, the inner walk with enough rows and a
+//   whole group); a slice then starts or ends inside a run, at a place in the inner key.
 // - Sorted order: no key serves the first item. The first page (and the last, for End) comes from
 //   one pass over the file that keeps only the first (last) rows of the order; the whole sorted
 //   set is built when the reading goes beyond those rows or a position falls outside them. When
@@ -287,6 +292,18 @@ private:
     bool buildEdge(bool first);
     bool buildAround(const std::string& key, std::uint64_t pointer, bool truncated);
     int loadRuns(bool forward, bool append);
+    void addLoaded(bool forward, std::size_t before);
+    std::size_t servedFrom(ViewTable& table, const ViewKey& key, std::size_t from, bool& reversed) const;
+    void chooseInnerKey();
+    int seekIn(int key, std::span<const std::uint8_t> image, std::size_t given, bool keyForward);
+    std::string encodeItems(std::size_t from, std::size_t to) const;
+    bool inWalkedKey();
+    enum class RunRead { Whole, Next, KeyEnd, Partial };
+    int readRun(bool forward, std::size_t need, RunRead& how);
+    int walkInner(bool forward, std::size_t need, const std::string& lead, std::size_t budget,
+                  std::vector<Entry>& found, std::string& arena, std::string* first, bool& done, bool& ended);
+    bool extendInner(bool forward);
+    int afterRun(std::span<const std::uint8_t> image, bool keyForward);
     void closeLoad(bool forward, bool append, std::size_t before, const std::string& firstPos,
                    const std::string& lastPos, bool more);
     int seekRuns(std::span<const std::uint8_t> image, std::size_t components);
@@ -375,6 +392,20 @@ private:
     int spareEdge_ = 0;
     bool spareCoversStart_ = false, spareCoversEnd_ = false;
     std::string sliceStart_, sliceEnd_;
+    // Key-led orders with an inner key: the key serving the items after the leading ones, how
+    // many it serves and whether backwards. A slice side that lies inside a run holds the inner
+    // key's place of its edge record, the run's leading values and a record image of the run
+    // (empty when the side is a whole run's edge).
+    int innerKey_ = -1;
+    std::size_t innerServed_ = 0;
+    bool innerBackward_ = false;
+    struct InnerSide {
+        std::string edge, lead;
+        std::vector<std::uint8_t> image;
+    };
+    InnerSide innerStart_, innerEnd_;
+    // A record a position places the view at: its run's inner walk starts at its group.
+    std::vector<std::uint8_t> anchorImage_;
     bool built_ = false;
     bool dirty_ = true;
     std::uint64_t stamp_ = 0;

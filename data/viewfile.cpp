@@ -162,13 +162,10 @@ std::int64_t FileViewTable::keyRecords(int key) {
 std::uint64_t FileViewTable::changeStamp() {
     // A server's table has no file to look at: its driver tells.
     if (QueryDriver* q = queries()) return q->changeStamp(file_);
-    struct stat st {};
-    if (::stat(file_.fileName().c_str(), &st) != 0) return 0;
-    std::uint64_t h = static_cast<std::uint64_t>(st.st_mtim.tv_sec) * 1000000007ull +
-                      static_cast<std::uint64_t>(st.st_mtim.tv_nsec);
-    h = h * 31 + static_cast<std::uint64_t>(st.st_size);
-    h = h * 31 + static_cast<std::uint64_t>(st.st_ino);
-    return h;
+    // A driver that keeps writes apart from the file (in a log) tells; else the file itself.
+    Driver* d = file_.boundDriver ? file_.boundDriver : findDriver(file_.driver);
+    if (auto* bulk = dynamic_cast<ScanDriver*>(d)) return bulk->changeStamp(file_);
+    return fileStamp(file_.fileName());
 }
 
 int FileViewTable::scan(const std::function<bool(std::uint64_t pointer)>& each) {

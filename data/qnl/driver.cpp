@@ -168,6 +168,13 @@ public:
         return engine(rc, args);
     }
 
+    // Another station's writes go to the log first and reach the data file at a checkpoint: the
+    // stamp is of both.
+    std::uint64_t changeStamp(FileDecl& file) override {
+        const std::string path = file.fileName();
+        return fileStamp(path + ".wal", fileStamp(path));
+    }
+
     int call(int operation, FileDecl& file, OpArgs& args) override {
         auto* st = file.stateAs<QnlState>();
         if (!st && file.isOpen()) return err::FileAlreadyOpen;
