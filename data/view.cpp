@@ -1318,8 +1318,8 @@ int View::readRun(bool forward, std::size_t need, RunRead& how) {
                                        : seekIn(innerKey_, anchor, innerServed_, innerForward))
                      : (backToEdge(primary_, innerKey_, innerEdge, innerForward) ? 0 : err::UnknownError);
         if (rc == 0)
-            rc = walkInner(forward, need, lead, turn, found, arena, anchor.empty() ? nullptr : &nearEdge,
-                           innerDone, innerEnded);
+            rc = walkInner(forward, std::min(need, innerRows()), lead, turn, found, arena,
+                           anchor.empty() ? nullptr : &nearEdge, innerDone, innerEnded);
         if (rc) return rc;
         if (!innerDone) {
             innerEdge = primary_.position(innerKey_);
@@ -1405,7 +1405,7 @@ bool View::extendInner(bool forward) {
     std::vector<Entry> found;
     std::string arena;
     bool done = false, ended = false;
-    int rc = walkInner(forward, runRows_, side.lead, std::numeric_limits<std::size_t>::max(), found, arena,
+    int rc = walkInner(forward, innerRows(), side.lead, std::numeric_limits<std::size_t>::max(), found, arena,
                        nullptr, done, ended);
     if (rc) {
         setError(rc);

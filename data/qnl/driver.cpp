@@ -169,9 +169,10 @@ public:
     }
 
     // Another station's writes go to the log first and reach the data file at a checkpoint: the
-    // stamp is of both.
+    // stamp is of both, under the names the driver opens (a name without extension has ".QNL").
     std::uint64_t changeStamp(FileDecl& file) override {
-        const std::string path = file.fileName();
+        std::string path;
+        if (pathOf(file, path) != 0) return 0;
         return fileStamp(path + ".wal", fileStamp(path));
     }
 

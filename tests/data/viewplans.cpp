@@ -753,7 +753,8 @@ int inChild(const std::function<int()>& body) {
 
 TEST(ViewPlansOnFile, ReadsAgreeWithTheFileAndWithAnotherStationsWrites) {
     qnltest::TempDir dir;
-    std::string path = dir.file("PEOPLE.QNL");
+    // Named as programs name it, without the extension the driver adds.
+    std::string path = dir.file("PEOPLE");
     {
         FileDecl f = peopleFile(path);
         create(f);
