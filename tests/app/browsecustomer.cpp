@@ -223,8 +223,7 @@ TEST_F(CustomerBrowseTest, HeaderClicksSortMarkAndReturnToKeyAndFileOrder) {
             clickHeader(sub, 2, Qt::RightButton);
             EXPECT_TRUE(waitShown(sub, [&](const Shown& s) { return s.rows == keyOrder.rows; }));
         }
-        closeChild(sub, childCount());
-        choose("E&xit");
+        closeAndExit(sub);
     });
 }
 
@@ -257,8 +256,7 @@ TEST_F(CustomerBrowseTest, ReopensWithItsTabColumnsAndSortAndIgnoresAnotherDesig
         ASSERT_TRUE(waitHeaders(sub, {"<City", "Company", "Country", "Postal Zip Code"}));
         clickHeader(sub, 1);
         ASSERT_TRUE(waitHeaders(sub, {">City", "Company", "Country", "Postal Zip Code"}));
-        closeChild(sub, childCount());
-        choose("E&xit");
+        closeAndExit(sub);
     });
     EXPECT_EQ(key("FormatChoice-?Browse:1"), "3");
     EXPECT_NE(key("XPos"), "<none>") << "the window's place is kept in its section";
@@ -289,8 +287,7 @@ TEST_F(CustomerBrowseTest, ReopensWithItsTabColumnsAndSortAndIgnoresAnotherDesig
         EXPECT_TRUE(waitHeaders(sub, Design));
         clickTab(sub, 3);
         EXPECT_TRUE(waitHeaders(sub, {"City", "Company", "Country", "Postal Zip Code"}));
-        closeChild(sub, childCount());
-        choose("E&xit");
+        closeAndExit(sub);
     });
     EXPECT_EQ(key("SorvexPrevCol-?Browse:1"), "0") << "closed in key order";
 
@@ -299,8 +296,7 @@ TEST_F(CustomerBrowseTest, ReopensWithItsTabColumnsAndSortAndIgnoresAnotherDesig
     runProgram([&] {
         QMdiSubWindow* sub = open();
         EXPECT_TRUE(waitShown(sub, [](const Shown& s) { return s.headers == Design && s.tab == 3; }));
-        closeChild(sub, childCount());
-        choose("E&xit");
+        closeAndExit(sub);
     });
     EXPECT_EQ(key("SorvexOrigFormatString-?Browse:1"), design);
     EXPECT_EQ(key("SorvexFormatString-?Browse:13"), design);
@@ -364,8 +360,7 @@ TEST_F(CustomerBrowseTest, StoredLayoutsThatTheDesignDoesNotGiveAreMendedOrRefus
         ASSERT_TRUE(waitHeaders(sub, {"Sys Id", "Company", "<" + longHeader}));
         const std::string format = win::onGui([&] { return listOf(sub)->format(); });
         EXPECT_NE(format.find("~<" + longHeader + "~L(0)"), std::string::npos) << format;
-        closeChild(sub, childCount());
-        choose("E&xit");
+        closeAndExit(sub);
     });
     auto b = boxes.shown();
     ASSERT_EQ(b.size(), 1u);
@@ -424,8 +419,7 @@ TEST_F(CustomerBrowseTest, ColumnMenuSortsJustifiesHidesAndGoesBackToTheDesign) 
         EXPECT_TRUE(waitShown(sub, [](const Shown& s) {
             return ordered(s, {"Country", "City", "Company"});
         }));
-        closeChild(sub, childCount());
-        choose("E&xit");
+        closeAndExit(sub);
     });
     EXPECT_EQ(key("SorvexPrevCol-?Browse:1"), "3");
     const std::string stored = key("SorvexFormatString-?Browse:11");
@@ -544,8 +538,7 @@ TEST_F(CustomerBrowseTest, ColumnWindowsChangeTheListAtOnceAndTheListIsKept) {
         EXPECT_EQ(childCount(), windows);
         left = win::onGui([&] { return listOf(sub)->format(); });
         leftHeight = win::onGui([&] { return listOf(sub)->height(); });
-        closeChild(sub, childCount());
-        choose("E&xit");
+        closeAndExit(sub);
     });
     ASSERT_EQ(boxes.shown().size(), 1u);
     EXPECT_EQ(boxes.shown()[0].title, "Sorvex");
@@ -554,8 +547,7 @@ TEST_F(CustomerBrowseTest, ColumnWindowsChangeTheListAtOnceAndTheListIsKept) {
         EXPECT_TRUE(waitHeaders(sub, {"Company", "City", "Nation", "Postal Zip Code"}));
         EXPECT_EQ(win::onGui([&] { return listOf(sub)->format(); }), left);
         EXPECT_EQ(win::onGui([&] { return listOf(sub)->height(); }), leftHeight);
-        closeChild(sub, childCount());
-        choose("E&xit");
+        closeAndExit(sub);
     });
 }
 
@@ -678,8 +670,7 @@ TEST_F(CustomerBrowseTest, FormatListboxEditsTheColumnsAndTheListBox) {
         EXPECT_TRUE(waitUntil([&] { return win::onGui([&] { return listOf(sub)->markedColumn(); }) == 0; }));
         left = win::onGui([&] { return listOf(sub)->format(); });
         leftHeight = win::onGui([&] { return listOf(sub)->height(); });
-        closeChild(sub, childCount());
-        choose("E&xit");
+        closeAndExit(sub);
     });
     EXPECT_EQ(key("SorvexPoint-?Browse:1"), "14");
     EXPECT_EQ(key("SorvexHscroll-?Browse:1"), bar ? "0" : "1");
@@ -702,8 +693,7 @@ TEST_F(CustomerBrowseTest, FormatListboxEditsTheColumnsAndTheListBox) {
             waitUntil([&] { return win::onGui([&] { return listOf(sub)->font().pointSize(); }) != 14; }));
         pressButton(d, "&Close");
         ASSERT_TRUE(waitGone("Format Listbox..."));
-        closeChild(sub, childCount());
-        choose("E&xit");
+        closeAndExit(sub);
     });
 }
 
@@ -743,8 +733,7 @@ TEST_F(CustomerBrowseTest, ExportsWriteTheListAsShownAndTheDesktopOpensThem) {
                 return std::count(o.begin(), o.end(), '\n') == 2;
             }));
             opened = shell.opened();
-            closeChild(sub, childCount());
-            choose("E&xit");
+            closeAndExit(sub);
         });
     }
     EXPECT_EQ(opened, (dir_ / "SvPort.CSV").string() + "\n" + (dir_ / "SvPort.HTM").string() + "\n");
@@ -767,8 +756,7 @@ TEST_F(CustomerBrowseTest, ExportsWriteTheListAsShownAndTheDesktopOpensThem) {
             QMdiSubWindow* sub = open();
             rightClickCell(sub, 1, 1, "Export to ASCII (SvPort.CSV)");
             EXPECT_TRUE(waitUntil([&] { return boxes.shown().size() == 1; }));
-            closeChild(sub, childCount());
-            choose("E&xit");
+            closeAndExit(sub);
         });
     }
     const auto shown = boxes.shown();
@@ -794,8 +782,7 @@ TEST_F(CustomerBrowseTest, GraphsAColumnInTheBrowsesCategories) {
         byCountry = graphTexts();
         rightClickCell(sub, 1, 4, "Graph on Postal/Zip Code");
         byPostal = graphTexts();
-        closeChild(sub, childCount());
-        choose("E&xit");
+        closeAndExit(sub);
     });
     ASSERT_GT(countries.size(), 1u);
     ASSERT_GT(postal.size(), 1u);

@@ -233,8 +233,7 @@ TEST_F(PeopleBrowseTest, TabsFollowTheSortedColumnGenderSortsBothWaysAndSalaries
         EXPECT_TRUE(waitUntil(
             [&] { return win::onGui([&] { return sub->findChild<QTabWidget*>()->documentMode(); }); }));
         EXPECT_EQ(shown(sub).tab, 3);
-        closeChild(sub, childCount());
-        choose("E&xit");
+        closeAndExit(sub);
     });
     EXPECT_EQ(getPrivateProfileString((dir_ / "sorvdemo.INI").string(), "BrowsePeople",
                                       "SorvexPrevCol-?Browse:1", ""),
@@ -282,8 +281,7 @@ TEST_F(PeopleBrowseTest, LocatorsOfTheColumnOrders) {
                        shownOnTab;
             });
         })) << prefix;
-        closeChild(sub, childCount());
-        choose("E&xit");
+        closeAndExit(sub);
     });
 }
 
@@ -314,8 +312,7 @@ TEST_F(PeopleBrowseTest, ChangeRunsThePeopleForm) {
             return std::any_of(s.rows.begin(), s.rows.end(),
                                [&](const auto& r) { return r[0] == who && r[8] == "150,000.00"; });
         }));
-        closeChild(sub, childCount());
-        choose("E&xit");
+        closeAndExit(sub);
     });
     EXPECT_TRUE(boxes.shown().empty());
 }
@@ -419,8 +416,7 @@ TEST_F(PeopleBrowseTest, ParentChildLowerListFollowsTheHighlightedCustomer) {
                 },
                 1));
         }
-        closeChild(sub, childCount());
-        choose("E&xit");
+        closeAndExit(sub);
     });
     const std::string ini = this->ini();
     for (const char* k : {"SorvexFormatString-?Browse:11", "SorvexFormatString-?Browse:21", "XPos"})
@@ -709,8 +705,7 @@ TEST_F(LargePeopleBrowseTest, SortingTheWholeOrderShowsProgressAndGivesWayToTheU
         win::onGui([&] { press(sub, Qt::Key_PageDown); });
         EXPECT_TRUE(waitUntil([&] { return offsetOf(shownSalaries(sub)) > deepAt; }));
         EXPECT_FALSE(progressWindow());
-        closeChild(sub, childCount());
-        choose("E&xit");
+        closeAndExit(sub);
     });
 }
 

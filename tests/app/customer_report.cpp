@@ -81,8 +81,7 @@ TEST_F(CustomerReportTest, PrintsUnderItsOwnTitleThroughThePreviewAndPutsItsCapt
         print(bx::sevent::PrintPage);
         duringPage = answerPreview("&Cancel");
         EXPECT_TRUE(waitUntil([&] { return title(sub) == Caption; }));
-        closeChild(sub, childCount());
-        choose("E&xit");
+        closeAndExit(sub);
     });
     EXPECT_EQ(duringAll, "Whatever You Want");
     EXPECT_EQ(duringPage, "Whatever You Want");

@@ -161,8 +161,7 @@ TEST_F(MemoryListTest, HandCodedListIsMadeAsDescribedSortsOnEveryColumnAndIsMade
         clickHeader(sub, 2); // the sort starts afresh: ascending
         EXPECT_TRUE(waitHeaders(sub, {"F1", ">F 3", "F 2", "F 4", "F 5"}));
         EXPECT_TRUE(waitRows(sub, expectedOrder(again, 3, true, false)));
-        closeChild(sub, childCount());
-        choose("E&xit");
+        closeAndExit(sub);
     });
     EXPECT_NE(key("HandCodedList", "SorvexOrigFormatString-?List2"), "<none>") << ini();
 }
@@ -207,8 +206,7 @@ TEST_F(MemoryListTest, FileLoadedListHoldsEveryPersonWithTheCustomerAndReopensSo
         sub = open(menu::FileLoadedList, "File/View Loaded List", 150);
         EXPECT_TRUE(waitHeaders(sub, {"Last Name", "Phone", "Do B", "Company", "<City", "Country"}));
         EXPECT_TRUE(waitRows(sub, expectedOrder(filled, 5, false, true)));
-        closeChild(sub, childCount());
-        choose("E&xit");
+        closeAndExit(sub);
     });
     EXPECT_EQ(key("FileLoadedList", "SorvexPrevCol-?listcontrol"), "5");
 }
@@ -253,8 +251,7 @@ TEST_F(MemoryListTest, ExportAndGraphOfTheHandCodedListTakeEveryEntryInTheListsO
                 for (QPushButton* b : graph->findChildren<QPushButton*>())
                     if (b->text() == "OK") return b->click();
             });
-            closeChild(sub, childCount());
-            choose("E&xit");
+            closeAndExit(sub);
         });
     }
     std::ifstream csv(dir_ / "SvPort.CSV", std::ios::binary);

@@ -204,4 +204,10 @@ inline void closeChild(QMdiSubWindow* sub, int childrenBefore) {
     EXPECT_TRUE(waitUntil([&] { return childCount() == childrenBefore - 1; }));
 }
 
+// Closes the child and ends the program through the frame's "E&xit", as a user ends a session.
+inline void closeAndExit(QMdiSubWindow* sub) {
+    closeChild(sub, childCount());
+    choose("E&xit");
+}
+
 } // namespace programtest

@@ -139,7 +139,6 @@ TEST_F(ScaleTest, NothingIsCutOffAtTwiceTheScale) {
         ASSERT_TRUE(waitUntil([] { return shownWindow("Changing a People Record") == nullptr; }));
         clickButton(form, "Cancel");
         ASSERT_TRUE(waitUntil([] { return shownWindow("Changing a Customer Record") == nullptr; }));
-        closeChild(sub, childCount());
-        choose("E&xit");
+        closeAndExit(sub);
     });
 }

@@ -145,8 +145,7 @@ TEST_F(ServerProgramTest, CustomerBrowseReadsAndSortsServerTables) {
             auto rows = rowsOf(sub);
             return rows.size() == std::size_t(Customers) && sortedByCity(rows);
         }));
-        closeChild(sub, childCount());
-        choose("E&xit");
+        closeAndExit(sub);
     });
     EXPECT_FALSE(fs::exists(dir_ / "CUSTOMER.QNL")) << "the program made a native file";
 }
@@ -198,8 +197,7 @@ TEST_F(ServerProgramTest, FormsAddChangeAndDeleteOnServerTables) {
                    std::none_of(rows.begin(), rows.end(),
                                 [](const auto& r) { return r[0] == "Aardvark Ltd"; });
         }));
-        closeChild(sub, childCount());
-        choose("E&xit");
+        closeAndExit(sub);
     });
     std::vector<std::string> asked;
     for (const auto& b : boxes.shown()) asked.push_back(b.title);
@@ -367,8 +365,7 @@ TEST_F(ServerProgramTest, ServerStoppedUnderTheWindows) {
             ASSERT_TRUE(server->restart());
             if (told == c.told) c.once(w);
             for (QMdiSubWindow* sub : win::onGui([] { return children(); }))
-                if (!first.contains(sub) && isOpen(sub)) closeChild(sub, childCount());
-            choose("E&xit");
+                if (!first.contains(sub) && isOpen(sub)) closeAndExit(sub);
         });
         EXPECT_EQ(told, c.told);
     }
