@@ -471,7 +471,7 @@ TEST_F(CustomerBrowseTest, ColumnWindowsChangeTheListAtOnceAndTheListIsKept) {
         QLineEdit* entry = childOf<QLineEdit>(header);
         ASSERT_TRUE(entry);
         auto entryText = [&] { return win::onGui([&] { return entry->text().toStdString(); }); };
-        EXPECT_EQ(entryText(), "Country");
+        EXPECT_TRUE(waitUntil([&] { return entryText() == "Country"; })) << entryText();
         typeInto(entry, "Land~");
         ASSERT_TRUE(waitUntil([&] { return boxes.shown().size() == 1; }));
         EXPECT_TRUE(waitUntil([&] { return entryText() == "Country"; })) << entryText();
@@ -530,7 +530,13 @@ TEST_F(CustomerBrowseTest, ColumnWindowsChangeTheListAtOnceAndTheListIsKept) {
         rightClickCell(sub, 1, 1, "Height");
         QWidget* height = waitWindow("Height");
         ASSERT_TRUE(height);
-        const int designed = win::onGui([&] { return childOf<QSpinBox>(height)->value(); });
+        // The window shows before the program has put the list's height into it (read before,
+        // the empty box's 0 made the list a row high, and the window opened again showed one row).
+        int designed = 0;
+        ASSERT_TRUE(waitUntil([&] {
+            designed = win::onGui([&] { return childOf<QSpinBox>(height)->value(); });
+            return designed > 20;
+        }));
         const int before = win::onGui([&] { return listOf(sub)->height(); });
         typeInto(childOf<QSpinBox>(height), std::to_string(designed - 20));
         ASSERT_TRUE(waitGone("Height"));
