@@ -1167,13 +1167,14 @@ bool View::buildAround(const std::string& key, std::uint64_t pointer, bool trunc
 }
 
 // Loads whole runs of equal leading values from where the key stands, in the view's direction,
-// until at least runRows_ entries came in or the key ended; appends them to the slice (or puts
-// them before it when reading backwards), or makes them the slice. With an inner key a long run
-// may come in part (readRun): the load then ends inside it.
+// until enough entries came in (about a page for a new slice, runRows_ when it grows) or the key
+// ended; appends them to the slice (or puts them before it when reading backwards), or makes them
+// the slice. With an inner key a long run may come in part (readRun): the load then ends inside it.
 int View::loadRuns(bool forward, bool append) {
     KeptBuffers kept;
     for (Join& j : joins_) kept.keep(j.table->record());
     bool keyForward = forward != backward_;
+    const std::size_t least = append ? runRows_ : innerRows();
     if (!append) {
         entries_.clear();
         arena_.clear();
@@ -1195,7 +1196,7 @@ int View::loadRuns(bool forward, bool append) {
             lead = values;
             firstPos = primary_.position(key_);
         } else if (values != lead) {
-            if (entries_.size() - before >= runRows_) {
+            if (entries_.size() - before >= least) {
                 // A new run starts here: the slice ends with the record before it.
                 more = true;
                 rc = stepKey(!keyForward);
@@ -1207,7 +1208,7 @@ int View::loadRuns(bool forward, bool append) {
         }
         if (runStart && innerKey_ >= 0) {
             RunRead how = RunRead::Whole;
-            rc = readRun(forward, runRows_ - std::min(runRows_, entries_.size() - before), how);
+            rc = readRun(forward, least - std::min(least, entries_.size() - before), how);
             if (rc != 0) break;
             if (how == RunRead::Partial) {
                 more = partial = true;

@@ -303,8 +303,8 @@ private:
     int walkInner(bool forward, std::size_t need, const std::string& lead, std::size_t budget,
                   std::vector<Entry>& found, std::string& arena, std::string* first, bool& done, bool& ended);
     bool extendInner(bool forward);
-    // Rows an inner walk reads at a time: it passes over the records of every other run, so it
-    // reads about a page (a quarter of a key-led slice) and goes on when the reading needs more.
+    // About a page (a quarter of a key-led slice): the rows a new key-led slice loads at least,
+    // and those an inner walk reads at a time (it passes over the records of every other run).
     std::size_t innerRows() const { return std::max<std::size_t>(runRows_ / 4, 1); }
     int afterRun(std::span<const std::uint8_t> image, bool keyForward);
     void closeLoad(bool forward, bool append, std::size_t before, const std::string& firstPos,
