@@ -1221,12 +1221,7 @@ int View::loadRuns(bool forward, bool append) {
             pending = how == RunRead::Next;
             continue;
         }
-        std::uint64_t ptr = primary_.pointer();
-        if (!resolveJoins() || !filter_.isTrue()) continue;
-        auto offset = static_cast<std::uint32_t>(arena_.size());
-        appendSortKey(arena_);
-        entries_.push_back(
-            Entry::of(ptr, arena_, offset, static_cast<std::uint32_t>(arena_.size() - offset)));
+        keepCurrent(entries_, arena_);
     }
     anchorImage_.clear();
     if (rc != 0 && rc != err::RecordNotAvailable) {
@@ -1245,6 +1240,16 @@ std::string View::encodeItems(std::size_t from, std::size_t to) const {
     for (std::size_t i = from; i < to && i < items_.size(); ++i)
         encodeValue(items_[i].expr.evaluate(), items_[i].descending, out);
     return out;
+}
+
+// The record just read, with its order values, when it belongs to the view (its inner joins have
+// partners and it passes the filter); `given` is a join whose buffer already holds its partner.
+void View::keepCurrent(std::vector<Entry>& into, std::string& arena, int given) {
+    std::uint64_t ptr = primary_.pointer();
+    if (!resolveJoins(given) || !filter_.isTrue()) return;
+    auto offset = static_cast<std::uint32_t>(arena.size());
+    appendSortKey(arena);
+    into.push_back(Entry::of(ptr, arena, offset, static_cast<std::uint32_t>(arena.size() - offset)));
 }
 
 // Whether the record in the buffer has an entry in the walked key (an OPT key leaves out the
@@ -1305,12 +1310,7 @@ int View::readRun(bool forward, std::size_t need, RunRead& how) {
                     return 0;
                 }
             }
-            std::uint64_t ptr = primary_.pointer();
-            if (!resolveJoins() || !filter_.isTrue()) continue;
-            auto offset = static_cast<std::uint32_t>(arena_.size());
-            appendSortKey(arena_);
-            entries_.push_back(
-                Entry::of(ptr, arena_, offset, static_cast<std::uint32_t>(arena_.size() - offset)));
+            keepCurrent(entries_, arena_);
         }
         keyEdge = primary_.position(key_);
         // The inner key: from its start, from the anchor's group, or on from where it stood.
@@ -1378,12 +1378,7 @@ int View::walkInner(bool forward, std::size_t need, const std::string& lead, std
                 return 0;
             }
         }
-        if (encodeItems(0, served_) != lead || !inWalkedKey()) continue;
-        std::uint64_t ptr = primary_.pointer();
-        if (!resolveJoins() || !filter_.isTrue()) continue;
-        auto offset = static_cast<std::uint32_t>(arena.size());
-        appendSortKey(arena);
-        found.push_back(Entry::of(ptr, arena, offset, static_cast<std::uint32_t>(arena.size() - offset)));
+        if (encodeItems(0, served_) == lead && inWalkedKey()) keepCurrent(found, arena);
     }
     return 0;
 }
@@ -1922,14 +1917,8 @@ int View::readChildren() {
         writeExtreme(rec.layout().field(static_cast<std::size_t>(ck.components[i].field)), buffer,
                      ck.components[i].descending);
     int rc = primary_.setFromBuffer(childKey_);
-    while (rc == 0 && (rc = primary_.next()) == 0 && compareLinks(childLink(), link) == 0) {
-        std::uint64_t ptr = primary_.pointer();
-        if (!resolveJoins(parentJoin_) || !filter_.isTrue()) continue;
-        auto offset = static_cast<std::uint32_t>(arena_.size());
-        appendSortKey(arena_);
-        entries_.push_back(
-            Entry::of(ptr, arena_, offset, static_cast<std::uint32_t>(arena_.size() - offset)));
-    }
+    while (rc == 0 && (rc = primary_.next()) == 0 && compareLinks(childLink(), link) == 0)
+        keepCurrent(entries_, arena_, parentJoin_);
     return rc == err::RecordNotAvailable ? 0 : rc;
 }
 

@@ -298,6 +298,7 @@ private:
     int seekIn(int key, std::span<const std::uint8_t> image, std::size_t given, bool keyForward);
     std::string encodeItems(std::size_t from, std::size_t to) const;
     bool inWalkedKey();
+    void keepCurrent(std::vector<Entry>& into, std::string& arena, int given = -1);
     enum class RunRead { Whole, Next, KeyEnd, Partial };
     int readRun(bool forward, std::size_t need, RunRead& how);
     int walkInner(bool forward, std::size_t need, const std::string& lead, std::size_t budget,
