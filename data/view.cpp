@@ -1262,7 +1262,7 @@ bool View::inWalkedKey() {
                        [&](const ViewKey::Component& c) { return !blankValue(rec.ref(c.field).get()); });
 }
 
-// Records the walk reads in the first turn of a run; each turn after reads twice as many.
+// Records the walked key reads in the first turn of a run; each turn after reads twice as many.
 constexpr std::size_t FirstTurn = 16;
 
 // The run whose first record (in the view's direction) the walked key just read, with at least
@@ -1293,8 +1293,8 @@ int View::readRun(bool forward, std::size_t need, RunRead& how) {
     std::vector<Entry> found;
     std::string arena, keyEdge, innerEdge, nearEdge;
     bool innerDone = false, innerEnded = false;
-    for (std::size_t turn = FirstTurn;; turn *= 2) {
-        // The walked key: the run's records until it ends.
+    // The walked key: the run's records until it ends (an answer), or `turn` of them (none).
+    auto keyTurn = [&](std::size_t turn) -> std::optional<int> {
         if (!keyEdge.empty() && !backToEdge(primary_, key_, keyEdge, keyForward))
             return errorCode() ? errorCode() : err::UnknownError;
         for (std::size_t n = 0; n < turn; ++n) {
@@ -1313,7 +1313,10 @@ int View::readRun(bool forward, std::size_t need, RunRead& how) {
             keepCurrent(entries_, arena_);
         }
         keyEdge = primary_.position(key_);
-        // The inner key: from its start, from the anchor's group, or on from where it stood.
+        return std::nullopt;
+    };
+    // The inner key: from its start, from the anchor's group, or on from where it stood.
+    auto innerTurn = [&](std::size_t turn) -> std::optional<int> {
         int rc = innerEdge.empty()
                      ? (anchor.empty() ? primary_.setStart(innerKey_)
                                        : seekIn(innerKey_, anchor, innerServed_, innerForward))
@@ -1324,7 +1327,7 @@ int View::readRun(bool forward, std::size_t need, RunRead& how) {
         if (rc) return rc;
         if (!innerDone) {
             innerEdge = primary_.position(innerKey_);
-            continue;
+            return std::nullopt;
         }
         // The inner walk won: its rows replace what the walked key read of the run.
         entries_.resize(begin);
@@ -1347,6 +1350,14 @@ int View::readRun(bool forward, std::size_t need, RunRead& how) {
         farSide = {primary_.position(innerKey_), lead, image};
         how = RunRead::Partial;
         return 0;
+    };
+    // A run that ends within the first turn never touches the inner key. Past it the inner walk
+    // takes each length first, so that a long run does not pay for the walked key's last turn.
+    if (auto rc = keyTurn(FirstTurn)) return *rc;
+    if (auto rc = innerTurn(FirstTurn)) return *rc;
+    for (std::size_t turn = 2 * FirstTurn;; turn *= 2) {
+        if (auto rc = innerTurn(turn)) return *rc;
+        if (auto rc = keyTurn(turn)) return *rc;
     }
 }
 
