@@ -119,6 +119,10 @@ win::WindowSpec preferencesDesign() {
     s.resizable = false;
     s.modal = true;
     s.center = true;
+    // Tab goes through the colours first, then the font, the check box and "OK"; row by row the
+    // font's button would come before the tall sheet beside it and take the first focus, so that
+    // the first Enter opened the font dialog.
+    s.tabsInListedOrder = true;
     s.add("SHEET", prefctl::Sheet, {4, 4, 150, 172});
     s.add("TAB", prefctl::ColorsTab, {}, "&Colors").parent = prefctl::Sheet;
     win::ControlSpec& list = s.add("LIST", prefctl::List, {10, 22, 112, 124}, "Graph Colors");
@@ -162,6 +166,7 @@ public:
         if (!w_.open(WindowResource)) return;
         order_ = prefs_.colours;
         fillList(1);
+        w_.select(prefctl::List); // the arrow keys choose the colour that Up and Down move
         showFont();
         w_.setText(prefctl::StandardCsv, prefs_.quoting == CsvQuoting::Standard ? "1" : "0");
         win::Event e;

@@ -9,6 +9,7 @@
 #include "tests/browse_ext/list_rig.h"
 #include "tests/framework/browse_rig.h"
 #include "tests/windowing/harness.h"
+#include "tests/windowing/input_rig.h"
 #include "windowing/listbox.h"
 
 #include <QClipboard>
@@ -369,6 +370,7 @@ TEST(Preferences, DefaultsReorderingByOkOnlyAndTheFontDescription) {
         std::string col08, col09;
         int chosen = -1;        // a style chosen in the font dialog (italic 4096, underline 8192)
         std::string chosenName; // the style the description then names
+        bool keys = false;      // moved and closed with the keyboard alone
     };
     const Case cases[] = {
         {"no section, close box", false, "", "Arial 8 pt Bold", "Gray", "Red"},
@@ -377,6 +379,7 @@ TEST(Preferences, DefaultsReorderingByOkOnlyAndTheFontDescription) {
         {"plain italic chosen", false, "", "Arial 8 pt Bold", "Gray", "Red", 4096, "Italic"},
         {"italic underline chosen", false, "", "Arial 8 pt Bold", "Gray", "Red", 12288, "Italic Underline"},
         {"underline chosen", false, "", "Arial 8 pt Bold", "Gray", "Red", 8592, "Regular Underline"},
+        {"keys", true, "", "Arial 8 pt Bold", "Red", "Gray", -1, "", true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -409,8 +412,27 @@ TEST(Preferences, DefaultsReorderingByOkOnlyAndTheFontDescription) {
                 waitUntil([&] { return win::onGui([&] { return sample(w) != description; }); }, 2000);
                 chosenDescription = win::onGui([&] { return sample(w); });
             }
+            win::onGui([&] { shown = colourList(w); });
+            if (c.keys) {
+                // The colours have the keys from the start: seven rows down to Gray, Alt+W moves it
+                // down, Alt+U on the first row leaves it; Tab reaches "OK" and Enter presses it.
+                for (int i = 0; i < 7; ++i) pressKey(Qt::Key_Down);
+                pressKey(Qt::Key_W, Qt::AltModifier);
+                waitUntil([&] { return win::onGui([&] { return colourList(w)[8] == "Gray"; }); }, 2000);
+                moved = win::onGui([&] { return colourList(w); });
+                pressKey(Qt::Key_Home);
+                pressKey(Qt::Key_U, Qt::AltModifier);
+                auto focus = [] {
+                    return win::onGui([] {
+                        QWidget* f = QApplication::focusWidget();
+                        return f ? f->accessibleName() : QString();
+                    });
+                };
+                for (int i = 0; i < 12 && focus() != "OK"; ++i) pressKey(Qt::Key_Tab);
+                pressKey(Qt::Key_Return);
+                return;
+            }
             win::onGui([&] {
-                shown = colourList(w);
                 // Gray, eighth, one down: out of the graph's eight.
                 w->findChild<win::ListBox*>()->setSelected(8);
                 press(w, "Do&wn");
