@@ -22,11 +22,15 @@ QColor colourOf(std::int32_t v) {
     return QColor(v & 0xFF, (v >> 8) & 0xFF, (v >> 16) & 0xFF);
 }
 
-// A screen font of a face, a size in points and a style value.
+// A screen font of a face, a size in points and a style value. Every property counts as set, so
+// that a painter takes the font as it is and not merged with the canvas widget's own: merged, a
+// face the system lacks was matched to another substitute than the one measured for the
+// program's boxes, and a long name written up a bar ran down past the end of its box.
 QFont screenFont(const ReportFont& f) {
     QFont q(qs(f.face));
     q.setPointSize(std::max(1, f.points));
     applyFontStyle(q, f.style);
+    q.setResolveMask(QFont::AllPropertiesResolved);
     return q;
 }
 

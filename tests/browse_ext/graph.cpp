@@ -102,30 +102,30 @@ TEST(GraphParts, GeometryLabelsCategoriesAndColours) {
 // ---- a graph of a list over a queue ----
 
 // A list of one text column whose entries are the categories to graph, `counts[i]` entries of
-// category i; the graph is taken on the column.
+// category i (named "C01", "C02", ... and `longer[i]` after it); the graph is taken on the column.
 struct GraphRig {
     browsetest::TempDir dir;
     ListWindow window;
     Queue queue{[] {
         Layout l;
-        l.add("Q:Category", FieldType::String, 20);
+        l.add("Q:Category", FieldType::String, 40);
         return l;
     }()};
     NoPopup owner;
     TableSorvex sorvex;
 
-    explicit GraphRig(const std::vector<int>& counts) {
-        window.format = "80L(2)~Category~@s20@";
+    explicit GraphRig(const std::vector<int>& counts, const std::vector<std::string>& longer = {}) {
+        window.format = "80L(2)~Category~@s40@";
         EXPECT_EQ(window.Init(), fw::LevelNone);
         for (std::size_t c = 0; c < counts.size(); ++c)
             for (int i = 0; i < counts[c]; ++i) {
                 char name[8];
                 std::snprintf(name, sizeof name, "C%02d", int(c) + 1);
-                queue.record().set("Q:Category", Value(name));
+                queue.record().set("Q:Category", Value(name + (c < longer.size() ? longer[c] : "")));
                 queue.add();
             }
         showQueue(window.WINDOW, queue);
-        sorvex.rows = {{"Q:Category", 80, "Category", "@s20", "Kind of Thing", 'L'}};
+        sorvex.rows = {{"Q:Category", 80, "Category", "@s40", "Kind of Thing", 'L'}};
         sorvex.InitQueueList(window, owner, queue, window.WINDOW, QueueList, dir.file("graph.INI"),
                              VisualHeader, {});
         sorvex.CURRENTCOL = 1;
@@ -211,6 +211,17 @@ QColor barColour(const SeenGraph& s, const std::vector<int>& counts, int i) {
     return s.picture.pixelColor(g.barX(i) + g.barWidth / 2, g.base + 2 - h / 2);
 }
 
+// The lowest row above the base line where the name written up bar i has a dark pixel.
+int nameBottom(const SeenGraph& s, int n, int i) {
+    const GraphGeometry g = graphGeometry(s.width, s.height, n);
+    for (int y = g.base - 1; y > 0; --y)
+        for (int x = g.barX(i); x < g.barX(i) + g.barWidth; ++x) {
+            const QColor c = s.picture.pixelColor(x, y);
+            if (c.red() < 60 && c.green() < 60 && c.blue() < 60) return y;
+        }
+    return 0;
+}
+
 TEST(Graph, NineCategoriesDrawnInThePreferencesColoursWithTheirCountsAndPercentages) {
     const std::vector<int> counts = {1, 2, 3, 4, 5, 6, 7, 8, 4};
     SeenGraph first, again;
@@ -251,7 +262,7 @@ TEST(Graph, NineCategoriesDrawnInThePreferencesColoursWithTheirCountsAndPercenta
         win::onGui([&] { press(graph, "OK"); });
     });
     runWithDesktop([&] {
-        GraphRig rig(counts);
+        GraphRig rig(counts, {"", " Longer", "", " A Much Longer Name", "", "", "", " Long Name Here"});
         rig.sorvex.HandleListEvent(sevent::GraphOn);
     });
     user.join();
@@ -268,6 +279,14 @@ TEST(Graph, NineCategoriesDrawnInThePreferencesColoursWithTheirCountsAndPercenta
     EXPECT_EQ(first.picture.pixelColor(g.barX(2), g.base - 2), colour(defaults[1]));
     // The base line runs under every bar, 4 pixels thick.
     EXPECT_EQ(first.picture.pixelColor(g.barX(5) + g.barWidth + 1, g.base + 2), QColor(Qt::black));
+    // Every name, short or long, ends the same few pixels above the base line.
+    std::vector<int> bottoms;
+    for (int i = 1; i <= 9; ++i) bottoms.push_back(nameBottom(first, 9, i));
+    for (int i = 1; i <= 9; ++i) {
+        EXPECT_LE(bottoms[i - 1], g.base - 5) << "bar " << i;
+        EXPECT_GE(bottoms[i - 1], bottoms[0] - 2) << "bar " << i;
+        EXPECT_LE(bottoms[i - 1], bottoms[0] + 2) << "bar " << i;
+    }
     // Texts: the labels, each category by name, count and percentage (wide bars: one decimal).
     for (const char* t : {"Count", "Percent", "C01", "C09", "8", "20.0", "2.5"})
         EXPECT_NE(std::find(first.texts.begin(), first.texts.end(), t), first.texts.end()) << t;
