@@ -37,6 +37,7 @@
 #include <QSessionManager>
 #include <QShortcut>
 #include <QSocketNotifier>
+#include <QStandardPaths>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTextEdit>
@@ -47,10 +48,17 @@
 #include <QWindowStateChangeEvent>
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <condition_variable>
 #include <csignal>
+#include <cstdlib>
 #include <fcntl.h>
+#include <future>
+#include <memory>
 #include <mutex>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 #include <utility>
 
@@ -746,6 +754,44 @@ WaitCursor::~WaitCursor() {
     onGui([] { QApplication::restoreOverrideCursor(); });
 }
 
+namespace {
+
+// The program that hands files and addresses to the desktop's programs: $SORV_OPENER when set,
+// else on an X11 or Wayland desktop "xdg-open". None: Qt's desktop services open them. (Those
+// start xdg-open and answer whether it started, not whether a program took the file, so that a
+// desktop with no program for the file's type opened nothing and said nothing.)
+std::string openerProgram() {
+    if (const char* chosen = std::getenv("SORV_OPENER"); chosen && *chosen) return chosen;
+    const QString platform = onGui([] { return QGuiApplication::platformName(); });
+    if (platform == "xcb" || platform.startsWith("wayland"))
+        return QStandardPaths::findExecutable("xdg-open").toStdString();
+    return {};
+}
+
+// Runs the opener on a file or address: 42 when it took it, 31 when it answered that nothing
+// could open it (any status but 0: no program for the type, the program failed), 2 when it cannot
+// be started. Some desktops' openers wait for the program they start: one still running after
+// two seconds has found its program, counts as having opened the file, and ends on its own.
+int runOpener(const std::string& opener, const std::string& target) {
+    char* argv[] = {const_cast<char*>(opener.c_str()), const_cast<char*>(target.c_str()), nullptr};
+    pid_t pid = 0;
+    if (::posix_spawnp(&pid, opener.c_str(), nullptr, nullptr, argv, environ) != 0) return 2;
+    auto ended = std::make_shared<std::promise<int>>();
+    std::future<int> status = ended->get_future();
+    std::thread([pid, ended] {
+        int st = 0;
+        pid_t r;
+        do r = ::waitpid(pid, &st, 0);
+        while (r < 0 && errno == EINTR);
+        ended->set_value(r < 0 ? 0 : st);
+    }).detach();
+    if (status.wait_for(std::chrono::seconds(2)) != std::future_status::ready) return 42;
+    const int st = status.get();
+    return WIFEXITED(st) && WEXITSTATUS(st) == 0 ? 42 : 31;
+}
+
+} // namespace
+
 int shellOpen(const std::string& target) {
     QString t = qs(target).trimmed();
     if (t.isEmpty()) return 2;
@@ -756,6 +802,8 @@ int shellOpen(const std::string& target) {
         if (!info.exists()) return 2;
         url = QUrl::fromLocalFile(info.absoluteFilePath());
     }
+    if (const std::string opener = openerProgram(); !opener.empty())
+        return runOpener(opener, (isAddress ? url.toString() : url.toLocalFile()).toStdString());
     bool ok = onGui([&] { return QDesktopServices::openUrl(url); });
     return ok ? 42 : 31;
 }

@@ -41,8 +41,9 @@ public:
     WaitCursor& operator=(const WaitCursor&) = delete;
 };
 
-// The shell's "open" of a document, folder or address with its associated program. Answers more
-// than 32 on success; 2 for a file that does not exist, 31 when nothing could open it.
+// The shell's "open" of a document, folder or address with its associated program (through
+// $SORV_OPENER when set, else xdg-open on an X11 or Wayland desktop). Answers more than 32 on
+// success; 2 for a file that does not exist, 31 when nothing could open it.
 int shellOpen(const std::string& target);
 // Runs a command line ("Notepad.EXE Order.Frm" opens the file in the desktop's text editor).
 // Same answers as shellOpen.

@@ -710,8 +710,8 @@ TEST_F(CustomerBrowseTest, ExportsWriteTheListAsShownAndTheDesktopOpensThem) {
     QAccessible::setActive(true);
     std::string csvExpected, htmlRows;
     std::string opened;
-    sorv::test::BoxAnswers boxes({win::button::Ok});
     {
+        sorv::test::BoxAnswers boxes;
         sorv::test::ShellLog shell;
         runProgram([&] {
             QMdiSubWindow* sub = open();
@@ -756,20 +756,53 @@ TEST_F(CustomerBrowseTest, ExportsWriteTheListAsShownAndTheDesktopOpensThem) {
                            htmlRows + "</TABLE>\r\n</HTML>\r\n");
     EXPECT_NE(htmlRows.find("&amp;"), std::string::npos) << "the demo has companies with \"&\"";
 
-    // With nothing on the desktop to open the file, the user is told.
-    {
+    // The desktop's opener as the user meets it: with nothing to open the file (no opener, or one
+    // that finds no program for the file's type) the user is told; one that opens it, or that
+    // waits for the program it started, says nothing.
+    struct Opener {
+        const char* what;
+        std::string script; // empty: no opener
+        bool told;
+    };
+    const std::string log = (dir_ / "opened.log").string();
+    const std::string record = "echo \"$1\" >>'" + log + "'";
+    for (const Opener& o :
+         {Opener{"nothing on the desktop", "", true}, Opener{"no program for it", "exit 3", true},
+          Opener{"opened", record, false}, Opener{"still running", record + "; exec sleep 5", false}}) {
+        SCOPED_TRACE(o.what);
+        sorv::test::BoxAnswers told({win::button::Ok});
+        std::filesystem::remove(log);
+        const std::string opener = (dir_ / "opener.sh").string();
+        if (!o.script.empty()) {
+            std::ofstream(opener) << "#!/bin/sh\n" << o.script << "\n";
+            std::filesystem::permissions(opener, std::filesystem::perms::owner_all);
+            ::setenv("SORV_OPENER", opener.c_str(), 1);
+        }
         runProgram([&] {
             QMdiSubWindow* sub = open();
             rightClickCell(sub, 1, 1, "Export to ASCII (SvPort.CSV)");
-            EXPECT_TRUE(waitUntil([&] { return boxes.shown().size() == 1; }));
+            if (o.told)
+                EXPECT_TRUE(waitUntil([&] { return told.shown().size() == 1; }));
+            else
+                EXPECT_TRUE(waitUntil([&] { return std::filesystem::exists(log); }));
             closeAndExit(sub);
         });
+        ::unsetenv("SORV_OPENER");
+        const auto shown = told.shown();
+        if (!o.told) {
+            EXPECT_TRUE(shown.empty()) << shown.front().text;
+            std::ifstream opened(log);
+            std::string line;
+            std::getline(opened, line);
+            EXPECT_EQ(line, (dir_ / "SvPort.CSV").string());
+            continue;
+        }
+        ASSERT_EQ(shown.size(), 1u);
+        EXPECT_EQ(shown[0].title, "Sorvex");
+        EXPECT_EQ(shown[0].text,
+                  "Shell launching error:31\nyou may need to specify a file type in Win95\nGo to "
+                  "Explorer; View; Options; File Types\nand the specify a type for SvPort.CSV");
     }
-    const auto shown = boxes.shown();
-    ASSERT_EQ(shown.size(), 1u);
-    EXPECT_EQ(shown[0].title, "Sorvex");
-    EXPECT_EQ(shown[0].text, "Shell launching error:31\nyou may need to specify a file type in Win95\nGo to "
-                             "Explorer; View; Options; File Types\nand the specify a type for SvPort.CSV");
 }
 
 // "Graph on" from the column menu counts every customer into the browse's own categories: a
