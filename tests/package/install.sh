@@ -50,7 +50,9 @@ done
 # Started as the menu starts it, the installed program makes and seeds the user's folder.
 home="$scratch/home"
 mkdir -p "$home"
-(cd / && HOME="$home" XDG_DATA_HOME= QT_QPA_PLATFORM=offscreen "$root/usr/bin/sorvdemo" --user-folder \
+# (exec: the pid is the program's, so that it is the program that is stopped below, not only the
+# shell around it, which left the program running on after every run of this test.)
+(cd / && HOME="$home" XDG_DATA_HOME= QT_QPA_PLATFORM=offscreen exec "$root/usr/bin/sorvdemo" --user-folder \
     >"$scratch/run.log" 2>&1) &
 pid=$!
 folder="$home/.local/share/sorvdemo"
@@ -60,6 +62,8 @@ for _ in $(seq 1 600); do
     sleep 0.1
 done
 kill $pid 2>/dev/null || true
+for _ in $(seq 1 100); do kill -0 $pid 2>/dev/null || break; sleep 0.1; done
+kill -0 $pid 2>/dev/null && { kill -9 $pid; fail "the program did not end on SIGTERM"; }
 wait $pid 2>/dev/null || true
 for f in CUSTOMER.QNL PEOPLE.QNL SorvDemo.TXT SorveQts.TXT Order.Frm; do
     [ -s "$folder/$f" ] || { cat "$scratch/run.log" >&2; fail "the user's folder lacks $f"; }
