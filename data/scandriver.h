@@ -9,7 +9,10 @@
 
 #include <cstdint>
 #include <functional>
+#include <span>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace sorv {
 
@@ -21,6 +24,13 @@ public:
     // file's sequence and current record stay as they were); stops when each answers false.
     // Answers an error code (90 comes with OpArgs' system error).
     virtual int scanRecords(FileDecl& file, const std::function<bool(std::uint64_t)>& each, OpArgs& args) = 0;
+    // Calls each(range, pointer) for every record whose entry in the key lies in one of the
+    // ranges (low and high record images, both ends included), from one state of the file, the
+    // records in whatever order reads them fastest, with the record's bytes in the record buffer
+    // as scanRecords gives them; stops when each answers false. Answers an error code.
+    using KeyRanges = std::vector<std::pair<std::span<const std::uint8_t>, std::span<const std::uint8_t>>>;
+    virtual int scanKeyRanges(FileDecl& file, int key, const KeyRanges& ranges,
+                              const std::function<bool(std::size_t, std::uint64_t)>& each, OpArgs& args) = 0;
     // A number that moves whenever the file's records changed, by this process or another (a
     // view's held rows are read again when it moved).
     virtual std::uint64_t changeStamp(FileDecl& file) = 0;

@@ -1245,7 +1245,10 @@ std::string View::encodeItems(std::size_t from, std::size_t to) const {
 // The record just read, with its order values, when it belongs to the view (its inner joins have
 // partners and it passes the filter); `given` is a join whose buffer already holds its partner.
 void View::keepCurrent(std::vector<Entry>& into, std::string& arena, int given) {
-    std::uint64_t ptr = primary_.pointer();
+    keepCurrent(into, arena, given, primary_.pointer());
+}
+
+void View::keepCurrent(std::vector<Entry>& into, std::string& arena, int given, std::uint64_t ptr) {
     if (!resolveJoins(given) || !filter_.isTrue()) return;
     auto offset = static_cast<std::uint32_t>(arena.size());
     appendSortKey(arena);
@@ -1933,6 +1936,64 @@ int View::readChildren() {
     return rc == err::RecordNotAvailable ? 0 : rc;
 }
 
+// The records of the parents given (their record images one after the other) into the slice,
+// as readChildren reads them for each: in one bulk read of their ranges of the child key where
+// the file can, else parent by parent. The parent's buffer is put back.
+int View::readChildrenOf(const std::vector<std::uint8_t>& parents) {
+    ViewTable& par = parent();
+    Record& prec = par.record();
+    auto pbuf = prec.buffer();
+    if (pbuf.empty() || parents.empty()) return 0;
+    KeptBuffers kept;
+    kept.keep(prec);
+    const std::size_t count = parents.size() / pbuf.size();
+    auto toParent = [&](std::size_t i) {
+        std::copy_n(parents.begin() + static_cast<std::ptrdiff_t>(i * pbuf.size()), pbuf.size(),
+                    pbuf.begin());
+    };
+    const Join& j = joins_[static_cast<std::size_t>(parentJoin_)];
+    const ViewKey& ik = j.table->keys()[static_cast<std::size_t>(j.key)];
+    const ViewKey& ck = primary_.keys()[static_cast<std::size_t>(childKey_)];
+    Record& rec = primary_.record();
+    auto buffer = rec.buffer();
+    // Each parent's range of the child key: its link, and the rest of the key from the extreme
+    // read first to the one read last (an OPT key holds no record of an all-blank link).
+    std::vector<std::vector<Value>> links;
+    std::vector<std::size_t> owner;
+    std::vector<std::uint8_t> bounds;
+    for (std::size_t i = 0; i < count; ++i) {
+        toParent(i);
+        std::vector<Value> link = parentLink();
+        if (ik.optional && std::all_of(link.begin(), link.end(), blankValue)) continue;
+        for (std::size_t f = 0; f < link.size(); ++f) rec.ref(j.outerFields[f]).set(link[f]);
+        for (bool high : {false, true}) {
+            for (std::size_t c = link.size(); c < ck.components.size(); ++c)
+                writeExtreme(rec.layout().field(static_cast<std::size_t>(ck.components[c].field)), buffer,
+                             ck.components[c].descending != high);
+            bounds.insert(bounds.end(), buffer.begin(), buffer.end());
+        }
+        links.push_back(std::move(link));
+        owner.push_back(i);
+    }
+    ViewTable::KeyRanges ranges;
+    const std::size_t size = buffer.size();
+    for (std::size_t r = 0; r < owner.size(); ++r)
+        ranges.emplace_back(std::span<const std::uint8_t>(bounds.data() + 2 * r * size, size),
+                            std::span<const std::uint8_t>(bounds.data() + (2 * r + 1) * size, size));
+    std::size_t shown = count;
+    int rc = primary_.scanKeyRanges(childKey_, ranges, [&](std::size_t r, std::uint64_t ptr) {
+        if (owner[r] != shown) toParent(shown = owner[r]);
+        if (compareLinks(childLink(), links[r]) == 0) keepCurrent(entries_, arena_, parentJoin_, ptr);
+        return true;
+    });
+    if (rc != 80) return rc;
+    for (std::size_t r = 0; r < owner.size(); ++r) {
+        toParent(owner[r]);
+        if (int c = readChildren()) return c;
+    }
+    return 0;
+}
+
 // Starts the parent key at the given leading values of a parent record image (and, for the rest,
 // the extreme that reads first).
 int View::seekParent(std::span<const std::uint8_t> image, std::size_t given, bool keyForward) {
@@ -2004,6 +2065,8 @@ int View::loadJoinRuns(bool forward, bool append) {
     const std::size_t before = entries_.size();
     std::string lead, values, firstPos, lastPos;
     bool more = false, any = false;
+    // The parents of the run being read, whose records are read together at its end.
+    std::vector<std::uint8_t> run;
     int rc;
     while ((rc = keyForward ? par.next() : par.previous()) == 0) {
         if (!parentPrefix_.empty() && pastParentPrefix(keyForward)) {
@@ -2018,6 +2081,8 @@ int View::loadJoinRuns(bool forward, bool append) {
             lead = values;
             firstPos = par.position(parentKey_);
         } else if (values != lead) {
+            if ((rc = readChildrenOf(run)) != 0) break;
+            run.clear();
             if (entries_.size() - before >= runRows_) {
                 more = true;
                 rc = keyForward ? par.previous() : par.next();
@@ -2027,7 +2092,11 @@ int View::loadJoinRuns(bool forward, bool append) {
             lead = values;
         }
         if (parentFilter_ && !filter_.isTrue()) continue;
-        if ((rc = readChildren()) != 0) break;
+        auto b = par.record().buffer();
+        run.insert(run.end(), b.begin(), b.end());
+    }
+    if (rc == err::RecordNotAvailable && !run.empty()) {
+        if (int c = readChildrenOf(run)) rc = c;
     }
     if (rc != 0 && rc != err::RecordNotAvailable) {
         entries_.resize(before);

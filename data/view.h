@@ -142,6 +142,19 @@ public:
             if (!each(pointer())) return 0;
         return rc == 33 ? 0 : rc;
     }
+    // The records whose entries in a key lie in one of the ranges (low and high record images,
+    // both ends included), each in the record buffer, with its range's index and its pointer
+    // given to `each`, which answers false to stop; read in bulk from one state of the file,
+    // without memos and without moving the sequence. Answers an error code, 80 for a table that
+    // cannot (its records are then read range by range through the key).
+    using KeyRanges = std::vector<std::pair<std::span<const std::uint8_t>, std::span<const std::uint8_t>>>;
+    virtual int scanKeyRanges(int key, const KeyRanges& ranges,
+                              const std::function<bool(std::size_t range, std::uint64_t pointer)>& each) {
+        (void)key;
+        (void)ranges;
+        (void)each;
+        return 80;
+    }
 
     // Writing and locking, all on the current record.
     virtual int put() = 0;
@@ -299,6 +312,7 @@ private:
     std::string encodeItems(std::size_t from, std::size_t to) const;
     bool inWalkedKey();
     void keepCurrent(std::vector<Entry>& into, std::string& arena, int given = -1);
+    void keepCurrent(std::vector<Entry>& into, std::string& arena, int given, std::uint64_t pointer);
     enum class RunRead { Whole, Next, KeyEnd, Partial };
     int readRun(bool forward, std::size_t need, RunRead& how);
     int walkInner(bool forward, std::size_t need, const std::string& lead, std::size_t budget,
@@ -343,6 +357,7 @@ private:
     bool findOrphans();
     bool buildExtras();
     int readChildren();
+    int readChildrenOf(const std::vector<std::uint8_t>& parents);
     int seekParent(std::span<const std::uint8_t> image, std::size_t given, bool keyForward);
     int startJoinRuns(bool forward);
     void chooseParentPrefix();

@@ -176,6 +176,15 @@ int FileViewTable::scan(const std::function<bool(std::uint64_t pointer)>& each) 
     return answered(bulk->scanRecords(file_, each, a), a);
 }
 
+int FileViewTable::scanKeyRanges(int key, const KeyRanges& ranges,
+                                 const std::function<bool(std::size_t range, std::uint64_t pointer)>& each) {
+    Driver* d = file_.boundDriver ? file_.boundDriver : findDriver(file_.driver);
+    auto* bulk = dynamic_cast<ScanDriver*>(d);
+    if (!bulk || !file_.isOpen()) return ViewTable::scanKeyRanges(key, ranges, each);
+    OpArgs a;
+    return answered(bulk->scanKeyRanges(file_, key, ranges, each, a), a);
+}
+
 int FileViewTable::put() {
     sorv::put(file_);
     return errorCode();

@@ -30,6 +30,8 @@ public:
     std::uint64_t changeStamp() override;
     // In bulk where the file's driver can (scandriver.h), else record by record.
     int scan(const std::function<bool(std::uint64_t pointer)>& each) override;
+    int scanKeyRanges(int key, const KeyRanges& ranges,
+                      const std::function<bool(std::size_t range, std::uint64_t pointer)>& each) override;
     int put() override;
     int remove() override;
     int hold(int seconds) override;

@@ -168,6 +168,26 @@ public:
         return engine(rc, args);
     }
 
+    int scanKeyRanges(FileDecl& file, int key, const KeyRanges& ranges,
+                      const std::function<bool(std::size_t, std::uint64_t)>& each, OpArgs& args) override {
+        auto* st = file.stateAs<QnlState>();
+        if (!st) return err::FileNotOpen;
+        if (!st->mayRead()) return err::AccessDenied;
+        if (!validKey(file, key)) return err::InvalidKeyFile;
+        // As for a pass: a pinned walk of the sequence lets go of its older state.
+        if (st->cursor) st->cursor = std::make_unique<Cursor>(*st->cursor);
+        std::vector<Table::KeyRange> bounds;
+        bounds.reserve(ranges.size());
+        for (const auto& [low, high] : ranges) bounds.push_back({low, high});
+        std::span<std::uint8_t> buffer = file.buffer();
+        int rc = st->table.scanKeyRanges(
+            key, bounds, [&](std::size_t range, std::uint32_t ptr, std::span<const std::uint8_t> bytes) {
+                std::copy_n(bytes.begin(), std::min(bytes.size(), buffer.size()), buffer.begin());
+                return each(range, ptr);
+            });
+        return engine(rc, args);
+    }
+
     // Another station's writes go to the log first and reach the data file at a checkpoint: the
     // stamp is of both, under the names the driver opens (a name without extension has ".QNL").
     std::uint64_t changeStamp(FileDecl& file) override {

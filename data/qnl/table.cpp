@@ -386,6 +386,63 @@ int Table::scan(const std::function<bool(std::uint32_t, std::span<const std::uin
     return 0;
 }
 
+int Table::scanKeyRanges(
+    int key, const std::vector<KeyRange>& ranges,
+    const std::function<bool(std::size_t, std::uint32_t, std::span<const std::uint8_t>)>& each) {
+    if (key < 0 || key >= static_cast<int>(codecs_.size())) return fail(err::InvalidKeyFile);
+    ReadGuard g(pager_);
+    if (g.rc != 0) return g.rc;
+    const KeyCodec& c = *codecs_[static_cast<std::size_t>(key)];
+    Btree bt(pager_, c, static_cast<std::uint32_t>(key));
+    // (pointer, range) of every entry in a range, from the key's pages (through the cache).
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> hits;
+    std::vector<std::uint8_t> low(c.entrySize(), 0), high(c.entrySize(), 0), was(c.entrySize());
+    int err = 0;
+    for (std::size_t r = 0; r < ranges.size(); ++r) {
+        c.extract(ranges[r].low, low.data());
+        c.extract(ranges[r].high, high.data());
+        Btree::Pos pos;
+        bool found = false;
+        int rc = bt.seekGE(low.data(), true, pos, found);
+        for (bool first = true; rc == 0 && found; first = false, rc = bt.step(pos, true, found)) {
+            const std::uint8_t* e = bt.entryAt(pos, err);
+            if (!e) return err;
+            if (c.compareKeys(e, high.data()) > 0) break;
+            // Entries are unique and ordered: one that does not move on means a damaged tree.
+            if (!first && c.compareEntries(e, was.data()) <= 0)
+                return pager_.corruption(corrupt::BadTree, 46);
+            std::copy_n(e, c.entrySize(), was.begin());
+            hits.emplace_back(get32(e + c.keySize()), static_cast<std::uint32_t>(r));
+        }
+        if (rc != 0) return rc;
+    }
+    std::sort(hits.begin(), hits.end());
+    const std::uint32_t pages = pager_.pageCount(), spp = slotsPerPage_, size = schema_.layout.size();
+    // Pages from a needed one on to the last needed one within a window come in one read.
+    constexpr std::uint32_t Window = 64;
+    std::vector<std::uint8_t> window(std::size_t(Window) * PageSize);
+    std::uint32_t windowFirst = 0, windowCount = 0;
+    for (std::size_t i = 0; i < hits.size(); ++i) {
+        const std::uint32_t ptr = hits[i].first;
+        const std::uint32_t page = ptr == 0 ? 0 : (ptr - 1) / spp, index = ptr == 0 ? 0 : (ptr - 1) % spp;
+        if (page == 0 || page >= pages) return pager_.corruption(corrupt::KeyMismatch, 46);
+        if (page < windowFirst || page >= windowFirst + windowCount) {
+            std::size_t last = i;
+            while (last + 1 < hits.size() && (hits[last + 1].first - 1) / spp < page + Window) ++last;
+            windowFirst = page;
+            windowCount = (hits[last].first - 1) / spp - page + 1;
+            if (!pager_.readRun(windowFirst, windowCount, window.data(), err)) return err;
+        }
+        const std::uint8_t* rp = window.data() + std::size_t(page - windowFirst) * PageSize;
+        if (rp[0] != PageRecords || index >= get16(rp + 12))
+            return pager_.corruption(corrupt::KeyMismatch, 46);
+        const std::uint8_t* slot = rp + slotOffset(index);
+        if (slot[0] != 1) return pager_.corruption(corrupt::KeyMismatch, 46);
+        if (!each(hits[i].second, ptr, {slot + SlotHeader, size})) return 0;
+    }
+    return 0;
+}
+
 int Table::uniqueCheck(std::span<const std::uint8_t> rec, std::uint32_t self) {
     std::vector<std::uint8_t> entry;
     for (std::size_t k = 0; k < codecs_.size(); ++k) {

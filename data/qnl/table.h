@@ -84,6 +84,17 @@ public:
     // files and not kept in the cache: each is given the record's pointer and bytes (no memos)
     // and answers false to stop. Answers an error code.
     int scan(const std::function<bool(std::uint32_t, std::span<const std::uint8_t>)>& each);
+    // The records whose entries in a key lie in any of the ranges given (the key values of record
+    // images, both ends included), from one snapshot: the entries are taken from the key, then
+    // the records read in pointer order, each record page once, neighbouring pages in one read,
+    // without going through the cache. Each is given the index of its range, the pointer and the
+    // bytes (no memos) and answers false to stop. Answers an error code.
+    struct KeyRange {
+        std::span<const std::uint8_t> low, high;
+    };
+    int
+    scanKeyRanges(int key, const std::vector<KeyRange>& ranges,
+                  const std::function<bool(std::size_t, std::uint32_t, std::span<const std::uint8_t>)>& each);
     // The record pointer of the first record whose key equals the key fields of rec (0 none).
     int findKey(int key, std::span<const std::uint8_t> rec, std::uint32_t& ptr);
 
