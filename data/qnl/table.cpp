@@ -418,8 +418,9 @@ int Table::scanKeyRanges(
     }
     std::sort(hits.begin(), hits.end());
     const std::uint32_t pages = pager_.pageCount(), spp = slotsPerPage_, size = schema_.layout.size();
-    // Pages from a needed one on to the last needed one within a window come in one read.
-    constexpr std::uint32_t Window = 64;
+    // Needed pages come in one read with the pages between them while the gaps are short (a few
+    // pages read for nothing cost less than a read of their own), up to a window.
+    constexpr std::uint32_t Window = 64, Gap = 8;
     std::vector<std::uint8_t> window(std::size_t(Window) * PageSize);
     std::uint32_t windowFirst = 0, windowCount = 0;
     for (std::size_t i = 0; i < hits.size(); ++i) {
@@ -428,7 +429,10 @@ int Table::scanKeyRanges(
         if (page == 0 || page >= pages) return pager_.corruption(corrupt::KeyMismatch, 46);
         if (page < windowFirst || page >= windowFirst + windowCount) {
             std::size_t last = i;
-            while (last + 1 < hits.size() && (hits[last + 1].first - 1) / spp < page + Window) ++last;
+            for (; last + 1 < hits.size(); ++last) {
+                const std::uint32_t to = (hits[last + 1].first - 1) / spp;
+                if (to >= page + Window || to > (hits[last].first - 1) / spp + Gap) break;
+            }
             windowFirst = page;
             windowCount = (hits[last].first - 1) / spp - page + 1;
             if (!pager_.readRun(windowFirst, windowCount, window.data(), err)) return err;
