@@ -557,3 +557,98 @@ TEST(QnlTable, PageCacheDropsLeastRecentlyUsedPages) {
     EXPECT_EQ(clipRight(field(s, r, "PPL:LastName").toText()), "N5999");
     EXPECT_NE(t.get(cold, r), 0);
 }
+
+// A bulk read of key ranges gives every record whose entry lies in a range (each range on its
+// own, so overlapping ranges share records), once per range, in pointer order, with the bytes a
+// read by pointer gives: ranges of one value, of none, of many, overlapping, an OPT key's left-out
+// zero, a descending NOCASE key; over a file whose records of one value lie far apart, after
+// deletions and through a cache of a few pages; and it stops when told to.
+TEST(QnlTable, KeyRangesReadInBulkAsTheirRecords) {
+    TempDir d;
+    Schema s = peopleSchema();
+    KeyDecl byName;
+    byName.label = "PPL:NameDesc";
+    byName.components = {{1, true}};
+    byName.flags = keyflag::Dup | keyflag::NoCase;
+    s.keys.push_back(byName);
+    std::string path = d.file("P.QNL");
+    ASSERT_EQ(Table::create(path, s, false), 0);
+    Table t;
+    ASSERT_EQ(t.open(path), 0);
+    std::vector<std::uint32_t> ptrs;
+    for (int i = 0; i < 6000; ++i) {
+        const std::string name = (i % 3 ? "n" : "N") + std::to_string(i % 97);
+        RecordData r = makeRecord(s, {{"PPL:SysId", (i * 7919) % 600}, {"PPL:LastName", name}});
+        ASSERT_EQ(t.add(r, ptrs.emplace_back()), 0);
+    }
+    for (std::size_t i = 0; i < ptrs.size(); i += 11) ASSERT_EQ(t.erase(ptrs[i]), 0);
+    t.pager().setCacheSize(8);
+    // The model: the live records by pointer.
+    std::map<std::uint32_t, RecordData> live;
+    for (std::size_t i = 0; i < ptrs.size(); ++i) {
+        if (i % 11 != 0) {
+            ASSERT_EQ(t.get(ptrs[i], live[ptrs[i]]), 0);
+        }
+    }
+    auto idOf = [&](const RecordData& r) { return field(s, r, "PPL:SysId").toLong(); };
+    auto nameOf = [&](const RecordData& r) {
+        std::string n(clipRight(field(s, r, "PPL:LastName").toText()));
+        for (char& c : n) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        return n;
+    };
+    struct Case {
+        int key;
+        std::vector<std::pair<std::string, std::string>> ranges; // low, high as the key orders
+    };
+    const std::vector<Case> cases = {
+        {0, {{"5", "5"}}},
+        {0, {{"5", "5"}, {"601", "700"}, {"17", "17"}, {"599", "599"}}},
+        {0, {{"0", "3"}}}, // the OPT key holds no 0
+        {0, {{"100", "250"}, {"200", "300"}}},
+        {0, {{"9", "8"}}},
+        {1, {{"n5", "N5"}, {"N96", "n90"}, {"N1", "N0"}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << "key " << c.key << ", first range " << c.ranges[0].first);
+        std::vector<RecordData> bounds;
+        std::vector<Table::KeyRange> ranges;
+        for (const auto& [low, high] : c.ranges)
+            for (const std::string& v : {low, high})
+                bounds.push_back(c.key == 0 ? makeRecord(s, {{"PPL:SysId", std::stol(v)}})
+                                            : makeRecord(s, {{"PPL:LastName", v}}));
+        for (std::size_t r = 0; r < c.ranges.size(); ++r)
+            ranges.push_back({bounds[2 * r].bytes, bounds[2 * r + 1].bytes});
+        std::vector<std::pair<std::uint32_t, std::size_t>> want, got;
+        for (const auto& [ptr, rec] : live)
+            for (std::size_t r = 0; r < c.ranges.size(); ++r) {
+                const auto& [low, high] = c.ranges[r];
+                bool in = false;
+                if (c.key == 0) {
+                    long id = idOf(rec);
+                    in = id != 0 && id >= std::stol(low) && id <= std::stol(high);
+                } else {
+                    std::string n = nameOf(rec), lo = nameOf(bounds[2 * r]), hi = nameOf(bounds[2 * r + 1]);
+                    in = n <= lo && n >= hi;
+                }
+                if (in) want.emplace_back(ptr, r);
+            }
+        std::uint32_t last = 0;
+        ASSERT_EQ(t.scanKeyRanges(c.key, ranges,
+                                  [&](std::size_t r, std::uint32_t ptr, std::span<const std::uint8_t> bytes) {
+                                      EXPECT_GE(ptr, last);
+                                      last = ptr;
+                                      EXPECT_TRUE(
+                                          std::equal(bytes.begin(), bytes.end(), live[ptr].bytes.begin()));
+                                      got.emplace_back(ptr, r);
+                                      return true;
+                                  }),
+                  0);
+        std::sort(got.begin(), got.end());
+        EXPECT_EQ(got, want);
+        int calls = 0;
+        ASSERT_EQ(
+            t.scanKeyRanges(c.key, ranges, [&](std::size_t, std::uint32_t, auto) { return ++calls < 3; }), 0);
+        EXPECT_EQ(calls, std::min<int>(3, static_cast<int>(want.size())));
+    }
+    EXPECT_NE(t.scanKeyRanges(2, {}, [](std::size_t, std::uint32_t, auto) { return true; }), 0);
+}
