@@ -65,7 +65,9 @@ win::WindowSpec listSpec(const char* caption, const char* format, const char* pr
     design.add("PROMPT", CountPrompt, {4, 211, 112, 10}, prompt);
     win::ControlSpec& count = design.add(typed ? "ENTRY" : "STRING", Count, {120, 210, 40, 12});
     count.use = countVariable().ref("LOC:Records");
-    count.picture = "@n6";
+    // The number of entries read shows whole up to 999,999,999 (six places showed "######" from
+    // 100,000 on); the number the user types keeps its six.
+    count.picture = typed ? "@n6" : "@n11";
     count.tip = prompt;
     return design;
 }

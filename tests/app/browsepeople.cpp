@@ -705,6 +705,19 @@ TEST_F(LargePeopleBrowseTest, SortingTheWholeOrderShowsProgressAndGivesWayToTheU
         win::onGui([&] { press(sub, Qt::Key_PageDown); });
         EXPECT_TRUE(waitUntil([&] { return offsetOf(shownSalaries(sub)) > deepAt; }));
         EXPECT_FALSE(progressWindow());
+        closeChild(sub, childCount());
+
+        // The same people read whole into the File-Loaded List: the number of entries reads whole.
+        sub = openFromMenu(menu::FileLoadedList, "File/View Loaded List");
+        auto count = [&] {
+            return win::onGui([&] {
+                for (QLabel* l : sub->findChildren<QLabel*>())
+                    if (l->toolTip() == "Number of records in Queue:") return l->text().trimmed();
+                return QString();
+            });
+        };
+        EXPECT_TRUE(waitUntil([&] { return count() != "" && count() != "0"; }, 30000));
+        EXPECT_EQ(count().toStdString(), "600,000");
         closeAndExit(sub);
     });
 }
