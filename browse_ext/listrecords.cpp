@@ -46,7 +46,14 @@ WalkEnd walkRecords(Sorvex& s, const std::function<bool()>& each) {
 }
 
 void showPageAgain(Sorvex& s) {
-    if (isBrowse(s)) s.BC->ResetSort(true);
+    if (!isBrowse(s)) return;
+    // The page as it stood, the selected record on the row it was on (a plain reset puts it at the
+    // top, and the list jumped by a few rows after every export, graph or report).
+    fw::BrowseManager& b = *s.BC;
+    const std::uint8_t retain = b.RETAINROW;
+    b.RETAINROW = 1;
+    b.ResetSort(true);
+    b.RETAINROW = retain;
 }
 
 } // namespace sorv::bx
