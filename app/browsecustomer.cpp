@@ -142,9 +142,8 @@ public:
     // code by its first two, the customer number by the number shown.
     void GraphCategory(int qnos, const std::string& picture, std::string& text) override {
         bx::Sorvex::GraphCategory(qnos, picture, text);
-        bx::SorvexColumn c;
-        if (!tableColumn(qnos, c)) return;
-        const std::string_view field = std::string_view(c.FIELD).substr(0, c.FIELD.find_last_not_of(' ') + 1);
+        const std::string& field = tableColumnField(qnos);
+        if (field.empty()) return;
         if (field == "CUST:PostalZipCode")
             text = text.substr(0, 2);
         else if (field != "CUST:SysId")

@@ -255,9 +255,8 @@ void PeopleSorvex::completeGenderOrders() {
 
 void PeopleSorvex::GraphCategory(int qnos, const std::string& picture, std::string& text) {
     bx::Sorvex::GraphCategory(qnos, picture, text);
-    bx::SorvexColumn c;
-    if (!tableColumn(qnos, c)) return;
-    const std::string field(clipRight(c.FIELD));
+    const std::string& field = tableColumnField(qnos);
+    if (field.empty()) return;
     const Value value = BQ->field(qnos).get();
     if (field == "PPL:LastName" || field == "PPL:FirstName" || field == "CUST:City" ||
         field == "CUST:Country") {

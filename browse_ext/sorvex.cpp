@@ -306,6 +306,21 @@ bool Sorvex::tableColumn(int qnos, SorvexColumn& out) {
     return false;
 }
 
+const std::string& Sorvex::tableColumnField(int qnos) {
+    if (fqFieldsOf_ != FQ.records()) {
+        fqFieldsOf_ = FQ.records();
+        fqFields_.clear();
+        SorvexColumn c;
+        for (std::int64_t p = 1; FQ.get(p, c); ++p) {
+            if (c.QNOS <= 0) continue;
+            if (fqFields_.size() <= std::size_t(c.QNOS)) fqFields_.resize(std::size_t(c.QNOS) + 1);
+            fqFields_[std::size_t(c.QNOS)] = std::string(clipRight(c.FIELD));
+        }
+    }
+    static const std::string none;
+    return qnos > 0 && std::size_t(qnos) < fqFields_.size() ? fqFields_[std::size_t(qnos)] : none;
+}
+
 bool Sorvex::currentTableColumn(SorvexColumn& out) {
     return FQ.get(fqAt_, out);
 }

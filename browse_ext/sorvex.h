@@ -481,6 +481,10 @@ public:
     bool displayedColumn(int col, SorvexColumn& out);
     // The FQ entry with this QNOS; false when there is none.
     bool tableColumn(int qnos, SorvexColumn& out);
+    // The field name (trailing blanks removed) of the FQ entry with this QNOS, empty when there is
+    // none. A column keeps its QNOS and field for the object's life, so the names are read from FQ
+    // once: the graph asks for every record.
+    const std::string& tableColumnField(int qnos);
     // Shows "<what> is not available yet." in a box with the object's caption.
     void notYetThere(std::string_view what);
 
@@ -531,11 +535,13 @@ private:
     // Table columns left out of FQ (hidden, no locator): a format that shows one anyway names it.
     std::vector<SorvexColumn> dropped_;
     std::int64_t bindFq_ = 1, bindSq_ = 1;
-    std::int32_t currentSlot_ = 0; // the CONTROL of the FORQ slot in use
-    std::int64_t fqAt_ = 0;        // the FQ entry of ApplyColumnOrder and AddColumnSortOrder
-    int sortOrderCall_ = 0;        // 1 or 2: which of a column's AddColumnSortOrder calls runs
-    int markOn_ = 0;               // the list column whose header carries the mark, 0 none
-    bool sortedNow_ = false;       // the event being handled sorted the list
+    std::int32_t currentSlot_ = 0;      // the CONTROL of the FORQ slot in use
+    std::vector<std::string> fqFields_; // tableColumnField's names by QNOS, read from FQ
+    std::int64_t fqFieldsOf_ = -1;      // when it held this many entries
+    std::int64_t fqAt_ = 0;             // the FQ entry of ApplyColumnOrder and AddColumnSortOrder
+    int sortOrderCall_ = 0;             // 1 or 2: which of a column's AddColumnSortOrder calls runs
+    int markOn_ = 0;                    // the list column whose header carries the mark, 0 none
+    bool sortedNow_ = false;            // the event being handled sorted the list
 };
 
 } // namespace sorv::bx

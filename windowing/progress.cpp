@@ -13,13 +13,15 @@ WindowSpec progressDesign(bool modal) {
     WindowSpec s;
     s.kind = WindowKind::Window;
     s.caption = "Progress...";
-    s.at = {-1, -1, 160, 46};
+    // Wide enough for a caption the job writes while it runs ("Record=1000000 - " and a category)
+    // beside the window manager's buttons.
+    s.at = {-1, -1, 220, 46};
     s.resizable = false;
     s.modal = modal;
     s.activates = modal;
     s.center = true;
-    s.add("PROGRESS", progressctl::Bar, {8, 8, 144, 10});
-    s.add("BUTTON", progressctl::Cancel, {56, 26, 48, 14}, "Cancel");
+    s.add("PROGRESS", progressctl::Bar, {8, 8, 204, 10});
+    s.add("BUTTON", progressctl::Cancel, {86, 26, 48, 14}, "Cancel");
     return s;
 }
 
