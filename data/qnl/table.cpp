@@ -1257,20 +1257,28 @@ int Cursor::previous(RecordData& out, std::uint32_t& ptr) {
 }
 
 // A walk of NEXTs or PREVIOUSes reads one snapshot from its first read to its end (or until it
-// is set elsewhere, or pauses), so that it never sees part of another station's commit.
+// is set elsewhere, or pauses), so that it never sees part of another station's commit. The
+// cursor moves only once the read stands: a lockless read that lost its snapshot is run again
+// from the same place, and must not step past the record it had found.
 int Cursor::read(bool forward, RecordData& out, std::uint32_t& ptr) {
     if (!pinned_) {
         t_.pager_.pin();
         pinned_ = true;
     }
-    int rc = readCached(t_.pager_, [&] { return readOnce(forward, out, ptr); });
-    if (rc != 0) endScan();
-    return rc;
+    std::vector<std::uint8_t> entry;
+    int rc = readCached(t_.pager_, [&] { return readOnce(forward, out, ptr, entry); });
+    if (rc != 0) {
+        endScan();
+        return rc;
+    }
+    last_.assign(entry.begin(), entry.end());
+    next_ = {Bound::At, entry, false};
+    prev_ = {Bound::At, std::move(entry), false};
+    return 0;
 }
 
-int Cursor::readOnce(bool forward, RecordData& out, std::uint32_t& ptr) {
+int Cursor::readOnce(bool forward, RecordData& out, std::uint32_t& ptr, std::vector<std::uint8_t>& entry) {
     if (key_ >= static_cast<int>(t_.codecs_.size())) return fail(err::InvalidKeyFile);
-    std::vector<std::uint8_t> entry;
     int rc = key_ < 0 ? fileStep(forward, ptr) : keyStep(forward, ptr, entry);
     if (rc != 0) return rc;
     rc = t_.readSlot(ptr, out, t_.readMemos_);
@@ -1280,9 +1288,6 @@ int Cursor::readOnce(bool forward, RecordData& out, std::uint32_t& ptr) {
         entry.resize(4);
         put32(entry.data(), ptr);
     }
-    next_ = {Bound::At, entry, false};
-    prev_ = {Bound::At, entry, false};
-    last_.assign(entry.begin(), entry.end());
     return 0;
 }
 

@@ -187,7 +187,7 @@ private:
     };
     int read(bool forward, RecordData& out, std::uint32_t& ptr);
     void endScan();
-    int readOnce(bool forward, RecordData& out, std::uint32_t& ptr);
+    int readOnce(bool forward, RecordData& out, std::uint32_t& ptr, std::vector<std::uint8_t>& entry);
     int fileStep(bool forward, std::uint32_t& ptr);
     int keyStep(bool forward, std::uint32_t& ptr, std::vector<std::uint8_t>& entry);
 
