@@ -914,6 +914,32 @@ bool candidateBefore(const Candidate& a, const Candidate& b) {
     return c != 0 ? c < 0 : a.pointer < b.pointer;
 }
 
+// Keeps `c` among the `limit` rows that come first by `less`, in a heap whose top is the row that
+// leaves first (the last of them); `c`'s values may be swapped out.
+template <class Less>
+void keepFirst(std::vector<Candidate>& heap, Candidate& c, std::size_t limit, Less less) {
+    if (heap.size() < limit) {
+        heap.push_back(c);
+        std::push_heap(heap.begin(), heap.end(), less);
+    } else if (less(c, heap.front())) {
+        std::pop_heap(heap.begin(), heap.end(), less);
+        heap.back().values.swap(c.values);
+        heap.back().pointer = c.pointer;
+        std::push_heap(heap.begin(), heap.end(), less);
+    }
+}
+
+// Appends sorted rows to a slice: their values to the arena, an entry each.
+template <class Entries>
+void appendRows(const std::vector<Candidate>& rows, std::string& arena, Entries& entries) {
+    for (const Candidate& h : rows) {
+        auto offset = static_cast<std::uint32_t>(arena.size());
+        arena += h.values;
+        entries.push_back(
+            Entries::value_type::of(h.pointer, arena, offset, static_cast<std::uint32_t>(h.values.size())));
+    }
+}
+
 } // namespace
 
 // The other window of a sorted order (first or last rows), kept while the file does not change.
@@ -1068,16 +1094,7 @@ bool View::buildEdge(bool first) {
             full = false; // decided
             if (out) break;
         }
-        if (out) return true;
-        if (heap.size() < edgeRows_) {
-            heap.push_back(c);
-            std::push_heap(heap.begin(), heap.end(), heapLess);
-        } else if (heapLess(c, heap.front())) {
-            std::pop_heap(heap.begin(), heap.end(), heapLess);
-            heap.back().values.swap(c.values);
-            heap.back().pointer = c.pointer;
-            std::push_heap(heap.begin(), heap.end(), heapLess);
-        }
+        if (!out) keepFirst(heap, c, edgeRows_, heapLess);
         return true;
     });
     if (rc != 0) {
@@ -1088,11 +1105,7 @@ bool View::buildEdge(bool first) {
     std::sort(heap.begin(), heap.end(), candidateBefore);
     entries_.clear();
     arena_.clear();
-    for (const Candidate& h : heap) {
-        auto offset = static_cast<std::uint32_t>(arena_.size());
-        arena_ += h.values;
-        entries_.push_back(Entry::of(h.pointer, arena_, offset, static_cast<std::uint32_t>(h.values.size())));
-    }
+    appendRows(heap, arena_, entries_);
     built_ = true;
     edge_ = first ? 1 : -1;
     coversStart_ = first || matching <= edgeRows_;
@@ -1122,23 +1135,12 @@ bool View::buildAround(const std::string& key, std::uint64_t pointer, bool trunc
         c.pointer = ptr;
         c.values.clear();
         appendSortKey(c.values);
-        bool isLow = before(c);
-        std::vector<Candidate>& heap = isLow ? low : high;
-        ++(isLow ? lows : highs);
-        if (heap.size() < edgeRows_) {
-            heap.push_back(c);
-            isLow ? std::push_heap(heap.begin(), heap.end(), later)
-                  : std::push_heap(heap.begin(), heap.end(), candidateBefore);
-        } else if (isLow ? candidateBefore(heap.front(), c) : candidateBefore(c, heap.front())) {
-            if (isLow) {
-                std::pop_heap(heap.begin(), heap.end(), later);
-                heap.back() = c;
-                std::push_heap(heap.begin(), heap.end(), later);
-            } else {
-                std::pop_heap(heap.begin(), heap.end(), candidateBefore);
-                heap.back() = c;
-                std::push_heap(heap.begin(), heap.end(), candidateBefore);
-            }
+        if (before(c)) {
+            ++lows;
+            keepFirst(low, c, edgeRows_, later);
+        } else {
+            ++highs;
+            keepFirst(high, c, edgeRows_, candidateBefore);
         }
         return true;
     });
@@ -1151,13 +1153,8 @@ bool View::buildAround(const std::string& key, std::uint64_t pointer, bool trunc
     std::sort(high.begin(), high.end(), candidateBefore);
     entries_.clear();
     arena_.clear();
-    for (const std::vector<Candidate>* part : {&low, &high})
-        for (const Candidate& h : *part) {
-            auto offset = static_cast<std::uint32_t>(arena_.size());
-            arena_ += h.values;
-            entries_.push_back(
-                Entry::of(h.pointer, arena_, offset, static_cast<std::uint32_t>(h.values.size())));
-        }
+    appendRows(low, arena_, entries_);
+    appendRows(high, arena_, entries_);
     built_ = true;
     edge_ = 0;
     coversStart_ = lows <= edgeRows_;
